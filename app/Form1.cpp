@@ -1,0 +1,8 @@
+#include "app/Form1.h"
+
+Form1::Form1(QWidget* parent)
+    : QWidget(parent)
+{
+    setWindowTitle(QStringLiteral("Pictelle"));
+    resize(444, 321);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QString>
+#include <stdexcept>
+
+// Runtime error numbers as the forms runtime numbered them; callers and messages rely on
+// the numbers, so keep them.
+namespace ErrorNumber {
+enum : int {
+    InvalidCall = 5, // invalid procedure call or argument
+    Overflow = 6,
+    OutOfMemory = 7,
+    FileNotFound = 53,
+    DiskFull = 61,
+    PermissionDenied = 70,
+    PathFileAccess = 75, // path/file access error
+    PathNotFound = 76,
+    InvalidPicture = 481,
+};
+} // namespace ErrorNumber
+
+// The one error type of Pictelle: a runtime error number and a description that names
+// the file concerned, since the user has no other way to learn which entry failed.
+class AppError : public std::runtime_error
+{
+public:
+    AppError(int number, const QString& description)
+        : std::runtime_error(description.toStdString())
+        , m_number(number)
+        , m_description(description)
+    {
+    }
+
+    int number() const noexcept { return m_number; }
+    const QString& description() const noexcept { return m_description; }
+
+private:
+    int m_number;
+    QString m_description;
+};
+
+// Maps an errno value from a failed file operation on `path` to a runtime error with a
+// description such as "Permission denied: /home/ann/Pics/tCat.jpg".
+AppError fileError(int errnoValue, const QString& path);

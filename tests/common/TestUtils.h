@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+// Helpers shared by the tests. Paths of built programs come from the build tree.
+namespace TestUtils {
+
+// Folder holding pictelle, pictelle-batch, png2bmp and bmp2png in the build tree.
+inline QString binDir() { return QStringLiteral(PICTELLE_BIN_DIR); }
+inline QString sourceDir() { return QStringLiteral(PICTELLE_SOURCE_DIR); }
+
+} // namespace TestUtils
