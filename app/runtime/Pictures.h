@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <functional>
+
+// The forms runtime's picture services.
+namespace Pictures {
+
+// Decodes a BMP or JPEG file (the format is told by the content, not the name), a cursor
+// (.cur) or an icon (.ico) file. The result's size is the picture's size in pixels.
+// Throws AppError 53 "File not found: <path>" or 481 "Invalid picture: <path>".
+QImage LoadPicture(const QString& path);
+
+struct Loaded
+{
+    QImage image; // the picture, possibly decoded at a reduced scale
+    QSize fullSize; // its size at full resolution, in pixels
+};
+
+// As LoadPicture, but lets a JPEG be decoded at a reduced DCT scale: `targetFor` maps the
+// full size to the size the caller will shrink to, and the image returned covers it.
+Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& targetFor);
+
+// Writes an uncompressed BMP (24-bit, or 32-bit with alpha when some pixel is not opaque),
+// replacing an existing file. Throws AppError naming the path.
+void SavePicture(const QImage& picture, const QString& path);
+
+} // namespace Pictures

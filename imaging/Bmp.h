@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <memory>
+
+// The project's own BMP reader and writer.
+//
+// Reading accepts every variant in use: 1, 4 and 8 bit palettes, RLE4 and RLE8, 16, 24 and
+// 32 bit, bit fields (BI_BITFIELDS and BI_ALPHABITFIELDS), top-down and bottom-up rows, and
+// every header version (OS/2 core header, BITMAPINFOHEADER, V2 to V5). Images come out as
+// QImage::Format_RGB32 when opaque and QImage::Format_ARGB32 when the file carries alpha.
+// Failures throw AppError: 53 for a missing file, 481 "Invalid picture: <path>" for a file
+// that is not a BMP or is damaged; declared sizes are checked against the file size and a
+// pixel limit before anything is allocated.
+namespace Bmp {
+
+// Largest picture accepted, in pixels; larger ones are refused as invalid (481).
+constexpr qint64 maxPixels = qint64(1) << 28;
+
+QImage read(const QString& path);
+
+// Writes an uncompressed BMP, replacing an existing file: 24-bit, or 32-bit with an alpha
+// mask (BITMAPV5HEADER) when the image has an alpha channel and some pixel is not opaque.
+// Throws AppError naming the path when the file cannot be written.
+void write(const QImage& image, const QString& path);
+
+// Reads a BMP one row at a time, top row first, so that a converter holds one row rather
+// than the whole picture. Compressed (RLE) files are decoded whole behind the same calls.
+class RowReader
+{
+public:
+    explicit RowReader(const QString& path); // throws AppError as read() does
+    ~RowReader();
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+
+    int width() const;
+    int height() const;
+    // True when the file carries an alpha channel (32-bit with an alpha mask, or 32-bit
+    // BI_RGB whose fourth bytes are not all zero).
+    bool hasAlpha() const;
+    // Decodes the next row, top first, into `width()` pixels of 0xAARRGGBB (alpha 255 when
+    // opaque). Throws AppError 481 when the file ends early or is damaged.
+    void readRow(QRgb* out);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// Writes a BMP one row at a time, top row first (rows land at their places in the
+// bottom-up file by seeking). finish() closes and checks the file; without it the
+// destructor removes the partial file.
+class RowWriter
+{
+public:
+    RowWriter(const QString& path, int width, int height, bool alpha); // throws AppError
+    ~RowWriter();
+    RowWriter(const RowWriter&) = delete;
+    RowWriter& operator=(const RowWriter&) = delete;
+
+    void writeRow(const QRgb* row); // `width` pixels of 0xAARRGGBB
+    void finish();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace Bmp

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <functional>
+
+// JPEG decoding on libjpeg-turbo: baseline, progressive, grayscale, CMYK and YCCK.
+// A picture whose EXIF orientation says it is turned is returned upright, so its width and
+// height are those of the upright picture.
+namespace JpegReader {
+
+struct Result
+{
+    QImage image; // Format_RGB32; upright; possibly reduced by a DCT scale (see read())
+    QSize fullSize; // upright size of the picture at full resolution, in pixels
+};
+
+// Decodes `path`. When `targetFor` is given it is called with the full upright size and
+// returns the size the caller will shrink the picture to; the decoder then uses the
+// largest DCT reduction (1/2, 1/4, 1/8) whose result still covers that size in both
+// directions. Without it the picture is decoded at full size.
+// Throws AppError 53 for a missing file, 481 "Invalid picture: <path>" for a file that is
+// not a JPEG or cannot be decoded, 7 when the picture is beyond the pixel limit.
+Result read(const QString& path, const std::function<QSize(QSize)>& targetFor = {});
+
+} // namespace JpegReader

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// Starting an external program and waiting for it.
+namespace Shell32 {
+
+// Starts `commandLine` (split into arguments by double-quote rules, never through a shell)
+// and returns when the process has ended, processing pending events (Runtime::DoEvents) at
+// least every 100 ms meanwhile. Returns the process's exit code; when the start fails,
+// returns -2147221504 plus the runtime error number (53 for a missing program), at once.
+// `windowStyle` is validated (missing or outside 0..6 gives 6) and otherwise has no effect.
+qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle = std::nullopt);
+
+// Ends the programs that RunAndWait is waiting for (any thread); used when the window
+// closes during a run.
+void terminateRunning();
+
+} // namespace Shell32
