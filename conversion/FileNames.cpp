@@ -5,15 +5,15 @@
 namespace FileNames {
 namespace {
 
-    // The original counters were signed 16-bit: longer names overflowed.
-    constexpr qsizetype maxShortCounter = 32767;
+// The original counters were signed 16-bit: longer names overflowed.
+constexpr qsizetype maxShortCounter = 32767;
 
-    void checkShortCounter(const QString& name)
-    {
-        if (name.size() > maxShortCounter)
-            throw AppError(ErrorNumber::Overflow,
-                QStringLiteral("Overflow: a file name of %1 characters is too long").arg(name.size()));
-    }
+void checkShortCounter(const QString& name)
+{
+    if (name.size() > maxShortCounter)
+        throw AppError(ErrorNumber::Overflow,
+            QStringLiteral("Overflow: a file name of %1 characters is too long").arg(name.size()));
+}
 
 } // namespace
 

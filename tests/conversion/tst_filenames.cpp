@@ -28,22 +28,45 @@ void TestFileNames::table_data()
 
     const QChar bs('\\');
     const QChar sl('/');
-    QTest::newRow("backslash path") << "C:\\Pics\\Cat.JPG" << bs << "Cat.JPG" << "JPG" << "C:\\Pics\\Cat";
-    QTest::newRow("plain name") << "temp.bmp" << bs << "temp.bmp" << "bmp" << "temp";
-    QTest::newRow("two dots") << "archive.tar.gz" << bs << "archive.tar.gz" << "gz" << "archive.tar";
-    QTest::newRow("hidden") << ".hidden" << bs << ".hidden" << "hidden" << "";
-    QTest::newRow("trailing dot") << "name." << bs << "name." << "" << "name";
-    QTest::newRow("dotted folder") << "C:\\my.dir\\file" << bs << "file" << "dir\\file" << "C:\\my";
+    QTest::newRow("backslash path") << "C:\\Pics\\Cat.JPG" << bs << "Cat.JPG"
+                                    << "JPG"
+                                    << "C:\\Pics\\Cat";
+    QTest::newRow("plain name") << "temp.bmp" << bs << "temp.bmp"
+                                << "bmp"
+                                << "temp";
+    QTest::newRow("two dots") << "archive.tar.gz" << bs << "archive.tar.gz"
+                              << "gz"
+                              << "archive.tar";
+    QTest::newRow("hidden") << ".hidden" << bs << ".hidden"
+                            << "hidden"
+                            << "";
+    QTest::newRow("trailing dot") << "name." << bs << "name."
+                                  << ""
+                                  << "name";
+    QTest::newRow("dotted folder") << "C:\\my.dir\\file" << bs << "file"
+                                   << "dir\\file"
+                                   << "C:\\my";
     QTest::newRow("slash is ordinary with backslash")
-        << "C:/Pics/Cat.jpg" << bs << "C:/Pics/Cat.jpg" << "jpg" << "C:/Pics/Cat";
+        << "C:/Pics/Cat.jpg" << bs << "C:/Pics/Cat.jpg"
+        << "jpg"
+        << "C:/Pics/Cat";
 
-    QTest::newRow("slash path") << "/home/ann/Pics/Cat.JPG" << sl << "Cat.JPG" << "JPG" << "/home/ann/Pics/Cat";
-    QTest::newRow("slash dotted folder") << "/my.dir/file" << sl << "file" << "dir/file" << "/my";
-    QTest::newRow("slash hidden") << "/home/ann/.hidden" << sl << ".hidden" << "hidden" << "/home/ann/";
-    QTest::newRow("non-ASCII and blanks")
-        << "/tmp/Фото с кошкой.Jpeg" << sl << "Фото с кошкой.Jpeg" << "Jpeg" << "/tmp/Фото с кошкой";
+    QTest::newRow("slash path") << "/home/ann/Pics/Cat.JPG" << sl << "Cat.JPG"
+                                << "JPG"
+                                << "/home/ann/Pics/Cat";
+    QTest::newRow("slash dotted folder") << "/my.dir/file" << sl << "file"
+                                         << "dir/file"
+                                         << "/my";
+    QTest::newRow("slash hidden") << "/home/ann/.hidden" << sl << ".hidden"
+                                  << "hidden"
+                                  << "/home/ann/";
+    QTest::newRow("non-ASCII and blanks") << "/tmp/Фото с кошкой.Jpeg" << sl << "Фото с кошкой.Jpeg"
+                                          << "Jpeg"
+                                          << "/tmp/Фото с кошкой";
     QTest::newRow("backslash is ordinary with slash")
-        << "C:\\Pics\\Cat.JPG" << sl << "C:\\Pics\\Cat.JPG" << "JPG" << "C:\\Pics\\Cat";
+        << "C:\\Pics\\Cat.JPG" << sl << "C:\\Pics\\Cat.JPG"
+        << "JPG"
+        << "C:\\Pics\\Cat";
 }
 
 void TestFileNames::table()
