@@ -1,0 +1,190 @@
+#include "conversion/ConversionRun.h"
+
+#include "app/runtime/Pictures.h"
+#include "app/runtime/Runtime.h"
+#include "conversion/FileNames.h"
+#include "conversion/PictureScaling.h"
+#include "conversion/ScratchFolder.h"
+#include "imaging/SaveAsJPG.h"
+#include "imaging/Shell32.h"
+#include "imaging/ShortFilename.h"
+
+#include <QFile>
+
+namespace ConversionRun {
+namespace {
+
+enum class Kind { Bmp, Jpeg, Png, Other };
+
+Kind kindOf(const QString& extension)
+{
+    const QString e = extension.toLower();
+    if (e == QLatin1String("bmp"))
+        return Kind::Bmp;
+    if (e == QLatin1String("jpg") || e == QLatin1String("jpeg"))
+        return Kind::Jpeg;
+    if (e == QLatin1String("png"))
+        return Kind::Png;
+    return Kind::Other; // gif, anything else, no extension: passed over
+}
+
+// The source path with "t" put in front of its file name.
+QString thumbnailPath(const QString& path)
+{
+    const qsizetype k = path.lastIndexOf(QLatin1Char('/')) + 1;
+    return path.left(k) + QLatin1Char('t') + path.mid(k);
+}
+
+const int hiddenWindow = 0;
+
+// Starts a converter and makes sure it wrote `output`; the exit code alone proves
+// nothing, and a missing file would otherwise surface later as a puzzling error.
+void runConverter(const QString& program, const QString& output, const QString& input)
+{
+    // A file left by an earlier, interrupted run must not pass for the converter's work.
+    if (QFile::exists(output))
+        Runtime::Kill(output);
+    const QString commandLine = Runtime::quoteArgument(program) + QStringLiteral(" -O ")
+        + Runtime::quoteArgument(output) + QLatin1Char(' ') + Runtime::quoteArgument(input);
+    const qint32 code = Shell32::RunAndWait(commandLine, hiddenWindow);
+    if (QFile::exists(output))
+        return;
+    if (code < 0)
+        throw AppError(ErrorNumber::FileNotFound,
+            QStringLiteral("The converter could not be started: %1").arg(program));
+    throw AppError(ErrorNumber::FileNotFound,
+        QStringLiteral("The converter did not write %1 from %2").arg(output, input));
+}
+
+class EntryRun
+{
+public:
+    EntryRun(const ScratchFolder& scratch, const QString& programFolder, float factor, Host& host)
+        : m_scratch(scratch)
+        , m_programFolder(programFolder)
+        , m_factor(factor)
+        , m_host(host)
+    {
+    }
+
+    // Removes what a failed entry left in the scratch folder.
+    ~EntryRun()
+    {
+        if (m_finished)
+            return;
+        for (const QString& name :
+            { QStringLiteral("temp1.bmp"), QStringLiteral("temp.bmp"), m_outputName }) {
+            if (!name.isEmpty())
+                QFile::remove(m_scratch.file(name));
+        }
+    }
+
+    void convert(const QString& path)
+    {
+        const QString extension = FileNames::GetExtension(FileNames::GetFileName(path));
+        const Kind kind = kindOf(extension);
+        if (kind == Kind::Other) {
+            m_finished = true;
+            return;
+        }
+        const QImage scaled = readScaled(path, kind);
+
+        // The scaled picture is always kept as temp.bmp: bmp2png reads it, and it stays
+        // after a JPEG entry as the record of the last picture read.
+        Pictures::SavePicture(scaled, m_scratch.file(QStringLiteral("temp.bmp")));
+        m_outputName = QStringLiteral("temp.") + extension;
+        const QString output = m_scratch.file(m_outputName);
+        const QString thumbnail = thumbnailPath(path);
+
+        switch (kind) {
+        case Kind::Jpeg:
+            // temp.bmp holds exactly `scaled`; no need to read it back.
+            saveJpeg(scaled, thumbnail);
+            m_finished = true;
+            return;
+        case Kind::Png:
+            runConverter(m_programFolder + QStringLiteral("/bmp2png"), output,
+                m_scratch.file(QStringLiteral("temp.bmp")));
+            break;
+        case Kind::Bmp:
+            Pictures::SavePicture(scaled, output);
+            break;
+        case Kind::Other:
+            break;
+        }
+        Runtime::FileCopy(output, thumbnail);
+        Runtime::Kill(output);
+        const QString tempBmp = m_scratch.file(QStringLiteral("temp.bmp"));
+        if (Runtime::FileExists(tempBmp))
+            Runtime::Kill(tempBmp);
+        m_finished = true;
+    }
+
+private:
+    QImage readScaled(const QString& path, Kind kind)
+    {
+        QString source = path;
+        if (kind == Kind::Png) {
+            source = m_scratch.file(QStringLiteral("temp1.bmp"));
+            runConverter(ShortFilename::GetShortName(m_programFolder) + QStringLiteral("/png2bmp"),
+                source, path);
+        }
+        const auto targetFor = [this](QSize full) {
+            return PictureScaling::storedSize(PictureScaling::thumbnailSize(full, m_factor));
+        };
+        const Pictures::Loaded loaded = Pictures::LoadPictureFor(source, targetFor);
+        if (kind == Kind::Png)
+            Runtime::Kill(source); // only once the picture is held
+        return PictureScaling::scale(loaded.image, targetFor(loaded.fullSize));
+    }
+
+    void saveJpeg(const QImage& picture, const QString& thumbnail)
+    {
+        const auto quality = static_cast<quint8>(m_host.percentage());
+        try {
+            SaveAsJPG::SaveJPEG(picture, thumbnail, quality);
+        } catch (const AppError& e) {
+            // The writer's message does not say which file it could not write.
+            throw AppError(e.number(), e.description() + QLatin1Char('\n') + thumbnail);
+        }
+    }
+
+    const ScratchFolder& m_scratch;
+    const QString& m_programFolder;
+    const float m_factor;
+    Host& m_host;
+    QString m_outputName;
+    bool m_finished = false;
+};
+
+} // namespace
+
+bool run(const Options& options, Host& host)
+{
+    const float factor = PictureScaling::scaleFactor(host.percentage());
+    const qsizetype n = options.entries.size();
+    if (n <= 0)
+        return true;
+    const ScratchFolder scratch(options.programFolder, options.entries);
+
+    for (qsizetype i = 1; i <= n; ++i) {
+        const int count = host.entryCount();
+        host.setProgress(static_cast<float>(double(i) / double(count > 0 ? count : n) * 100.0));
+        try {
+            EntryRun entry(scratch, options.programFolder, factor, host);
+            entry.convert(options.entries.at(i - 1));
+        } catch (const AppError& e) {
+            if (!host.goOnAfter(e, i < n))
+                return false;
+        } catch (const std::bad_alloc&) {
+            const AppError e(ErrorNumber::OutOfMemory,
+                QStringLiteral("Out of memory: %1").arg(options.entries.at(i - 1)));
+            if (!host.goOnAfter(e, i < n))
+                return false;
+        }
+    }
+    host.showDone();
+    return true;
+}
+
+} // namespace ConversionRun

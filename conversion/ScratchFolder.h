@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The folder that holds a run's scratch files (temp1.bmp, temp.bmp, temp.<ext>).
+//
+// That is the program folder when it can be written, otherwise the per-user cache folder
+// of Pictelle. It is locked for the length of the run, so that a second Pictelle converting
+// at the same time works in a private folder of its own instead of sharing the files. A
+// private folder is also used when an entry of the run, or its thumbnail, is itself one of
+// the scratch files, so the run cannot overwrite or delete the user's picture.
+class ScratchFolder
+{
+public:
+    // `entries` are the run's entry paths. Throws AppError naming the folder when no
+    // scratch folder can be had.
+    ScratchFolder(const QString& programFolder, const QStringList& entries);
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const QString& path() const { return m_path; }
+    // The path of the scratch file `name` in the folder.
+    QString file(const QString& name) const { return m_path + QLatin1Char('/') + name; }
+    // True when a private folder of this run is used (removed again at the end).
+    bool isPrivate() const { return m_private; }
+
+private:
+    bool tryUse(const QString& folder, const QStringList& entries);
+    void makePrivate(const QString& parent);
+
+    QString m_path;
+    int m_lockFd = -1;
+    bool m_private = false;
+};
