@@ -1,0 +1,152 @@
+#include "imaging/Shell32.h"
+
+#include "app/runtime/AppError.h"
+#include "app/runtime/Runtime.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <mutex>
+#include <poll.h>
+#include <sys/pidfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+// Exit codes on Linux are 0..255, so no real process can end with the 259 that the forms
+// runtime used for "still running"; the wait below asks the kernel whether the process has
+// ended and never reads meaning into an exit code. A process ended by a signal gives the
+// negated signal number (-9 for SIGKILL), which no exit code and no start failure can be.
+
+namespace Shell32 {
+
+namespace {
+
+constexpr qint32 startFailureOffset = -2147221504; // 0x80040000
+constexpr int defaultWindowStyle = 6;
+constexpr int pollIntervalMs = 100;
+// Without pidfd the end cannot be awaited, only polled; poll briskly so the return is prompt.
+constexpr int fallbackPollMs = 5;
+
+// Processes RunAndWait waits for. The mutex is also held while a child is reaped, so a kill
+// from terminateRunning never reaches a process id the system may have handed on.
+struct Running
+{
+    std::mutex mutex;
+    std::vector<pid_t> pids;
+};
+
+Running& running()
+{
+    static Running instance;
+    return instance;
+}
+
+// Owns one started child until it is reaped: registered for terminateRunning, and, should the
+// wait be left by an exception (from the event hook), killed and reaped so no zombie stays.
+class Child
+{
+public:
+    explicit Child(pid_t pid)
+        : m_pid(pid)
+        , m_pidfd(pidfd_open(pid, 0))
+    {
+        std::lock_guard lock(running().mutex);
+        running().pids.push_back(pid);
+    }
+
+    ~Child()
+    {
+        if (m_pidfd >= 0)
+            close(m_pidfd);
+        if (m_reaped)
+            return;
+        std::lock_guard lock(running().mutex);
+        kill(m_pid, SIGKILL);
+        int status = 0;
+        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) { }
+        unregister();
+    }
+
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // Reaps the child if it has ended; true then, with its exit code in `exitCode`.
+    bool tryReap(qint32& exitCode)
+    {
+        std::lock_guard lock(running().mutex);
+        int status = 0;
+        pid_t rc;
+        do {
+            rc = waitpid(m_pid, &status, WNOHANG);
+        } while (rc < 0 && errno == EINTR);
+        if (rc == 0)
+            return false;
+        m_reaped = true;
+        unregister();
+        if (rc < 0) // someone else collected it: nothing is known of its end
+            exitCode = 0;
+        else if (WIFEXITED(status))
+            exitCode = WEXITSTATUS(status);
+        else if (WIFSIGNALED(status))
+            exitCode = -WTERMSIG(status);
+        else
+            exitCode = 0;
+        return true;
+    }
+
+    // Waits until the child ends or `timeoutMs` passes, whichever comes first.
+    void waitForEnd(int timeoutMs) const
+    {
+        if (m_pidfd < 0) {
+            poll(nullptr, 0, std::min(timeoutMs, fallbackPollMs));
+            return;
+        }
+        pollfd fd { m_pidfd, POLLIN, 0 };
+        poll(&fd, 1, timeoutMs);
+    }
+
+private:
+    void unregister()
+    {
+        auto& pids = running().pids;
+        pids.erase(std::find(pids.begin(), pids.end(), m_pid));
+    }
+
+    pid_t m_pid;
+    int m_pidfd;
+    bool m_reaped = false;
+};
+
+} // namespace
+
+qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle)
+{
+    int style = windowStyle.value_or(defaultWindowStyle);
+    if (style < 0 || style > 6)
+        style = defaultWindowStyle;
+
+    pid_t pid = 0;
+    try {
+        pid = pid_t(Runtime::Shell(commandLine, style, Runtime::Reaping::ByCaller));
+    } catch (const AppError& error) {
+        return startFailureOffset + error.number();
+    }
+
+    Child child(pid);
+    qint32 exitCode = 0;
+    while (!child.tryReap(exitCode)) {
+        Runtime::DoEvents();
+        child.waitForEnd(pollIntervalMs);
+    }
+    return exitCode;
+}
+
+void terminateRunning()
+{
+    std::lock_guard lock(running().mutex);
+    for (pid_t pid : running().pids)
+        kill(pid, SIGKILL);
+}
+
+} // namespace Shell32
