@@ -1,0 +1,199 @@
+#!/usr/bin/env python3
+"""Times pictelle-batch against vipsthumbnail and ImageMagick on the same batches.
+
+Run by hand, never by ctest:  python3 bench/thumbs/bench.py [--rounds N] [--quick]
+
+It installs what it needs (libvips-tools, imagemagick and two Debian wallpaper packages),
+makes a corpus of real photographs in bench/corpus/ once, then runs every tool on every
+batch in interleaved rounds, each tool producing the same pixel sizes and JPEG quality,
+and prints medians, images per second, ratios against pictelle-batch and peak memory.
+"""
+
+import argparse
+import glob
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+CORPUS = os.path.join(ROOT, "bench", "corpus")
+BATCH = os.path.join(ROOT, "build", "bin", "pictelle-batch")
+FLOOR = os.path.join(ROOT, "build", "bench", "jpeg-floor")
+PACKAGES = ["libvips-tools", "imagemagick", "mate-backgrounds", "plasma-workspace-wallpapers", "time"]
+
+
+def sh(*args, **kw):
+    return subprocess.run(args, check=True, **kw)
+
+
+def install():
+    missing = [p for p in PACKAGES
+               if subprocess.run(["dpkg-query", "-W", "-f=${Status}", p], capture_output=True,
+                                 text=True).stdout.find("install ok installed") < 0]
+    if missing:
+        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+        sh("apt-get", "update", "-qq", env=env)
+        sh("apt-get", "install", "-y", "-qq", "--no-install-recommends", *missing, env=env,
+           stdout=subprocess.DEVNULL)
+    if not (os.path.exists(BATCH) and os.path.exists(FLOOR)):
+        sh("bash", os.path.join(ROOT, "scripts", "setup.sh"))
+
+
+def sources():
+    found = []
+    for pattern in ["/usr/share/backgrounds/mate/*/*.jpg", "/usr/share/backgrounds/mate/*/*.png",
+                    "/usr/share/wallpapers/*/contents/images/*.jpg",
+                    "/usr/share/wallpapers/*/contents/images/*.png"]:
+        found += glob.glob(pattern)
+    # Photographs, not drawings: the larger files, and each picture once (several sets ship
+    # one picture in several sizes, named <name>_<w>x<h>): the largest copy.
+    import re
+    best = {}
+    for f in found:
+        if os.path.getsize(f) < 300_000 or not f.endswith(".jpg"):
+            continue
+        key = re.sub(r"_\d+x\d+$", "", os.path.splitext(os.path.basename(f))[0]).lower()
+        if "/contents/images/" in f:
+            key = f.split("/contents/images/")[0]
+        if key not in best or os.path.getsize(f) > os.path.getsize(best[key]):
+            best[key] = f
+    return sorted(best.values())
+
+
+def convert(src, dst, size, *extra):
+    w, h = size
+    sh("convert", src + "[0]", "-alpha", "off", "-resize", f"{w}x{h}^", "-gravity", "center",
+       "-extent", f"{w}x{h}", *extra, dst)
+
+
+def make_corpus(quick):
+    stamp = os.path.join(CORPUS, ".complete" + ("-quick" if quick else ""))
+    if os.path.exists(stamp):
+        return
+    shutil.rmtree(CORPUS, ignore_errors=True)
+    os.makedirs(CORPUS)
+    photos = sources()
+    if len(photos) < 4:
+        sys.exit("bench: no wallpaper photographs found")
+    n12, n2, npng, nbmp = (6, 12, 6, 6) if quick else (24, 48, 12, 12)
+    sets = {
+        "jpeg12": (n12, (4000, 3000), "jpg", ["-quality", "90"]),
+        "jpeg2": (n2, (1632, 1224), "jpg", ["-quality", "90"]),
+        "png_rgb": (npng, (2048, 1536), "png", []),
+        "png_rgba": (npng, (2048, 1536), "png", ["-alpha", "set", "-channel", "A", "-fx",
+                                                 "0.5+0.5*i/w", "+channel"]),
+        "bmp24": (nbmp, (2304, 1728), "bmp", ["-type", "TrueColor", "BMP3:"]),
+    }
+    for name, (count, size, ext, extra) in sets.items():
+        folder = os.path.join(CORPUS, name)
+        os.makedirs(folder)
+        for i in range(count):
+            dst = os.path.join(folder, f"p{i:03d}.{ext}")
+            if extra and extra[-1] == "BMP3:":
+                convert(photos[i % len(photos)], "BMP3:" + dst, size, *extra[:-1])
+            else:
+                convert(photos[i % len(photos)], dst, size, *extra)
+        print(f"bench: made {count} x {size[0]}x{size[1]} {name}", flush=True)
+    big = os.path.join(CORPUS, "jpeg100")
+    os.makedirs(big)
+    convert(photos[0], os.path.join(big, "huge.jpg"), (11548, 8660), "-quality", "90")
+    print("bench: made 1 x 11548x8660 jpeg100", flush=True)
+    open(stamp, "w").close()
+
+
+def thumb_size(w, h, p):
+    import struct
+    f = struct.unpack("f", struct.pack("f", p / 100.0))[0]
+    return max(1, round(w * f)), max(1, round(h * f))
+
+
+def measure(cmd, cwd=None):
+    """Wall seconds and peak resident memory (MiB, the largest process) of one command."""
+    t0 = time.perf_counter()
+    r = subprocess.run(["/usr/bin/time", "-f", "%M", *cmd], capture_output=True, text=True, cwd=cwd)
+    wall = time.perf_counter() - t0
+    if r.returncode != 0:
+        raise RuntimeError(f"{cmd[0]} failed: {r.stderr.strip()[-400:]}")
+    peak_kib = int(r.stderr.strip().splitlines()[-1])
+    return wall, peak_kib / 1024
+
+
+def tools_for(batch_name, files, p, out):
+    w, h = identify(files[0])
+    W, H = thumb_size(w, h, p)
+    ext = os.path.splitext(files[0])[1]
+    vips_out = os.path.join(out, "t%s" + ext + (f"[Q={p}]" if ext == ".jpg" else ""))
+    tools = {
+        "pictelle": [BATCH, "-p", str(p), *files],
+        "vipsthumbnail": ["vipsthumbnail", "-s", f"{W}x{H}!", "-o", vips_out, *files],
+        "mogrify-resize": ["mogrify", "-path", out, "-resize", f"{W}x{H}!", "-quality", str(p), *files],
+    }
+    if ext == ".jpg":
+        tools["jpeg-floor"] = [FLOOR, str(p), out, *files]
+    else:
+        tools["mogrify-sample"] = ["mogrify", "-path", out, "-sample", f"{W}x{H}!", *files]
+    return tools, (W, H)
+
+
+_sizes = {}
+
+
+def identify(path):
+    if path not in _sizes:
+        r = subprocess.run(["identify", "-format", "%w %h", path + "[0]"], capture_output=True,
+                           text=True, check=True)
+        _sizes[path] = tuple(int(v) for v in r.stdout.split())
+    return _sizes[path]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--quick", action="store_true", help="smaller batches, for a first look")
+    ap.add_argument("--sets", default="jpeg12,jpeg2,png_rgb,png_rgba,bmp24,jpeg100")
+    args = ap.parse_args()
+    install()
+    make_corpus(args.quick)
+    print(f"bench: {os.cpu_count()} cores, {args.rounds} interleaved rounds, medians\n")
+    header = f"{'batch':<10} {'p':>3} {'tool':<15} {'median s':>9} {'img/s':>7} {'x pictelle':>10} {'peak MiB':>9}"
+    print(header)
+    print("-" * len(header))
+    for name in args.sets.split(","):
+        masters = sorted(glob.glob(os.path.join(CORPUS, name, "p*.*")) or
+                         glob.glob(os.path.join(CORPUS, name, "*.*")))
+        for p in (40, 10):
+            results = {}
+            for r in range(args.rounds):
+                work = tempfile.mkdtemp(prefix="pictelle-bench-")
+                try:
+                    files = []
+                    for m in masters:
+                        dst = os.path.join(work, os.path.basename(m))
+                        os.link(m, dst) if os.stat(m).st_dev == os.stat(work).st_dev else shutil.copy(m, dst)
+                        files.append(dst)
+                    out = os.path.join(work, "out")
+                    os.makedirs(out)
+                    tools, size = tools_for(name, files, p, out)
+                    order = list(tools)
+                    order = order[r % len(order):] + order[:r % len(order)]
+                    for tool in order:
+                        wall, peak = measure(tools[tool])
+                        results.setdefault(tool, []).append((wall, peak))
+                finally:
+                    shutil.rmtree(work, ignore_errors=True)
+            base = statistics.median(w for w, _ in results["pictelle"])
+            for tool, runs in results.items():
+                med = statistics.median(w for w, _ in runs)
+                peak = max(pk for _, pk in runs)
+                print(f"{name:<10} {p:>3} {tool:<15} {med:>9.3f} {len(masters) / med:>7.1f} "
+                      f"{med / base:>10.2f} {peak:>9.1f}", flush=True)
+        print()
+
+
+if __name__ == "__main__":
+    main()
