@@ -1,13 +1,107 @@
 #pragma once
 
+#include "app/Dialogs.h"
+
+#include <QCursor>
 #include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+
+class PictureButton;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QTreeWidget;
+class RunBridge;
 
 // The one window of Pictelle. Handler names follow the Control_Event form of the product's
-// documents (Check2_Click, Slider1_Change, Form_Load), so they are not lowerCamel.
+// documents (Check2_Click, Slider1_Change, Form_Load), so they are not lowerCamel; the
+// controls carry their designer names.
 class Form1 : public QWidget
 {
     Q_OBJECT
 
 public:
-    explicit Form1(QWidget* parent = nullptr);
+    // What the window reaches outside itself; tests replace each of these.
+    struct Services
+    {
+        std::shared_ptr<Dialogs> dialogs; // the modal dialogs
+        std::function<float()> rnd; // seeded random fraction, at least 0 and below 1
+        std::function<void(const QString&)> launch; // starts a command line, no waiting
+        std::function<void()> endProgram; // ends the process at once
+        QString programFolder; // holds HAND-M.CUR, drag.ico and the converters
+    };
+
+    // The real dialogs, the runtime's random numbers and process start, std::_Exit, and
+    // the executable's folder.
+    static Services defaultServices();
+
+    // The page opened at about one start in a hundred.
+    static constexpr char WebPage[] = "https://www.quorvane.example/pictelle/";
+
+    // Builds the window as designed and runs Form_Load.
+    explicit Form1(Services services = defaultServices(), QWidget* parent = nullptr);
+    // Waits for a conversion run still under way; only reached when the program did not end
+    // through Form_Unload (tests).
+    ~Form1() override;
+
+    // The window pointer: 0 default, 11 busy, 99 the hand loaded from HAND-M.CUR (an arrow
+    // when there is none).
+    int MousePointer() const { return m_mousePointer; }
+    void setMousePointer(int value);
+    // True when HAND-M.CUR was loaded as the window's custom pointer.
+    bool hasMouseIcon() const { return m_mouseIcon.has_value(); }
+    // True while a conversion run started by Check2 is under way.
+    bool isConverting() const { return m_worker.joinable(); }
+
+    // The controls, by their designer names, in tab order.
+    QPushButton* Command1 = nullptr;
+    PictureButton* Check1 = nullptr;
+    PictureButton* Check2 = nullptr;
+    QTreeWidget* ListView1 = nullptr;
+    PictureButton* Check3 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QSlider* Slider1 = nullptr;
+    QLabel* Label1 = nullptr;
+
+signals:
+    // Emitted on the GUI thread when a conversion run has ended and the window is unlocked.
+    void conversionFinished();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private slots:
+    void Form_Load();
+    void Form_Unload();
+    void Form_MouseMove();
+    void Check1_Click();
+    void Check1_MouseMove();
+    void Check2_Click();
+    void Check2_MouseMove();
+    void ListView1_DblClick();
+    void ListView1_MouseMove();
+    void Check3_Click();
+    void Check3_MouseMove();
+    void ProgressBar1_MouseDown();
+    void Slider1_Change();
+    void Label1_MouseMove();
+
+private:
+    void buildControls();
+    void setPointerUnlessBusy(int value);
+    void setLocked(bool locked);
+    void conversionEnded();
+
+    Services m_services;
+    int m_mousePointer = 0;
+    std::optional<QCursor> m_mouseIcon;
+    std::shared_ptr<RunBridge> m_bridge;
+    std::thread m_worker;
+    bool m_settingsErrorShown = false;
 };

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QAbstractButton>
+
+// A two-state check box drawn as a push button: a 32 x 32 picture above a caption that
+// wraps onto several lines when it is wider than the button. Shown pressed while checked.
+class PictureButton : public QAbstractButton
+{
+    Q_OBJECT
+
+public:
+    explicit PictureButton(QWidget* parent = nullptr);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
