@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libjpeg62-turbo-dev libpng-dev
     fonts-liberation2
-    xvfb xauth x11-utils
+    xvfb xauth x11-utils libx11-dev
 )
 
 missing=()

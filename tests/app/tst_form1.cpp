@@ -1,0 +1,637 @@
+#include "app/Form1.h"
+#include "app/MainModule.h"
+#include "app/PictureButton.h"
+#include "app/runtime/Runtime.h"
+#include "tests/common/TestUtils.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+// Dialogs that answer from a script and remember what they were asked.
+class FakeDialogs : public Dialogs
+{
+public:
+    struct Message
+    {
+        QString text;
+        Buttons buttons;
+        QString title;
+    };
+
+    QStringList filesToReturn;
+    Answer answer = Answer::No;
+    QList<QPair<QString, QString>> openCalls; // title, filter
+    QList<Message> messages;
+
+    QStringList openFiles(QWidget*, const QString& title, const QString& filter) override
+    {
+        openCalls.append({ title, filter });
+        return filesToReturn;
+    }
+    QString chooseFolder(QWidget*, const QString&) override { return {}; }
+    QString inputBox(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return {};
+    }
+    Answer msgBox(
+        QWidget*, const QString& text, Buttons buttons, Icon, const QString& title) override
+    {
+        messages.append({ text, buttons, title });
+        return buttons == Buttons::YesNo ? answer : Answer::Ok;
+    }
+    int doneCount() const
+    {
+        return int(std::count_if(messages.begin(), messages.end(),
+            [](const Message& m) { return m.text == QLatin1String("done"); }));
+    }
+};
+
+struct Harness
+{
+    std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
+    QStringList launched;
+    int endCalls = 0;
+    float draw = 0.5f;
+
+    Form1::Services services(const QString& programFolder)
+    {
+        Form1::Services s;
+        s.dialogs = dialogs;
+        s.rnd = [this] { return draw; };
+        s.launch = [this](const QString& commandLine) { launched << commandLine; };
+        s.endProgram = [this] { ++endCalls; };
+        s.programFolder = programFolder;
+        return s;
+    }
+};
+
+QString settingsFile()
+{
+    return Runtime::settingsFilePath(QStringLiteral("Quorvane"));
+}
+
+QString storedPercentage()
+{
+    return Runtime::GetSetting(QStringLiteral("Quorvane"), QStringLiteral("Pictelle"),
+        QStringLiteral("SliderValue"), QStringLiteral("<missing>"));
+}
+
+void storePercentage(const QString& text)
+{
+    QFile::remove(settingsFile());
+    if (!text.isNull())
+        Runtime::SaveSetting(QStringLiteral("Quorvane"), QStringLiteral("Pictelle"),
+            QStringLiteral("SliderValue"), text);
+}
+
+QStringList entries(const Form1& form)
+{
+    QStringList out;
+    for (int i = 0; i < form.ListView1->topLevelItemCount(); ++i)
+        out << form.ListView1->topLevelItem(i)->text(0);
+    return out;
+}
+
+void writeImage(const QString& path, int width, int height, const char* format)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x * 255 / width, y * 255 / height, 128));
+    QVERIFY2(image.save(path, format), qPrintable(path));
+}
+
+} // namespace
+
+class Form1Test : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { storePercentage(QString()); }
+
+    void startsAsDesigned();
+    void centresOnWholeScreen_data();
+    void centresOnWholeScreen();
+    void handPointerFromProgramFolder_data();
+    void handPointerFromProgramFolder();
+    void webPageOnlyOnSeven_data();
+    void webPageOnlyOnSeven();
+    void restoresPercentage_data();
+    void restoresPercentage();
+    void sliderMoveIsStoredAtOnce();
+    void addDialog_data();
+    void addDialog();
+    void dialogFilterIgnoresCase_data();
+    void dialogFilterIgnoresCase();
+    void doubleClickRemoves_data();
+    void doubleClickRemoves();
+    void pointerRules_data();
+    void pointerRules();
+    void conversionFromWindow();
+    void failedEntryKeepsWindow_data();
+    void failedEntryKeepsWindow();
+    void closeDuringRunEndsProgram();
+
+private:
+    QString binDir() const { return TestUtils::binDir(); }
+};
+
+void Form1Test::startsAsDesigned()
+{
+    Harness h;
+    Form1 form(h.services(binDir()));
+    QCOMPARE(form.windowTitle(), QStringLiteral("Pictelle"));
+    QCOMPARE(form.ListView1->columnCount(), 1);
+    QCOMPARE(form.ListView1->headerItem()->text(0), QStringLiteral("Image File(s)"));
+    QCOMPARE(form.ListView1->topLevelItemCount(), 0);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.size(), QSize(444, 321));
+    QCOMPARE(form.focusWidget(), form.Command1);
+    // Command1 holds the focus but lies wholly outside the client area.
+    QVERIFY(!form.rect().intersects(form.Command1->geometry()));
+    for (QWidget* visible : { static_cast<QWidget*>(form.Check1),
+             static_cast<QWidget*>(form.Check2), static_cast<QWidget*>(form.Check3),
+             static_cast<QWidget*>(form.ListView1), static_cast<QWidget*>(form.Slider1),
+             static_cast<QWidget*>(form.ProgressBar1), static_cast<QWidget*>(form.Label1) })
+        QVERIFY2(form.rect().contains(visible->geometry()), qPrintable(visible->objectName()));
+    QVERIFY(h.dialogs->messages.isEmpty());
+    QCOMPARE(h.endCalls, 0);
+}
+
+void Form1Test::centresOnWholeScreen_data()
+{
+    QTest::addColumn<QSize>("size");
+    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+    QTest::newRow("designed window") << QSize(444, 321);
+    QTest::newRow("wider than the screen") << QSize(screen.width() + 300, 200);
+    QTest::newRow("taller than the screen") << QSize(200, screen.height() + 101);
+}
+
+void Form1Test::centresOnWholeScreen()
+{
+    QFETCH(QSize, size);
+    QWidget window;
+    window.resize(size);
+    Main::CenterForm(window);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QRect frame = window.frameGeometry();
+    // Equal margins on both sides, to the pixel, negative when the window is larger.
+    QVERIFY(qAbs((frame.left() - screen.left()) - (screen.right() - frame.right())) <= 1);
+    QVERIFY(qAbs((frame.top() - screen.top()) - (screen.bottom() - frame.bottom())) <= 1);
+    if (size.width() > screen.width())
+        QVERIFY(frame.left() < screen.left());
+    if (size.height() > screen.height())
+        QVERIFY(frame.top() < screen.top());
+}
+
+void Form1Test::handPointerFromProgramFolder_data()
+{
+    QTest::addColumn<QString>("cursorFile"); // "copy", "none", "garbage", "folder"
+    QTest::addColumn<bool>("expectHand");
+    QTest::newRow("drawn hand present") << "copy" << true;
+    QTest::newRow("no HAND-M.CUR") << "none" << false;
+    QTest::newRow("damaged HAND-M.CUR") << "garbage" << false;
+    QTest::newRow("folder named HAND-M.CUR") << "folder" << false;
+}
+
+void Form1Test::handPointerFromProgramFolder()
+{
+    QFETCH(QString, cursorFile);
+    QFETCH(bool, expectHand);
+    QTemporaryDir folder;
+    const QString target = folder.filePath(QStringLiteral("HAND-M.CUR"));
+    if (cursorFile == QLatin1String("copy"))
+        QVERIFY(QFile::copy(binDir() + QStringLiteral("/HAND-M.CUR"), target));
+    else if (cursorFile == QLatin1String("garbage")) {
+        QFile f(target);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("not a cursor at all");
+    } else if (cursorFile == QLatin1String("folder"))
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("HAND-M.CUR")));
+
+    Harness h;
+    Form1 form(h.services(folder.path()));
+    QCOMPARE(form.hasMouseIcon(), expectHand);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTest::mouseMove(form.Check2, form.Check2->rect().center());
+    // The buttons ask for the custom pointer either way; without a hand it shows the arrow.
+    QTRY_COMPARE(form.MousePointer(), 99);
+    QCOMPARE(form.cursor().shape(), expectHand ? Qt::BitmapCursor : Qt::ArrowCursor);
+    if (expectHand) {
+        const QPixmap hand = form.cursor().pixmap();
+        QCOMPARE(hand.size(), QSize(32, 32));
+        // The hot spot is the fingertip: an opaque pixel in the picture's top rows.
+        const QPoint hot = form.cursor().hotSpot();
+        QVERIFY(hot.y() < 8);
+        QVERIFY(qAlpha(hand.toImage().pixel(hot)) > 0);
+    }
+}
+
+void Form1Test::webPageOnlyOnSeven_data()
+{
+    QTest::addColumn<float>("draw");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("draw 7") << 0.0605f << true;
+    QTest::newRow("draw 6") << 0.0599f << false;
+    QTest::newRow("draw 8") << 0.0701f << false;
+    QTest::newRow("draw 1") << 0.0f << false;
+    QTest::newRow("draw 100") << 0.9999f << false;
+}
+
+void Form1Test::webPageOnlyOnSeven()
+{
+    QFETCH(float, draw);
+    QFETCH(bool, opens);
+    Harness h;
+    h.draw = draw;
+    Form1 form(h.services(binDir()));
+    QCOMPARE(h.launched.size(), opens ? 1 : 0);
+    if (opens) {
+        const QStringList args = Runtime::splitCommandLine(h.launched.first());
+        QCOMPARE(args, QStringList({ QStringLiteral("xdg-open"), QLatin1String(Form1::WebPage) }));
+    }
+}
+
+void Form1Test::restoresPercentage_data()
+{
+    QTest::addColumn<QString>("stored"); // null: no entry
+    QTest::addColumn<int>("expected");
+    QTest::newRow("first run") << QString() << 40;
+    QTest::newRow("100") << "100" << 100;
+    QTest::newRow("1") << "1" << 1;
+    QTest::newRow("73") << "73" << 73;
+    QTest::newRow("abc") << "abc" << 40;
+    QTest::newRow("0") << "0" << 40;
+    QTest::newRow("101") << "101" << 40;
+    QTest::newRow("-5") << "-5" << 40;
+    QTest::newRow("4.5") << "4.5" << 40;
+    QTest::newRow("empty") << "" << 40;
+}
+
+void Form1Test::restoresPercentage()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, expected);
+    storePercentage(stored);
+    Harness h;
+    Form1 form(h.services(binDir()));
+    QCOMPARE(form.Slider1->value(), expected);
+    if (stored.isNull()) // a first run writes nothing until the slider moves
+        QVERIFY(!QFile::exists(settingsFile()));
+    QVERIFY(h.dialogs->messages.isEmpty());
+}
+
+void Form1Test::sliderMoveIsStoredAtOnce()
+{
+    Harness h;
+    {
+        Form1 form(h.services(binDir()));
+        QCOMPARE(form.Slider1->value(), 40);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        form.Slider1->setFocus();
+        for (int i = 0; i < 5; ++i)
+            QTest::keyClick(form.Slider1, Qt::Key_Right);
+        QCOMPARE(form.Slider1->value(), 45);
+        // On disk before the window goes away: closing ends the program at once.
+        QCOMPARE(storedPercentage(), QStringLiteral("45"));
+    }
+    {
+        Form1 fresh(h.services(binDir()));
+        QCOMPARE(fresh.Slider1->value(), 45);
+        fresh.Slider1->setValue(7);
+    }
+    QFile file(settingsFile());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(file.readAll());
+    QVERIFY2(QRegularExpression(QStringLiteral("(^|\\n)SliderValue=7\\s*(\\n|$)"))
+                 .match(text)
+                 .hasMatch(),
+        qPrintable(text));
+}
+
+void Form1Test::addDialog_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QStringList>("chosen");
+    const QStringList none;
+    QTest::newRow("one file") << none << QStringList { "/home/ann/Pics/Cat.JPG" };
+    QTest::newRow("three behind existing")
+        << QStringList { "/x/first.png" }
+        << QStringList { "/home/ann/Pics/b.jpg", "/home/ann/Pics/a.jpg", "/home/ann/Pics/c.gif" };
+    QTest::newRow("root folder") << none << QStringList { "/a.jpg", "/b.jpg" };
+    QTest::newRow("duplicate kept") << QStringList { "/p/Cat.jpg" } << QStringList { "/p/Cat.jpg" };
+    QTest::newRow("odd names") << none
+                               << QStringList { "/p/$(rm x);`y` z.jpg", "/p/no extension",
+                                      "/p/Ünïcode.wmf" };
+    QTest::newRow("cancel") << QStringList { "/p/keep.bmp", "/p/keep2.bmp" } << none;
+}
+
+void Form1Test::addDialog()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, chosen);
+    Harness h;
+    Form1 form(h.services(binDir()));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    h.dialogs->filesToReturn = before;
+    if (!before.isEmpty())
+        QTest::mouseClick(form.Check1, Qt::LeftButton);
+    h.dialogs->filesToReturn = chosen;
+    QTest::mouseClick(form.Check1, Qt::LeftButton);
+
+    QCOMPARE(entries(form), before + chosen);
+    // The button springs back and the dialog opened once per press, set up the same way.
+    QVERIFY(!form.Check1->isChecked());
+    QCOMPARE(h.dialogs->openCalls.size(), before.isEmpty() ? 1 : 2);
+    QCOMPARE(h.dialogs->openCalls.last().first,
+        QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files"));
+    QVERIFY(h.dialogs->openCalls.last().second.startsWith(QStringLiteral("All Pictures (")));
+}
+
+void Form1Test::dialogFilterIgnoresCase_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<int>("firstTypeMatches"); // 1 when "All Pictures" offers it
+    QTest::newRow("lower") << "cat.jpg" << 1;
+    QTest::newRow("upper") << "CAT.JPG" << 1;
+    QTest::newRow("mixed") << "Logo.Png" << 1;
+    QTest::newRow("ico") << "x.ICO" << 1;
+    QTest::newRow("tiff") << "scan.tif" << 0;
+    QTest::newRow("no dot") << "README" << 0;
+}
+
+void Form1Test::dialogFilterIgnoresCase()
+{
+    QFETCH(QString, fileName);
+    QFETCH(int, firstTypeMatches);
+    const QString filter
+        = qtFileFilter(QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|"
+                                      "*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|All Files (*.*)|*.*"));
+    const QStringList types = filter.split(QStringLiteral(";;"));
+    QCOMPARE(types.size(), 2);
+    const auto offers = [&](const QString& type) {
+        const QString patterns = type.mid(type.lastIndexOf(QLatin1Char('(')) + 1).chopped(1);
+        for (const QString& p : patterns.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            // Case-sensitive on purpose: the pattern itself must carry both cases.
+            const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(p));
+            if (re.match(fileName).hasMatch())
+                return true;
+        }
+        return false;
+    };
+    QCOMPARE(offers(types[0]), firstTypeMatches == 1);
+    QVERIFY(offers(types[1])); // "All Files" offers everything, with or without a dot
+}
+
+void Form1Test::doubleClickRemoves_data()
+{
+    QTest::addColumn<QStringList>("list");
+    QTest::addColumn<int>("clicked"); // -1: double click below the entries, nothing selected
+    QTest::newRow("middle entry") << QStringList { "/a.jpg", "/b.jpg", "/c.jpg" } << 1;
+    QTest::newRow("first of duplicates") << QStringList { "/a.jpg", "/a.jpg" } << 0;
+    QTest::newRow("last entry") << QStringList { "/a.jpg", "/b.jpg" } << 1;
+    QTest::newRow("nothing selected") << QStringList { "/a.jpg", "/b.jpg" } << -1;
+    QTest::newRow("empty list") << QStringList() << -1;
+}
+
+void Form1Test::doubleClickRemoves()
+{
+    QFETCH(QStringList, list);
+    QFETCH(int, clicked);
+    Harness h;
+    Form1 form(h.services(binDir()));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    h.dialogs->filesToReturn = list;
+    QTest::mouseClick(form.Check1, Qt::LeftButton);
+    QWidget* viewport = form.ListView1->viewport();
+    QStringList expected = list;
+    if (clicked >= 0) {
+        const QRect row = form.ListView1->visualItemRect(form.ListView1->topLevelItem(clicked));
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, row.center());
+        expected.removeAt(clicked);
+    } else {
+        QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(20, viewport->height() - 4),
+            viewport->mapToGlobal(QPointF(20, viewport->height() - 4)), Qt::LeftButton,
+            Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &dbl);
+    }
+    QCOMPARE(entries(form), expected);
+}
+
+void Form1Test::pointerRules_data()
+{
+    QTest::addColumn<QString>("control"); // objectName, or "background"
+    QTest::addColumn<bool>("press"); // a button press instead of a move
+    QTest::addColumn<int>("before");
+    QTest::addColumn<int>("after");
+    QTest::newRow("Check1 shows the hand") << "Check1" << false << 0 << 99;
+    QTest::newRow("Check2 shows the hand") << "Check2" << false << 0 << 99;
+    QTest::newRow("Check3 shows the hand") << "Check3" << false << 0 << 99;
+    QTest::newRow("background brings the arrow") << "background" << false << 99 << 0;
+    QTest::newRow("label brings the arrow") << "Label1" << false << 99 << 0;
+    QTest::newRow("list brings the arrow") << "ListView1" << false << 99 << 0;
+    QTest::newRow("slider keeps the hand") << "Slider1" << false << 99 << 99;
+    QTest::newRow("moving over the bar keeps the hand") << "ProgressBar1" << false << 99 << 99;
+    QTest::newRow("pressing on the bar brings the arrow") << "ProgressBar1" << true << 99 << 0;
+    QTest::newRow("busy over a button") << "Check2" << false << 11 << 11;
+    QTest::newRow("busy over the background") << "background" << false << 11 << 11;
+    QTest::newRow("busy over the list") << "ListView1" << false << 11 << 11;
+    QTest::newRow("busy pressing on the bar") << "ProgressBar1" << true << 11 << 11;
+}
+
+void Form1Test::pointerRules()
+{
+    QFETCH(QString, control);
+    QFETCH(bool, press);
+    QFETCH(int, before);
+    QFETCH(int, after);
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(
+        binDir() + QStringLiteral("/HAND-M.CUR"), folder.filePath(QStringLiteral("HAND-M.CUR"))));
+    Harness h;
+    Form1 form(h.services(folder.path()));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.setMousePointer(before);
+
+    QWidget* target = &form;
+    QPoint at(440, 220); // background right of the label, between buttons and slider
+    if (control == QLatin1String("ListView1")) {
+        target = form.ListView1->viewport();
+        at = target->rect().center();
+    } else if (control != QLatin1String("background")) {
+        target = form.findChild<QWidget*>(control);
+        QVERIFY(target);
+        at = target->rect().center();
+    } else {
+        QVERIFY(!form.childAt(at));
+    }
+    if (press)
+        QTest::mousePress(target, Qt::LeftButton, {}, at);
+    else
+        QTest::mouseMove(target, at);
+    QTRY_COMPARE(form.MousePointer(), after);
+    const Qt::CursorShape shape = after == 11 ? Qt::WaitCursor
+        : after == 99                         ? Qt::BitmapCursor
+                                              : Qt::ArrowCursor;
+    QCOMPARE(form.cursor().shape(), shape);
+    if (press)
+        QTest::mouseRelease(target, Qt::LeftButton, {}, at);
+}
+
+void Form1Test::conversionFromWindow()
+{
+    QTemporaryDir pics;
+    const QString jpg = pics.filePath(QStringLiteral("Cat.JPG"));
+    const QString png = pics.filePath(QStringLiteral("my.photo.png"));
+    const QString bmp = pics.filePath(QStringLiteral("logo.bmp"));
+    const QString gif = pics.filePath(QStringLiteral("anim.gif"));
+    writeImage(jpg, 300, 200, "JPG");
+    writeImage(png, 120, 90, "PNG");
+    writeImage(bmp, 101, 57, "BMP");
+    QFile g(gif);
+    QVERIFY(g.open(QIODevice::WriteOnly));
+    g.write("GIF89a");
+    g.close();
+
+    Harness h;
+    Form1 form(h.services(binDir()));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    h.dialogs->filesToReturn = { jpg, png, bmp, gif };
+    QTest::mouseClick(form.Check1, Qt::LeftButton);
+    QSignalSpy finished(&form, &Form1::conversionFinished);
+    QTest::mouseClick(form.Check2, Qt::LeftButton);
+
+    // Locked until the run has ended: no second run, no list edit, no slider move.
+    QVERIFY(form.isConverting());
+    QVERIFY(!form.Check2->isChecked());
+    QVERIFY(!form.Check1->isEnabled() && !form.Check2->isEnabled() && !form.Check3->isEnabled());
+    QVERIFY(!form.Slider1->isEnabled());
+    form.ListView1->setCurrentItem(form.ListView1->topLevelItem(0));
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+        Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.ListView1->viewport(), &dbl);
+    QCOMPARE(entries(form).size(), 4);
+
+    QVERIFY(finished.wait(120000));
+    QVERIFY(!form.isConverting());
+    QVERIFY(form.Check2->isEnabled() && form.Slider1->isEnabled());
+    QCOMPARE(h.dialogs->doneCount(), 1);
+    QCOMPARE(h.dialogs->messages.size(), 1);
+    QCOMPARE(h.dialogs->messages.first().title, QStringLiteral("Pictelle"));
+    QCOMPARE(form.ProgressBar1->value(), 100);
+    QCOMPARE(entries(form), QStringList({ jpg, png, bmp, gif }));
+
+    const struct
+    {
+        QString thumb;
+        QSize original;
+    } outputs[] = {
+        { pics.filePath(QStringLiteral("tCat.JPG")), QSize(300, 200) },
+        { pics.filePath(QStringLiteral("tmy.photo.png")), QSize(120, 90) },
+        { pics.filePath(QStringLiteral("tlogo.bmp")), QSize(101, 57) },
+    };
+    for (const auto& out : outputs) {
+        const QImage thumb(out.thumb);
+        QVERIFY2(!thumb.isNull(), qPrintable(out.thumb));
+        // 40 percent a side: well below the original and keeping its shape.
+        QVERIFY(thumb.width() < out.original.width() / 2);
+        QVERIFY(qAbs(thumb.width() * out.original.height() - thumb.height() * out.original.width())
+            <= out.original.width() + out.original.height());
+    }
+    QVERIFY(!QFile::exists(pics.filePath(QStringLiteral("tanim.gif"))));
+    QCOMPARE(h.endCalls, 0);
+}
+
+void Form1Test::failedEntryKeepsWindow_data()
+{
+    QTest::addColumn<bool>("goOn");
+    QTest::newRow("No ends the run") << false;
+    QTest::newRow("Yes goes on") << true;
+}
+
+void Form1Test::failedEntryKeepsWindow()
+{
+    QFETCH(bool, goOn);
+    QTemporaryDir pics;
+    const QString missing = pics.filePath(QStringLiteral("gone.jpg"));
+    const QString good = pics.filePath(QStringLiteral("good.bmp"));
+    writeImage(good, 64, 48, "BMP");
+
+    Harness h;
+    h.dialogs->answer = goOn ? Dialogs::Answer::Yes : Dialogs::Answer::No;
+    Form1 form(h.services(binDir()));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    h.dialogs->filesToReturn = { missing, good };
+    QTest::mouseClick(form.Check1, Qt::LeftButton);
+    QSignalSpy finished(&form, &Form1::conversionFinished);
+    QTest::mouseClick(form.Check2, Qt::LeftButton);
+    QVERIFY(finished.wait(120000));
+
+    QVERIFY(!h.dialogs->messages.isEmpty());
+    const auto& failure = h.dialogs->messages.first();
+    QCOMPARE(failure.buttons, Dialogs::Buttons::YesNo); // an entry remained behind it
+    QVERIFY2(failure.text.contains(missing), qPrintable(failure.text));
+    QCOMPARE(h.dialogs->doneCount(), goOn ? 1 : 0);
+    QCOMPARE(QFile::exists(pics.filePath(QStringLiteral("tgood.bmp"))), goOn);
+    QVERIFY(form.isVisible());
+    QCOMPARE(h.endCalls, 0);
+    QCOMPARE(entries(form), QStringList({ missing, good }));
+    QVERIFY(form.Check2->isEnabled());
+}
+
+void Form1Test::closeDuringRunEndsProgram()
+{
+    QTemporaryDir pics;
+    Harness h;
+    QStringList list;
+    for (int i = 0; i < 6; ++i) {
+        list << pics.filePath(QStringLiteral("big%1.bmp").arg(i));
+        writeImage(list.last(), 1200, 900, "BMP");
+    }
+    auto form = std::make_unique<Form1>(h.services(binDir()));
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    h.dialogs->filesToReturn = list;
+    QTest::mouseClick(form->Check1, Qt::LeftButton);
+    QTest::mouseClick(form->Check2, Qt::LeftButton);
+    QVERIFY(form->isConverting());
+    form->close();
+    QCOMPARE(h.endCalls, 1);
+    // Here the real program would be gone; the window must still come apart without
+    // waiting on the dialogs or leaving the worker behind.
+    form.reset();
+}
+
+int main(int argc, char** argv)
+{
+    // Settings go to a folder of this test's own, never the user's or another test's.
+    QTemporaryDir configHome;
+    qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    Form1Test test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_form1.moc"

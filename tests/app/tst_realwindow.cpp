@@ -1,0 +1,220 @@
+// Starts the built program on a virtual X server, as a user would see it.
+#include "tests/common/TestUtils.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <dlfcn.h>
+#include <memory>
+
+namespace {
+
+// Xlib, loaded at run time so that the test program needs no X library at link time.
+struct Xlib
+{
+    void* handle = nullptr;
+    decltype(&::XOpenDisplay) openDisplay = nullptr;
+    decltype(&::XCloseDisplay) closeDisplay = nullptr;
+    decltype(&::XDefaultRootWindow) defaultRootWindow = nullptr;
+    decltype(&::XQueryTree) queryTree = nullptr;
+    decltype(&::XFetchName) fetchName = nullptr;
+    decltype(&::XFree) free = nullptr;
+    decltype(&::XGetWindowAttributes) getWindowAttributes = nullptr;
+    decltype(&::XGetImage) getImage = nullptr;
+    decltype(&::XInternAtom) internAtom = nullptr;
+    decltype(&::XSendEvent) sendEvent = nullptr;
+    decltype(&::XSync) sync = nullptr;
+
+    Xlib()
+    {
+        handle = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return;
+        const auto load = [this](auto& fn, const char* name) {
+            fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(dlsym(handle, name));
+        };
+        load(openDisplay, "XOpenDisplay");
+        load(closeDisplay, "XCloseDisplay");
+        load(defaultRootWindow, "XDefaultRootWindow");
+        load(queryTree, "XQueryTree");
+        load(fetchName, "XFetchName");
+        load(free, "XFree");
+        load(getWindowAttributes, "XGetWindowAttributes");
+        load(getImage, "XGetImage");
+        load(internAtom, "XInternAtom");
+        load(sendEvent, "XSendEvent");
+        load(sync, "XSync");
+    }
+    ~Xlib()
+    {
+        if (handle)
+            dlclose(handle);
+    }
+    bool ok() const { return handle && openDisplay && getImage && sendEvent && queryTree; }
+};
+
+// The top-level window named `title`, or 0.
+Window findWindow(Xlib& x, Display* display, const char* title)
+{
+    Window root = 0, parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!x.queryTree(display, x.defaultRootWindow(display), &root, &parent, &children, &count))
+        return 0;
+    Window found = 0;
+    for (unsigned int i = 0; i < count && !found; ++i) {
+        char* name = nullptr;
+        if (x.fetchName(display, children[i], &name) && name) {
+            XWindowAttributes attributes {};
+            if (qstrcmp(name, title) == 0
+                && x.getWindowAttributes(display, children[i], &attributes)
+                && attributes.map_state == IsViewable)
+                found = children[i];
+            x.free(name);
+        }
+    }
+    if (children)
+        x.free(children);
+    return found;
+}
+
+QImage grab(Xlib& x, Display* display, Window window, int width, int height)
+{
+    XImage* raw = x.getImage(display, window, 0, 0, width, height, AllPlanes, ZPixmap);
+    if (!raw)
+        return {};
+    QImage image;
+    if (raw->bits_per_pixel == 32)
+        image = QImage(reinterpret_cast<const uchar*>(raw->data), width, height,
+            raw->bytes_per_line, QImage::Format_RGB32)
+                    .copy();
+    XDestroyImage(raw);
+    return image;
+}
+
+int distinctColours(const QImage& image)
+{
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2)
+            colours.insert(image.pixel(x, y));
+    return int(colours.size());
+}
+
+} // namespace
+
+class RealWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void showsSizesAndCloses();
+};
+
+void RealWindowTest::showsSizesAndCloses()
+{
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (xvfb.isEmpty())
+        QSKIP("Xvfb is not installed (scripts/setup.sh installs it)");
+    Xlib x;
+    QVERIFY2(x.ok(), "libX11.so.6 could not be loaded");
+
+    // A free display number: one whose lock file is absent and whose server comes up.
+    QProcess server;
+    int number = 0;
+    for (int candidate = 120; candidate < 200 && !number; ++candidate) {
+        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(candidate)))
+            continue;
+        server.start(xvfb,
+            { QStringLiteral(":%1").arg(candidate), QStringLiteral("-screen"), QStringLiteral("0"),
+                QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp") });
+        if (!server.waitForStarted())
+            continue;
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(candidate);
+        QElapsedTimer waited;
+        waited.start();
+        while (!QFile::exists(socket) && server.state() == QProcess::Running
+            && waited.elapsed() < 20000)
+            QTest::qWait(50);
+        if (server.state() == QProcess::Running && QFile::exists(socket))
+            number = candidate;
+        else
+            server.waitForFinished();
+    }
+    QVERIFY2(number, "no virtual X server could be started");
+    const auto stopServer = qScopeGuard([&server] {
+        server.terminate();
+        server.waitForFinished();
+    });
+    const QByteArray displayName = ":" + QByteArray::number(number);
+
+    QTemporaryDir home;
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(displayName));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+    env.remove(QStringLiteral("QT_SCALE_FACTOR"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(TestUtils::binDir() + QStringLiteral("/pictelle"), {});
+    QVERIFY(program.waitForStarted());
+    const auto stopProgram = qScopeGuard([&program] {
+        if (program.state() != QProcess::NotRunning) {
+            program.kill();
+            program.waitForFinished();
+        }
+    });
+
+    std::unique_ptr<Display, decltype(x.closeDisplay)> display(
+        x.openDisplay(displayName.constData()), x.closeDisplay);
+    QVERIFY(display);
+
+    Window window = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((window = findWindow(x, display.get(), "Pictelle")) != 0, 30000);
+    XWindowAttributes attributes {};
+    QVERIFY(x.getWindowAttributes(display.get(), window, &attributes));
+    QCOMPARE(QSize(attributes.width, attributes.height), QSize(444, 321));
+
+    // Painted when the white background and the buttons' many colours are there.
+    QImage shot;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (shot = grab(x, display.get(), window, attributes.width, attributes.height),
+            !shot.isNull() && shot.pixel(440, 220) == qRgb(255, 255, 255)
+                && distinctColours(shot) > 40),
+        30000);
+    QTest::qWait(300); // let the last paint land before the picture is kept
+    shot = grab(x, display.get(), window, attributes.width, attributes.height);
+    QVERIFY(!shot.isNull());
+    QVERIFY(shot.save(home.filePath(QStringLiteral("window.png"))));
+    const QByteArray keep = qgetenv("PICTELLE_SCREENSHOT");
+    if (!keep.isEmpty())
+        QVERIFY(shot.save(QString::fromLocal8Bit(keep)));
+
+    // Close it as a window manager would: WM_DELETE_WINDOW.
+    XEvent close {};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = window;
+    close.xclient.message_type = x.internAtom(display.get(), "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = long(x.internAtom(display.get(), "WM_DELETE_WINDOW", False));
+    close.xclient.data.l[1] = CurrentTime;
+    QVERIFY(x.sendEvent(display.get(), window, False, NoEventMask, &close));
+    x.sync(display.get(), False);
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+}
+
+QTEST_GUILESS_MAIN(RealWindowTest)
+#include "tst_realwindow.moc"
