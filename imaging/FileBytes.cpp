@@ -1,0 +1,105 @@
+#include "imaging/FileBytes.h"
+
+#include "app/runtime/AppError.h"
+
+#include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Fd
+{
+    int fd;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+[[noreturn]] void throwReadError(int err, const QString& path)
+{
+    if (err == ENOENT)
+        throw AppError(ErrorNumber::FileNotFound, QStringLiteral("File not found: ") + path);
+    throw fileError(err, path);
+}
+
+constexpr qint64 maxFileSize = qint64(1) << 32;
+
+} // namespace
+
+QByteArray readFileBytes(const QString& path)
+{
+    if (path.isEmpty())
+        throwReadError(ENOENT, path);
+    const QByteArray name = QFile::encodeName(path);
+    Fd file { ::open(name.constData(), O_RDONLY | O_CLOEXEC) };
+    if (file.fd < 0)
+        throwReadError(errno, path);
+    struct stat st;
+    if (::fstat(file.fd, &st) != 0)
+        throwReadError(errno, path);
+    if (S_ISDIR(st.st_mode))
+        throwReadError(EISDIR, path);
+    if (st.st_size > maxFileSize)
+        throwInvalidPicture(path);
+
+    // A regular file is read with one call; a pipe or a file that grows meanwhile takes
+    // more, in doubling steps up to the same limit.
+    QByteArray bytes;
+    try {
+        bytes = QByteArray(qsizetype(S_ISREG(st.st_mode) && st.st_size > 0 ? st.st_size : 65536),
+            Qt::Uninitialized);
+    } catch (const std::bad_alloc&) {
+        throwOutOfMemory(path);
+    }
+    qsizetype used = 0;
+    for (;;) {
+        if (used == bytes.size()) {
+            if (bytes.size() >= maxFileSize)
+                throwInvalidPicture(path);
+            // A regular file has reached its size: one probe tells whether it grew.
+            char probe;
+            const ssize_t n = ::read(file.fd, &probe, 1);
+            if (n == 0)
+                break;
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                throwReadError(errno, path);
+            }
+            try {
+                bytes.resize(bytes.size() * 2);
+            } catch (const std::bad_alloc&) {
+                throwOutOfMemory(path);
+            }
+            bytes[used++] = probe;
+            continue;
+        }
+        const ssize_t n = ::read(file.fd, bytes.data() + used, size_t(bytes.size() - used));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throwReadError(errno, path);
+        }
+        if (n == 0)
+            break;
+        used += n;
+    }
+    bytes.truncate(used);
+    return bytes;
+}
+
+void throwInvalidPicture(const QString& path)
+{
+    throw AppError(ErrorNumber::InvalidPicture, QStringLiteral("Invalid picture: ") + path);
+}
+
+void throwOutOfMemory(const QString& path)
+{
+    throw AppError(ErrorNumber::OutOfMemory, QStringLiteral("Out of memory: ") + path);
+}

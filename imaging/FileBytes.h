@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Reads a whole file in one go for the decoders, so that they parse memory with plain
+// bounds checks. Throws AppError 53 "File not found: <path>" when the file does not exist,
+// the error of fileError() for any other failure to read it (a folder, no permission, ...),
+// and 481 when it is larger than any picture we accept (4 GiB).
+QByteArray readFileBytes(const QString& path);
+
+// Throws AppError 481 "Invalid picture: <path>".
+[[noreturn]] void throwInvalidPicture(const QString& path);
+
+// Throws AppError 7 "Out of memory: <path>".
+[[noreturn]] void throwOutOfMemory(const QString& path);
