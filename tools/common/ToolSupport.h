@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class AppError;
+
+// What the converters png2bmp and bmp2png share.
+namespace ToolSupport {
+
+// A failure concerning one file: reported as "<program>: <file>: <reason>".
+class ToolError : public std::runtime_error
+{
+public:
+    ToolError(QByteArray file, QString reason);
+    const QByteArray& file() const noexcept { return m_file; }
+    const QString& reason() const noexcept { return m_reason; }
+
+private:
+    QByteArray m_file;
+    QString m_reason;
+};
+
+// The same failure from an AppError about `file`; a trailing ": <path>" that repeats the
+// file is dropped from the reason.
+ToolError toolError(const QByteArray& file, const AppError& error, const QString& path);
+// From an errno value.
+ToolError toolError(const QByteArray& file, int errnoValue);
+
+struct Arguments
+{
+    QByteArray output; // as given on the command line
+    QByteArray input;
+};
+
+// The converter's body; throws ToolError (or std::bad_alloc).
+using Convert = std::function<void(const Arguments&)>;
+
+// Takes `<program> -O <output> <input>` and runs `convert`. Exit status 0 on success; 1 after
+// a failure, reported in one line on stderr; 2 with a usage line for any other command line.
+// Arguments are taken by position only, so a file named "-O" is a file where it stands.
+int runMain(const char* program, const char* usage, int argc, char** argv, const Convert& convert);
+
+// The output written under a fresh name beside it (created exclusively, 0644 less the umask)
+// and renamed into place by commit(); until then the destructor removes it. An existing file
+// under the output's name is only ever replaced whole.
+class OutputFile
+{
+public:
+    explicit OutputFile(const QByteArray& target); // throws ToolError
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    const QByteArray& target() const { return m_target; }
+    const QByteArray& tempName() const { return m_temp; }
+    QString tempPath() const;
+    void commit(); // throws ToolError
+
+private:
+    QByteArray m_target;
+    QByteArray m_temp;
+};
+
+struct FileCloser
+{
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// Closes a file that was written and checks the result (a full disk may show only here).
+void closeWritten(FilePtr file, const QByteArray& reportAs);
+
+} // namespace ToolSupport

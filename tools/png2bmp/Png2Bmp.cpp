@@ -1,0 +1,196 @@
+// png2bmp -O <output.bmp> <input.png>
+//
+// Converts any valid PNG (every colour type and bit depth, palette and tRNS transparency,
+// 16-bit, interlaced) to an uncompressed BMP: 32-bit with alpha when the PNG carries an
+// alpha channel or a tRNS chunk, 24-bit otherwise. 16-bit samples are rounded to 8 bits.
+// Non-interlaced pictures are converted one row at a time.
+
+#include "app/runtime/AppError.h"
+#include "imaging/Bmp.h"
+#include "tools/common/ToolSupport.h"
+
+#include <QFile>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <png.h>
+#include <vector>
+
+using namespace ToolSupport;
+
+namespace {
+
+struct ReadState
+{
+    FILE* file;
+    char message[256]; // libpng's message of the failure
+};
+
+void onError(png_structp png, png_const_charp message)
+{
+    auto* state = static_cast<ReadState*>(png_get_error_ptr(png));
+    std::snprintf(state->message, sizeof state->message, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void onWarning(png_structp, png_const_charp)
+{
+}
+
+void readData(png_structp png, png_bytep data, size_t length)
+{
+    auto* state = static_cast<ReadState*>(png_get_error_ptr(png));
+    if (std::fread(data, 1, length, state->file) != length)
+        png_error(png, std::ferror(state->file) ? std::strerror(errno) : "file ends early");
+}
+
+struct Header
+{
+    png_uint_32 width;
+    png_uint_32 height;
+    bool alpha;
+    int passes;
+};
+
+// The guarded steps: libpng leaves them by longjmp on error, so they hold no C++ object.
+// Each returns false with the reason in the state's message.
+
+bool readHeader(png_structp png, png_infop info, Header* header)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    // The pixel limit below decides; libpng's own default stops at a million per side.
+    png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
+    png_read_info(png, info);
+    const int colorType = png_get_color_type(png, info);
+    header->width = png_get_image_width(png, info);
+    header->height = png_get_image_height(png, info);
+    header->alpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+
+    // Everything becomes 8-bit 0xAARRGGBB in memory order, the Bmp rows' own layout.
+    png_set_expand(png); // palette to RGB, grey below 8 bits to 8, tRNS to alpha
+    png_set_scale_16(png); // rounds, where png_set_strip_16 would cut
+    png_set_gray_to_rgb(png);
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    png_set_bgr(png);
+    if (!header->alpha)
+        png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+#else
+    png_set_swap_alpha(png);
+    if (!header->alpha)
+        png_set_filler(png, 0xff, PNG_FILLER_BEFORE);
+#endif
+    header->passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != size_t(header->width) * 4)
+        png_error(png, "unsupported pixel layout");
+    return true;
+}
+
+bool readRow(png_structp png, QRgb* row)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_read_row(png, reinterpret_cast<png_bytep>(row), nullptr);
+    return true;
+}
+
+bool readEnd(png_structp png)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_read_end(png, nullptr);
+    return true;
+}
+
+// Owns libpng's read structs for one input file.
+class PngReader
+{
+public:
+    PngReader(FILE* file, const QByteArray& name)
+        : m_name(name)
+    {
+        m_state.file = file;
+        m_state.message[0] = '\0';
+        m_png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &m_state, onError, onWarning);
+        m_info = m_png ? png_create_info_struct(m_png) : nullptr;
+        if (!m_info)
+            throw ToolError(name, QStringLiteral("out of memory"));
+        png_set_read_fn(m_png, nullptr, readData);
+    }
+    ~PngReader() { png_destroy_read_struct(&m_png, &m_info, nullptr); }
+    PngReader(const PngReader&) = delete;
+    PngReader& operator=(const PngReader&) = delete;
+
+    Header header()
+    {
+        Header header {};
+        check(readHeader(m_png, m_info, &header));
+        return header;
+    }
+    void row(QRgb* out) { check(readRow(m_png, out)); }
+    void end() { check(readEnd(m_png)); }
+
+private:
+    void check(bool ok)
+    {
+        if (!ok)
+            throw ToolError(m_name, QString::fromLocal8Bit(m_state.message));
+    }
+
+    QByteArray m_name;
+    ReadState m_state;
+    png_structp m_png = nullptr;
+    png_infop m_info = nullptr;
+};
+
+void convert(const Arguments& arguments)
+{
+    FilePtr input(std::fopen(arguments.input.constData(), "rb"));
+    if (!input)
+        throw toolError(arguments.input, errno);
+    PngReader reader(input.get(), arguments.input);
+    const Header header = reader.header();
+    const qint64 pixels = qint64(header.width) * header.height;
+    if (header.width > 0x7fffffff || header.height > 0x7fffffff || pixels > Bmp::maxPixels)
+        throw ToolError(arguments.input,
+            QStringLiteral("picture too large: %1 x %2 pixels")
+                .arg(header.width)
+                .arg(header.height));
+    const int width = int(header.width);
+    const int height = int(header.height);
+
+    OutputFile output(arguments.output);
+    const QString tempPath = output.tempPath();
+    try {
+        Bmp::RowWriter writer(tempPath, width, height, header.alpha);
+        if (header.passes == 1) {
+            std::vector<QRgb> row(static_cast<size_t>(width));
+            for (int y = 0; y < height; ++y) {
+                reader.row(row.data());
+                writer.writeRow(row.data());
+            }
+        } else {
+            // Later passes fill in the rows of the earlier ones, so the picture is held whole.
+            std::vector<QRgb> picture(static_cast<size_t>(pixels));
+            for (int pass = 0; pass < header.passes; ++pass)
+                for (int y = 0; y < height; ++y)
+                    reader.row(picture.data() + size_t(y) * width);
+            for (int y = 0; y < height; ++y)
+                writer.writeRow(picture.data() + size_t(y) * width);
+        }
+        reader.end();
+        writer.finish();
+    } catch (const AppError& error) {
+        throw toolError(arguments.output, error, tempPath);
+    }
+    output.commit();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    return runMain("png2bmp", "-O <output.bmp> <input.png>", argc, argv, convert);
+}
