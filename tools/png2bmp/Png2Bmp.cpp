@@ -118,6 +118,7 @@ public:
         if (!m_info)
             throw ToolError(name, QStringLiteral("out of memory"));
         png_set_read_fn(m_png, nullptr, readData);
+        png_set_sig_bytes(m_png, 8); // checked by the caller
     }
     ~PngReader() { png_destroy_read_struct(&m_png, &m_info, nullptr); }
     PngReader(const PngReader&) = delete;
@@ -150,6 +151,12 @@ void convert(const Arguments& arguments)
     FilePtr input(std::fopen(arguments.input.constData(), "rb"));
     if (!input)
         throw toolError(arguments.input, errno);
+    png_byte signature[8] = {};
+    const size_t signatureSize = std::fread(signature, 1, sizeof signature, input.get());
+    if (signatureSize != sizeof signature || png_sig_cmp(signature, 0, sizeof signature) != 0)
+        throw ToolError(arguments.input,
+            std::ferror(input.get()) ? QString::fromLocal8Bit(std::strerror(errno))
+                                     : QStringLiteral("not a PNG file"));
     PngReader reader(input.get(), arguments.input);
     const Header header = reader.header();
     const qint64 pixels = qint64(header.width) * header.height;

@@ -1,0 +1,380 @@
+#include "imaging/Bmp.h"
+#include "tests/common/PngFixtures.h"
+#include "tests/common/TestUtils.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <png.h>
+
+Q_DECLARE_METATYPE(PngFixtures::Kind)
+
+namespace {
+
+struct Outcome
+{
+    int exitCode = -1;
+    QString stdErr;
+};
+
+Outcome runTool(const QString& tool, const QStringList& arguments, const QString& workDir = {})
+{
+    QProcess process;
+    process.setProgram(TestUtils::binDir() + "/" + tool);
+    process.setArguments(arguments);
+    if (!workDir.isEmpty())
+        process.setWorkingDirectory(workDir);
+    process.start();
+    Outcome outcome;
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
+        return outcome;
+    outcome.exitCode = process.exitCode();
+    outcome.stdErr = QString::fromLocal8Bit(process.readAllStandardError());
+    return outcome;
+}
+
+Outcome convert(
+    const QString& tool, const QString& output, const QString& input, const QString& workDir = {})
+{
+    return runTool(tool, { "-O", output, input }, workDir);
+}
+
+int bmpBitCount(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray head = file.read(30);
+    return head.size() < 30 ? -1 : uchar(head[28]) | uchar(head[29]) << 8;
+}
+
+QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+bool anyTransparent(const QImage& image)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) != 255)
+                return true;
+    return false;
+}
+
+// Names the first differing pixel, so a failure says where and how.
+QString firstDifference(const QImage& actual, const QImage& expected)
+{
+    if (actual.size() != expected.size())
+        return QStringLiteral("size %1x%2, expected %3x%4")
+            .arg(actual.width())
+            .arg(actual.height())
+            .arg(expected.width())
+            .arg(expected.height());
+    for (int y = 0; y < expected.height(); ++y)
+        for (int x = 0; x < expected.width(); ++x)
+            if (actual.pixel(x, y) != expected.pixel(x, y))
+                return QStringLiteral("pixel %1,%2 is %3, expected %4")
+                    .arg(x)
+                    .arg(y)
+                    .arg(actual.pixel(x, y), 8, 16, QLatin1Char('0'))
+                    .arg(expected.pixel(x, y), 8, 16, QLatin1Char('0'));
+    return QString();
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray le32(quint32 v)
+{
+    const char bytes[] = { char(v), char(v >> 8), char(v >> 16), char(v >> 24) };
+    return QByteArray(bytes, 4);
+}
+
+// A plain BMP header for a 24-bit picture of the declared size, with no pixel data.
+QByteArray bmpHeaderOnly(quint32 width, quint32 height)
+{
+    const quint32 dataSize = ((width * 3 + 3) & ~3U) * height;
+    return "BM" + le32(54 + dataSize) + le32(0) + le32(54) + le32(40) + le32(width) + le32(height)
+        + QByteArray("\x01\x00\x18\x00", 4) + le32(0) + le32(dataSize) + le32(2835) + le32(2835)
+        + le32(0) + le32(0);
+}
+
+QImage opaqueSample(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x * 37 % 256, y * 53 % 256, (x * y * 11 + 5) % 256));
+    return image;
+}
+
+} // namespace
+
+class TestConverters : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void roundTrip_data()
+    {
+        QTest::addColumn<PngFixtures::Kind>("kind");
+        QTest::addColumn<QSize>("size");
+        // Widths 1 to 7 and primes: BMP rows are padded to 4 bytes, PNG rows below 8 bits
+        // to whole bytes.
+        const QList<QSize> sizes { { 1, 1 }, { 2, 3 }, { 3, 5 }, { 4, 2 }, { 5, 7 }, { 6, 4 },
+            { 7, 7 }, { 13, 11 }, { 31, 9 }, { 37, 23 } };
+        const QList<PngFixtures::NamedKind> kinds = PngFixtures::allKinds();
+        for (int i = 0; i < kinds.size(); ++i) {
+            QSize size = sizes[i % sizes.size()];
+            // The BMP reader takes a 32-bit picture whose alpha is zero throughout for one
+            // without alpha, as other writers leave that byte unused; one pixel in the tRNS
+            // colour would be just that.
+            if (size == QSize(1, 1) && kinds[i].kind.transparencyChunk)
+                size = QSize(2, 1);
+            QTest::addRow("%s %dx%d", qPrintable(kinds[i].name), size.width(), size.height())
+                << kinds[i].kind << size;
+            QTest::addRow("%s 29x17", qPrintable(kinds[i].name)) << kinds[i].kind << QSize(29, 17);
+        }
+    }
+
+    // PNG -> BMP -> PNG keeps every pixel, alpha included. The BMP is checked on its own
+    // too, so that a fault made twice over cannot cancel out.
+    void roundTrip()
+    {
+        QFETCH(PngFixtures::Kind, kind);
+        QFETCH(QSize, size);
+        QTemporaryDir dir;
+        const QString source = dir.filePath("my.photo.png");
+        const QImage expected = PngFixtures::write(source, kind, size.width(), size.height());
+        QVERIFY(!expected.isNull());
+        const QString bmp = dir.filePath("temp1.bmp");
+        writeAll(bmp, "an older scratch file");
+
+        const Outcome toBmp = convert("png2bmp", bmp, source);
+        QCOMPARE(toBmp.stdErr, QString());
+        QCOMPARE(toBmp.exitCode, 0);
+        const bool transparencyDeclared
+            = kind.transparencyChunk || (kind.colorType & PNG_COLOR_MASK_ALPHA);
+        QCOMPARE(bmpBitCount(bmp), transparencyDeclared ? 32 : 24);
+        const QImage fromBmp = Bmp::read(bmp).convertToFormat(QImage::Format_ARGB32);
+        QVERIFY2(firstDifference(fromBmp, expected).isEmpty(),
+            qPrintable(firstDifference(fromBmp, expected)));
+
+        const QString back = dir.filePath("temp.png");
+        const Outcome toPng = convert("bmp2png", back, bmp);
+        QCOMPARE(toPng.stdErr, QString());
+        QCOMPARE(toPng.exitCode, 0);
+        const PngFixtures::Header header = PngFixtures::readHeader(back);
+        QCOMPARE(header.bitDepth, 8);
+        QCOMPARE(header.colorType,
+            anyTransparent(expected) ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
+        const QImage final = QImage(back).convertToFormat(QImage::Format_ARGB32);
+        QVERIFY2(firstDifference(final, expected).isEmpty(),
+            qPrintable(firstDifference(final, expected)));
+
+        QCOMPARE(filesIn(dir.path()), QStringList({ "my.photo.png", "temp.png", "temp1.bmp" }));
+    }
+
+    void bmpToPng_data()
+    {
+        QTest::addColumn<QImage>("picture");
+        QTest::addColumn<bool>("alphaRows"); // written as 32-bit rows with alpha
+        for (int width = 1; width <= 7; ++width)
+            QTest::addRow("opaque %dx3", width) << opaqueSample(width, 3) << false;
+        QImage translucent = opaqueSample(11, 6).convertToFormat(QImage::Format_ARGB32);
+        translucent.setPixel(10, 5, qRgba(1, 2, 3, 0));
+        translucent.setPixel(4, 2, qRgba(200, 100, 50, 128));
+        QTest::newRow("one translucent pixel") << translucent << true;
+        QTest::newRow("alpha rows, all opaque")
+            << opaqueSample(9, 4).convertToFormat(QImage::Format_ARGB32) << true;
+    }
+
+    // What the conversion run hands over: BMPs of the project's writer.
+    void bmpToPng()
+    {
+        QFETCH(QImage, picture);
+        QFETCH(bool, alphaRows);
+        QTemporaryDir dir;
+        const QString bmp = dir.filePath("temp.bmp");
+        {
+            Bmp::RowWriter writer(bmp, picture.width(), picture.height(), alphaRows);
+            for (int y = 0; y < picture.height(); ++y)
+                writer.writeRow(reinterpret_cast<const QRgb*>(picture.constScanLine(y)));
+            writer.finish();
+        }
+        const QString png = dir.filePath("temp.png");
+        const Outcome outcome = convert("bmp2png", png, bmp);
+        QCOMPARE(outcome.stdErr, QString());
+        QCOMPARE(outcome.exitCode, 0);
+        const QImage expected = picture.convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(PngFixtures::readHeader(png).colorType,
+            anyTransparent(expected) ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB);
+        const QImage written = QImage(png).convertToFormat(QImage::Format_ARGB32);
+        QVERIFY2(firstDifference(written, expected).isEmpty(),
+            qPrintable(firstDifference(written, expected)));
+    }
+
+    void unreadableInput_data()
+    {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QByteArray>("content"); // empty with `missing`: no file at all
+        QTest::addColumn<bool>("missing");
+
+        QTemporaryDir scratch;
+        const QString png = scratch.filePath("good.png");
+        PngFixtures::write(png, { PNG_COLOR_TYPE_RGB, 8, false, false }, 40, 30);
+        const QByteArray good = readAll(png);
+        const qsizetype idat = good.indexOf("IDAT");
+        QByteArray idatFlipped = good;
+        idatFlipped[idat + 10] = char(idatFlipped[idat + 10] ^ 0x55);
+        QByteArray ihdrFlipped = good;
+        ihdrFlipped[17] = char(ihdrFlipped[17] ^ 0x01);
+        PngFixtures::writeHeaderOnly(png, 20000, 20000); // 400 million pixels
+        const QByteArray hugePng = readAll(png);
+
+        QTest::newRow("png: missing") << "png2bmp" << QByteArray() << true;
+        QTest::newRow("png: empty") << "png2bmp" << QByteArray() << false;
+        QTest::newRow("png: not a png") << "png2bmp" << QByteArray("just some text\n") << false;
+        QTest::newRow("png: signature only") << "png2bmp" << good.left(8) << false;
+        QTest::newRow("png: cut in header") << "png2bmp" << good.left(30) << false;
+        QTest::newRow("png: cut in image data") << "png2bmp" << good.left(idat + 60) << false;
+        QTest::newRow("png: no end chunk") << "png2bmp" << good.left(good.size() - 12) << false;
+        QTest::newRow("png: damaged image data") << "png2bmp" << idatFlipped << false;
+        QTest::newRow("png: damaged header") << "png2bmp" << ihdrFlipped << false;
+        QTest::newRow("png: over the pixel limit") << "png2bmp" << hugePng << false;
+
+        QImage picture = opaqueSample(13, 9);
+        const QString bmp = scratch.filePath("good.bmp");
+        Bmp::write(picture, bmp);
+        const QByteArray goodBmp = readAll(bmp);
+        QTest::newRow("bmp: missing") << "bmp2png" << QByteArray() << true;
+        QTest::newRow("bmp: empty") << "bmp2png" << QByteArray() << false;
+        QTest::newRow("bmp: not a bmp") << "bmp2png" << good << false;
+        QTest::newRow("bmp: header only") << "bmp2png" << goodBmp.left(54) << false;
+        QTest::newRow("bmp: cut in pixels")
+            << "bmp2png" << goodBmp.left(goodBmp.size() / 2) << false;
+        QTest::newRow("bmp: over the pixel limit")
+            << "bmp2png" << bmpHeaderOnly(30000, 30000) << false;
+    }
+
+    // A file the converter cannot read: one line on stderr naming it, a failure exit, and
+    // nothing written.
+    void unreadableInput()
+    {
+        QFETCH(QString, tool);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, missing);
+        QTemporaryDir dir;
+        const QString input = dir.filePath(tool == "png2bmp" ? "in.png" : "in.bmp");
+        if (!missing)
+            writeAll(input, content);
+        const QString output = dir.filePath("out");
+
+        const Outcome outcome = convert(tool, output, input);
+        QCOMPARE(outcome.exitCode, 1);
+        QVERIFY2(outcome.stdErr.startsWith(tool + ": " + input + ": "), qPrintable(outcome.stdErr));
+        QVERIFY(outcome.stdErr.size() > tool.size() + input.size() + 5);
+        QCOMPARE(outcome.stdErr.count('\n'), 1);
+        QVERIFY(outcome.stdErr.endsWith('\n'));
+        QCOMPARE(filesIn(dir.path()),
+            missing ? QStringList() : QStringList { QFileInfo(input).fileName() });
+    }
+
+    void unwritableOutput()
+    {
+        QTemporaryDir dir;
+        const QString input = dir.filePath("in.png");
+        QVERIFY(
+            !PngFixtures::write(input, { PNG_COLOR_TYPE_GRAY, 8, false, false }, 5, 5).isNull());
+        const QString output = dir.filePath("missing/out.bmp");
+        const Outcome outcome = convert("png2bmp", output, input);
+        QCOMPARE(outcome.exitCode, 1);
+        QVERIFY2(
+            outcome.stdErr.startsWith("png2bmp: " + output + ": "), qPrintable(outcome.stdErr));
+        QCOMPARE(filesIn(dir.path()), QStringList { "in.png" });
+    }
+
+    void awkwardNames_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("blanks") << "my photo.png"
+                                << "my photo.bmp";
+        QTest::newRow("quotes") << "say \"cheese\" 'now'.png"
+                                << "out \".bmp";
+        QTest::newRow("shell words") << "$(touch injected) `touch injected`; x.png"
+                                     << "$HOME;.bmp";
+        QTest::newRow("non-ASCII") << "Grüße 日本.png"
+                                   << "Ærø.bmp";
+        QTest::newRow("option as input") << "-O"
+                                         << "out.bmp";
+        QTest::newRow("option as output") << "in.png"
+                                          << "-O";
+        QTest::newRow("leading dash") << "-x.png"
+                                      << "--.bmp";
+    }
+
+    // Arguments are files by position; no shell ever sees them.
+    void awkwardNames()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, output);
+        QTemporaryDir dir;
+        const QImage expected = PngFixtures::write(
+            dir.filePath(input), { PNG_COLOR_TYPE_RGB, 8, false, false }, 6, 4);
+        QVERIFY(!expected.isNull());
+
+        // Relative names, run in the folder: a name starting with "-" reaches argv as is.
+        QCOMPARE(convert("png2bmp", output, input, dir.path()).exitCode, 0);
+        QCOMPARE(convert("bmp2png", "back.png", output, dir.path()).exitCode, 0);
+        const QImage back = QImage(dir.filePath("back.png")).convertToFormat(QImage::Format_ARGB32);
+        QVERIFY2(
+            firstDifference(back, expected).isEmpty(), qPrintable(firstDifference(back, expected)));
+        QStringList files { input, output, "back.png" };
+        files.sort();
+        QCOMPARE(filesIn(dir.path()), files);
+    }
+
+    void usage_data()
+    {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QStringList>("arguments");
+        for (const QString tool : { "png2bmp", "bmp2png" }) {
+            QTest::addRow("%s: none", qPrintable(tool)) << tool << QStringList();
+            QTest::addRow("%s: -O only", qPrintable(tool)) << tool << QStringList { "-O" };
+            QTest::addRow("%s: no input", qPrintable(tool)) << tool << QStringList { "-O", "out" };
+            QTest::addRow("%s: no -O", qPrintable(tool)) << tool << QStringList { "out", "in" };
+            QTest::addRow("%s: -O last", qPrintable(tool))
+                << tool << QStringList { "in", "out", "-O" };
+            QTest::addRow("%s: extra", qPrintable(tool))
+                << tool << QStringList { "-O", "a", "b", "c" };
+        }
+    }
+
+    void usage()
+    {
+        QFETCH(QString, tool);
+        QFETCH(QStringList, arguments);
+        QTemporaryDir dir;
+        const Outcome outcome = runTool(tool, arguments, dir.path());
+        QCOMPARE(outcome.exitCode, 2);
+        QVERIFY2(outcome.stdErr.startsWith("usage: " + tool + " -O "), qPrintable(outcome.stdErr));
+        QVERIFY(filesIn(dir.path()).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConverters)
+#include "tst_converters.moc"
