@@ -1,0 +1,152 @@
+#include "filelist/AddFolder.h"
+
+#include "app/runtime/Runtime.h"
+
+#include <QFile>
+#include <chrono>
+#include <sys/stat.h>
+#include <unordered_set>
+
+namespace AddFolder {
+
+namespace {
+
+// Lets the event loop run. A turn of the loop costs a system call or more, so inside a folder
+// it runs only when some time has passed since the last turn: a tree of many thousand small
+// folders is read several times faster than with a turn per entry, and the window still
+// answers within a frame or two.
+class Yielder
+{
+public:
+    void now()
+    {
+        Runtime::DoEvents();
+        m_last = Clock::now();
+    }
+
+    void whenDue()
+    {
+        if (Clock::now() - m_last >= Interval)
+            now();
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds Interval { 10 };
+    Clock::time_point m_last = Clock::now();
+};
+
+// Folders are told apart by device and inode, so a link or a bind mount that leads back into
+// the tree is recognised whatever path it is reached by.
+class VisitedFolders
+{
+public:
+    // True when `path` is a folder not seen before; false for one seen before or one that
+    // cannot be examined (which could not be read either).
+    bool insert(const QString& path)
+    {
+        struct stat st;
+        if (stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return false;
+        return m_seen.insert(Key { st.st_dev, st.st_ino }).second;
+    }
+
+private:
+    struct Key
+    {
+        dev_t device;
+        ino_t inode;
+        bool operator==(const Key&) const = default;
+    };
+    struct KeyHash
+    {
+        size_t operator()(const Key& k) const noexcept
+        {
+            return std::hash<unsigned long long>()(k.inode) * 31u
+                + std::hash<unsigned long long>()(k.device);
+        }
+    };
+    std::unordered_set<Key, KeyHash> m_seen;
+};
+
+bool isDotOrDotDot(const QString& name)
+{
+    return name == QLatin1String(".") || name == QLatin1String("..");
+}
+
+} // namespace
+
+void CollectSubFolders(QStringList& folders, bool recurse)
+{
+    VisitedFolders visited;
+    for (const QString& folder : folders)
+        visited.insert(folder);
+
+    QStringList found;
+    Yielder yielder;
+    // Reads one folder to its end before the next is opened; `parent` ends in "/".
+    const auto readFolder = [&](const QString& parent) {
+        Runtime::Dir dir(parent, Runtime::vbDirectory);
+        QString name = dir.next();
+        yielder.now();
+        for (; !name.isEmpty(); name = dir.next()) {
+            yielder.whenDue();
+            if (isDotOrDotDot(name) || !dir.lastIsFolder())
+                continue;
+            QString path = parent + name + QLatin1Char('/');
+            if (visited.insert(path))
+                found.append(std::move(path));
+        }
+    };
+
+    for (qsizetype i = 0, n = folders.size(); i < n; ++i)
+        readFolder(QString(folders.at(i)));
+    // `found` doubles as the queue of the levels below: appending while walking it gives the
+    // breadth-first order level by level.
+    if (recurse) {
+        for (qsizetype i = 0; i < found.size(); ++i)
+            readFolder(QString(found.at(i)));
+    }
+    folders.append(found);
+}
+
+QStringList ListFiles(const QString& folder, const QString& pattern)
+{
+    QStringList names;
+    // A "/" would make the search read another folder than `folder`.
+    if (pattern.contains(QLatin1Char('/')) || pattern.contains(QChar(0)))
+        return names;
+    QString path = folder;
+    if (!path.endsWith(QLatin1Char('/')))
+        path += QLatin1Char('/');
+    Runtime::Dir dir(path + pattern, Runtime::vbHidden | Runtime::vbSystem);
+    for (QString name = dir.next(); !name.isEmpty(); name = dir.next())
+        names.append(name);
+    return names;
+}
+
+QString JoinPath(const QString& folder, const QString& name)
+{
+    QString path = folder + QLatin1Char('/') + name;
+    path.replace(QLatin1String("//"), QLatin1String("/"));
+    return path;
+}
+
+QStringList FolderEntries(const QString& folder, const QString& extensionText)
+{
+    QStringList folders { folder + QLatin1Char('/') };
+    CollectSubFolders(folders, true);
+
+    const QString pattern = QStringLiteral("*.") + extensionText;
+    QStringList entries;
+    for (const QString& element : folders) {
+        const QString parent = element.chopped(1);
+        for (const QString& name : ListFiles(parent, pattern)) {
+            if (!name.startsWith(QLatin1Char('~')))
+                entries.append(JoinPath(parent, name));
+        }
+    }
+    return entries;
+}
+
+} // namespace AddFolder

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The folder scan behind "Add All File(s) In Folder": finds the folders of a tree and the
+// matching files in each. GUI-free; the folder chooser lives in filelist/widgets.
+//
+// Every folder read is a search of its own (Runtime::Dir), so work that runs while the scan
+// yields to the event loop, another scan included, never disturbs it. Nothing here throws:
+// a folder or entry that cannot be read is skipped.
+namespace AddFolder {
+
+// Appends to `folders` every folder below its elements, breadth-first: first all folders one
+// level below the elements (grouped by parent, in the parents' order, each parent's folders
+// in the order the file system lists them), then those two levels below, and so on; with
+// `recurse` false only the first level. Every element ends in "/", and so does every path
+// appended. Hidden folders (name begins with ".") are neither listed nor entered. Links are
+// followed, but a folder already in `folders` or already found is not listed again, so link
+// cycles end. Lets the event loop run (Runtime::DoEvents) after the first entry of every
+// folder and at least every few milliseconds while a large folder is read.
+void CollectSubFolders(QStringList& folders, bool recurse);
+
+// The names (no folder) of the files in `folder` that match `pattern`, in the order the file
+// system lists them; empty when none match or the folder cannot be read. Hidden files are
+// included, folders are not. `pattern` uses "*" and "?", without regard to letter case, and
+// "*.*" matches every name. A pattern holding "/" names no file and matches nothing.
+QStringList ListFiles(const QString& folder, const QString& pattern);
+
+// `folder` + "/" + `name` with every "//" replaced by "/", left to right, as the folder scan
+// forms its entries (so the root "/" and "a.jpg" give "/a.jpg").
+QString JoinPath(const QString& folder, const QString& name);
+
+// The whole scan of one click: the entry texts for every file of `folder` and the folders
+// below it whose name matches "*." + `extensionText` (used as typed: "*" every file, "jpg"
+// also Cat.JPG, ".jpg" as a rule nothing), the chosen folder's files first, then level by
+// level. Files whose name begins with "~" are left out. Yields to the event loop as
+// CollectSubFolders does; the file listing itself does not yield.
+QStringList FolderEntries(const QString& folder, const QString& extensionText);
+
+} // namespace AddFolder
