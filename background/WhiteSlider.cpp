@@ -70,6 +70,15 @@ std::optional<QColor> systemColor(quint32 index)
     }
 }
 
+VertexColor vertexOrBlack(quint32 color) noexcept
+{
+    try {
+        return ColorToVertex(color);
+    } catch (const AppError&) {
+        return {};
+    }
+}
+
 } // namespace
 
 quint32 TranslateColor(quint32 color)
@@ -158,15 +167,8 @@ void FillGradient(QImage& surface, int x, int y, int width, int height, quint32 
     if ((direction != 0 && direction != 1) || width <= 0 || height <= 0 || surface.depth() != 32)
         return;
 
-    VertexColor v1, v2;
-    try {
-        v1 = ColorToVertex(color1);
-    } catch (const AppError&) {
-    }
-    try {
-        v2 = ColorToVertex(color2);
-    } catch (const AppError&) {
-    }
+    const VertexColor v1 = vertexOrBlack(color1);
+    const VertexColor v2 = vertexOrBlack(color2);
 
     // Steps of the gradient: columns for direction 0, rows for direction 1. Interpolating
     // over steps - 1 puts colour 2 exactly on the last column or row.
