@@ -8,7 +8,7 @@
 #include <csignal>
 #include <mutex>
 #include <poll.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -42,6 +42,13 @@ Running& running()
     return instance;
 }
 
+// glibc 2.36's <sys/pidfd.h> lacks C linkage for C++, so the system call is made directly.
+// -1 (kernel before 5.3) makes the wait fall back to polling.
+int openPidfd(pid_t pid)
+{
+    return int(syscall(SYS_pidfd_open, pid, 0));
+}
+
 // Owns one started child until it is reaped: registered for terminateRunning, and, should the
 // wait be left by an exception (from the event hook), killed and reaped so no zombie stays.
 class Child
@@ -49,7 +56,7 @@ class Child
 public:
     explicit Child(pid_t pid)
         : m_pid(pid)
-        , m_pidfd(pidfd_open(pid, 0))
+        , m_pidfd(openPidfd(pid))
     {
         std::lock_guard lock(running().mutex);
         running().pids.push_back(pid);

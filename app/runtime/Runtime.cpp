@@ -245,7 +245,8 @@ int GetAttr(const QString& path)
 {
     const QByteArray encoded = QFile::encodeName(path);
     struct stat st;
-    if (stat(encoded.constData(), &st) != 0) {
+    const bool followed = stat(encoded.constData(), &st) == 0;
+    if (!followed) {
         const int err = errno;
         if (lstat(encoded.constData(), &st) != 0)
             throw lookupError(err, path);
@@ -261,7 +262,8 @@ int GetAttr(const QString& path)
     if (isHiddenName(QFile::encodeName(name).constData()))
         attributes |= vbHidden;
 
-    if ((st.st_mode & 0222) == 0 || access(encoded.constData(), W_OK) != 0)
+    // A dangling link is judged as the link itself, which is never read-only.
+    if (followed && ((st.st_mode & 0222) == 0 || access(encoded.constData(), W_OK) != 0))
         attributes |= vbReadOnly;
     return attributes;
 }

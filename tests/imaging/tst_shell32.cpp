@@ -1,0 +1,282 @@
+#include "app/runtime/Runtime.h"
+#include "imaging/Shell32.h"
+#include "imaging/ShortFilename.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+// This executable is also the program that the tests start: called with "--helper" as first
+// argument it does one small job instead of running the tests.
+//   --helper exit <code>           ends with <code>
+//   --helper sleep <ms> <code>     sleeps, then ends with <code>
+//   --helper argv <file> <args..>  writes each further argument to <file>, each ended by NUL
+//   --helper fds <file>            writes the numbers of its open descriptors to <file>
+namespace {
+
+int helperMain(int argc, char** argv)
+{
+    if (argc < 4)
+        return 100;
+    const std::string job = argv[2];
+    if (job == "exit")
+        return std::atoi(argv[3]);
+    if (job == "sleep" && argc >= 5) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[3])));
+        return std::atoi(argv[4]);
+    }
+    std::string out;
+    if (job == "argv") {
+        for (int i = 4; i < argc; ++i)
+            out.append(argv[i]).push_back('\0');
+    } else if (job == "fds") {
+        DIR* dir = opendir("/proc/self/fd");
+        if (!dir)
+            return 101;
+        while (const dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] != '.')
+                out.append(entry->d_name).push_back(' ');
+        }
+        closedir(dir);
+    } else {
+        return 102;
+    }
+    FILE* file = std::fopen(argv[3], "wb");
+    if (!file)
+        return 103;
+    std::fwrite(out.data(), 1, out.size(), file);
+    return std::fclose(file) == 0 ? 0 : 104;
+}
+
+QString helper(const QString& job)
+{
+    return Runtime::quoteArgument(QCoreApplication::applicationFilePath()) + " --helper " + job;
+}
+
+constexpr qint32 startFailure = -2147221504;
+
+} // namespace
+
+class TestShell32 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void exitCodes_data();
+    void exitCodes();
+    void startFailures_data();
+    void startFailures();
+    void windowStyles_data();
+    void windowStyles();
+    void eventsRunDuringWait();
+    void returnsPromptlyAfterEnd();
+    void argumentsReachProgramWhole();
+    void descriptorsNotInherited();
+    void terminateRunningStopsWait();
+    void failingHookStillReaps();
+    void shortName();
+};
+
+void TestShell32::cleanup()
+{
+    Runtime::setDoEventsHook({});
+    // Every started child must have been reaped: nothing is left for waitpid.
+    int status = 0;
+    QCOMPARE(waitpid(-1, &status, WNOHANG), -1);
+    QCOMPARE(errno, ECHILD);
+}
+
+void TestShell32::exitCodes_data()
+{
+    QTest::addColumn<QString>("job");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("zero") << "exit 0" << 0;
+    QTest::newRow("three") << "exit 3" << 3;
+    QTest::newRow("255") << "exit 255" << 255;
+    // Linux keeps the low 8 bits: a program can never report 259 ("still running") there.
+    QTest::newRow("259 arrives as 3") << "exit 259" << 3;
+    QTest::newRow("still running at first look") << "sleep 300 3" << 3;
+}
+
+void TestShell32::exitCodes()
+{
+    QFETCH(QString, job);
+    QFETCH(int, expected);
+    QCOMPARE(Shell32::RunAndWait(helper(job), 0), expected);
+}
+
+void TestShell32::startFailures_data()
+{
+    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<int>("errorNumber");
+    QTest::newRow("missing program") << "/nonexistent/png2bmp -O a b" << 53;
+    QTest::newRow("missing program in PATH") << "pictelle-missing-converter" << 53;
+    QTest::newRow("folder as program") << "/tmp" << 70;
+    QTest::newRow("empty") << "" << 5;
+    QTest::newRow("unterminated quote") << "\"/bin/true" << 5;
+}
+
+void TestShell32::startFailures()
+{
+    QFETCH(QString, commandLine);
+    QFETCH(int, errorNumber);
+    int hookCalls = 0;
+    Runtime::setDoEventsHook([&hookCalls] { ++hookCalls; });
+    QCOMPARE(Shell32::RunAndWait(commandLine, 0), startFailure + errorNumber);
+    QCOMPARE(hookCalls, 0); // nothing was waited for
+}
+
+void TestShell32::windowStyles_data()
+{
+    QTest::addColumn<std::optional<int>>("style");
+    QTest::newRow("missing") << std::optional<int>();
+    QTest::newRow("hidden") << std::optional<int>(0);
+    QTest::newRow("five passes") << std::optional<int>(5);
+    QTest::newRow("seven acts as six") << std::optional<int>(7);
+    QTest::newRow("negative acts as six") << std::optional<int>(-1);
+}
+
+void TestShell32::windowStyles()
+{
+    QFETCH(std::optional<int>, style);
+    QCOMPARE(Shell32::RunAndWait(helper("exit 4"), style), 4);
+}
+
+void TestShell32::eventsRunDuringWait()
+{
+    int hookCalls = 0;
+    Runtime::setDoEventsHook([&hookCalls] { ++hookCalls; });
+    QCOMPARE(Shell32::RunAndWait(helper("sleep 500 6"), 0), 6);
+    // At least every 100 ms during half a second.
+    QVERIFY2(hookCalls >= 4, qPrintable(QString::number(hookCalls)));
+
+    // On a worker thread the GUI's hook is not called.
+    hookCalls = 0;
+    qint32 result = -1;
+    std::thread([&result] { result = Shell32::RunAndWait(helper("sleep 200 2"), 0); }).join();
+    QCOMPARE(result, 2);
+    QCOMPARE(hookCalls, 0);
+}
+
+void TestShell32::returnsPromptlyAfterEnd()
+{
+    // A wait built on a fixed 100 ms sleep needs at least 2 s for these 20 short programs.
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < 20; ++i)
+        QCOMPARE(Shell32::RunAndWait("/bin/true", 0), 0);
+    QVERIFY2(timer.elapsed() < 1500, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestShell32::argumentsReachProgramWhole()
+{
+    QTemporaryDir sandbox;
+    const QString outFile = sandbox.filePath("argv.bin");
+    const QStringList arguments {
+        sandbox.filePath(R"(My "best" pics $(touch made-by-shell) `touch tick`; touch semi.jpg)"),
+        "plain",
+        R"(trailing\)",
+        "",
+        "it's & | > < * ?",
+        "Фото.png",
+    };
+    QString commandLine = helper("argv " + Runtime::quoteArgument(outFile));
+    for (const QString& argument : arguments)
+        commandLine += ' ' + Runtime::quoteArgument(argument);
+
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(sandbox.path())); // where a shell would have made its files
+    const qint32 result = Shell32::RunAndWait(commandLine, 0);
+    QDir::setCurrent(previous);
+    QCOMPARE(result, 0);
+
+    QFile file(outFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QByteArray data = file.readAll();
+    QVERIFY(data.endsWith('\0'));
+    data.chop(1);
+    QStringList received;
+    for (const QByteArray& part : data.split('\0'))
+        received << QString::fromUtf8(part);
+    QCOMPARE(received, arguments);
+    QCOMPARE(
+        QDir(sandbox.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "argv.bin" });
+}
+
+void TestShell32::descriptorsNotInherited()
+{
+    QTemporaryDir sandbox;
+    const QString outFile = sandbox.filePath("fds.txt");
+    // Opened the way careless library code would: without O_CLOEXEC.
+    const int leaky = open("/dev/null", O_RDONLY);
+    QVERIFY(leaky > 2);
+    const qint32 result = Shell32::RunAndWait(helper("fds " + Runtime::quoteArgument(outFile)), 0);
+    close(leaky);
+    QCOMPARE(result, 0);
+
+    QFile file(outFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QStringList fds = QString::fromLatin1(file.readAll()).split(' ', Qt::SkipEmptyParts);
+    fds.sort();
+    // 0, 1, 2 and the descriptor of the listing itself.
+    QCOMPARE(fds, (QStringList { "0", "1", "2", "3" }));
+}
+
+void TestShell32::terminateRunningStopsWait()
+{
+    bool stopped = false;
+    Runtime::setDoEventsHook([&stopped] {
+        if (!stopped) {
+            stopped = true;
+            // As the window's close would: from any thread.
+            std::thread(&Shell32::terminateRunning).join();
+        }
+    });
+    QCOMPARE(Shell32::RunAndWait(helper("sleep 60000 0"), 0), -SIGKILL);
+    QVERIFY(stopped);
+}
+
+void TestShell32::failingHookStillReaps()
+{
+    Runtime::setDoEventsHook([] { throw std::runtime_error("handler failed"); });
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, Shell32::RunAndWait(helper("sleep 60000 0"), 0));
+    // cleanup() checks that the abandoned program was stopped and reaped.
+}
+
+void TestShell32::shortName()
+{
+    QTemporaryDir sandbox;
+    const QString path = sandbox.filePath("a rather long folder name with blanks");
+    QVERIFY(QDir().mkdir(path));
+    QCOMPARE(ShortFilename::GetShortName(path), path);
+    QCOMPARE(ShortFilename::GetShortName(path + "/missing.bmp"), QString());
+    QCOMPARE(ShortFilename::GetShortName(QString()), QString());
+}
+
+int main(int argc, char** argv)
+{
+    if (argc >= 2 && std::strcmp(argv[1], "--helper") == 0)
+        return helperMain(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestShell32 test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_shell32.moc"
