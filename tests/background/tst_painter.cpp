@@ -157,6 +157,7 @@ void TestPainter::solidFill()
     // The control's drawing is still there.
     QVERIFY(countPixels(painted, expected) < painted.width() * painted.height() * 9 / 10);
 
+    // docs/painter-slider.png is made by running this test with PICTELLE_DOCS_DIR=<repo>/docs.
     if (qEnvironmentVariableIsSet("PICTELLE_DOCS_DIR")
         && QTest::currentDataTag() == QLatin1String("white"))
         QVERIFY(painted.save(
