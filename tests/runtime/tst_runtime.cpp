@@ -74,7 +74,6 @@ private slots:
     void splitCommandLine();
     void shellFailures();
     void doEventsOnlyOnOwningThread();
-    void rndStaysBelowOne();
 
 private:
     QTemporaryDir m_sandbox;
@@ -387,20 +386,6 @@ void TestRuntime::doEventsOnlyOnOwningThread()
     setDoEventsHook({});
     DoEvents();
     QCOMPARE(calls, 1);
-}
-
-void TestRuntime::rndStaysBelowOne()
-{
-    Randomize();
-    float low = 1;
-    float high = 0;
-    for (int i = 0; i < 200000; ++i) {
-        const float r = Rnd();
-        QVERIFY(r >= 0.0f && r < 1.0f);
-        low = std::min(low, r);
-        high = std::max(high, r);
-    }
-    QVERIFY(low < 0.01f && high > 0.99f);
 }
 
 QTEST_GUILESS_MAIN(TestRuntime)
