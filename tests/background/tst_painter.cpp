@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QImage>
 #include <QPointer>
 #include <QScreen>
 #include <QSlider>
@@ -21,8 +20,7 @@ class TestSlider : public QSlider
 public:
     using QSlider::QSlider;
 
-    // Where the groove is, for a click beside the handle.
-    QPoint besideHandle() const
+    QPoint besideHandle() const // on the groove, right of the handle
     {
         QStyleOptionSlider option;
         initStyleOption(&option);
@@ -42,8 +40,7 @@ std::unique_ptr<TestSlider> makeSlider()
     slider->setTickPosition(QSlider::TicksBelow);
     slider->setTickInterval(1);
     slider->setFixedSize(425, 41);
-    // A fresh slider draws its ticks in another colour the first time only; render it once so
-    // that every rendering compared is a steady one.
+    // A fresh slider draws its ticks in another colour the first time only.
     slider->grab();
     return slider;
 }
@@ -53,27 +50,27 @@ QImage capture(QWidget& widget)
     return widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
-QRgb rgbOf(quint32 color)
-{
-    return qRgb(int(color & 0xFF), int(color >> 8 & 0xFF), int(color >> 16 & 0xFF));
-}
-
 QRgb buttonFace()
 {
     return QApplication::palette().color(QPalette::Button).rgb();
 }
 
-// Counts pixels of `painted` that differ from the expected composition: where the control's
-// own drawing `own` shows button face, `fill(x, y)`; elsewhere the control's pixel.
-template <typename Fill> int compositionErrors(const QImage& own, const QImage& painted, Fill fill)
+// The control's own drawing, to compare a painted slider with.
+QImage ownDrawing()
 {
+    return capture(*makeSlider());
+}
+
+// Pixels of `painted` that differ from the expected composition: `fill(x, y)` where the
+// control's own drawing shows button face, the control's pixel elsewhere.
+template <typename Fill> int compositionErrors(const QImage& painted, Fill fill)
+{
+    const QImage own = ownDrawing();
     int errors = 0;
     for (int y = 0; y < own.height(); ++y) {
         for (int x = 0; x < own.width(); ++x) {
             const QRgb o = own.pixel(x, y);
-            const QRgb expected = o == buttonFace() ? fill(x, y) : o;
-            if (painted.pixel(x, y) != expected)
-                ++errors;
+            errors += painted.pixel(x, y) != (o == buttonFace() ? fill(x, y) : o);
         }
     }
     return errors;
@@ -98,10 +95,9 @@ private slots:
     void initTestCase();
     void solidFill_data();
     void solidFill();
-    void gradient_data();
-    void gradient();
+    void gradientEdges_data();
+    void gradientEdges();
     void tiledPicture();
-    void unknownStyleAndBadColours();
     void fadeStartsBlackThenFollowsLevel();
     void hookOnce();
     void destroyingControlRemovesPainter();
@@ -110,8 +106,8 @@ private slots:
 
 void TestPainter::initTestCase()
 {
-    // The control's own rendering (grab) fills with the window role; make it the button face
-    // so that it is a faithful picture of what the control draws on a button-face ground.
+    // A grab fills the control's background with the window role; make that the button face
+    // so that a grab shows what the control draws on a button-face ground.
     QPalette palette = QApplication::palette();
     palette.setColor(QPalette::Window, palette.color(QPalette::Button));
     QApplication::setPalette(palette);
@@ -119,43 +115,41 @@ void TestPainter::initTestCase()
 
 void TestPainter::solidFill_data()
 {
-    QTest::addColumn<bool>("setStyle");
+    QTest::addColumn<int>("style"); // -1: never set
     QTest::addColumn<bool>("setColor");
     QTest::addColumn<quint32>("color");
     QTest::addColumn<QRgb>("expected");
 
-    QTest::newRow("white") << true << true << 0xFFFFFFu << qRgb(255, 255, 255);
-    QTest::newRow("red low byte") << true << true << 0x3366CCu << qRgb(0xCC, 0x66, 0x33);
-    QTest::newRow("highlight system colour")
-        << true << true << 0x8000000Du << QApplication::palette().color(QPalette::Highlight).rgb();
-    QTest::newRow("style never set") << false << true << 0xFFFFFFu << qRgb(255, 255, 255);
-    QTest::newRow("nothing set paints black") << false << false << 0u << qRgb(0, 0, 0);
+    const QRgb white = qRgb(255, 255, 255);
+    const QRgb highlight = QApplication::palette().color(QPalette::Highlight).rgb();
+    QTest::newRow("white") << 0 << true << 0xFFFFFFu << white;
+    QTest::newRow("red in low byte") << 0 << true << 0x3366CCu << qRgb(0xCC, 0x66, 0x33);
+    QTest::newRow("system colour") << 0 << true << 0x8000000Du << highlight;
+    QTest::newRow("style never set") << -1 << true << 0xFFFFFFu << white;
+    QTest::newRow("nothing set: black") << -1 << false << 0u << qRgb(0, 0, 0);
+    QTest::newRow("unknown style: black") << 7 << true << 0xFFFFFFu << qRgb(0, 0, 0);
 }
 
 // Every button-face pixel shows the fill, every other pixel is the control's own.
 void TestPainter::solidFill()
 {
-    QFETCH(bool, setStyle);
+    QFETCH(int, style);
     QFETCH(bool, setColor);
     QFETCH(quint32, color);
     QFETCH(QRgb, expected);
 
-    auto own = makeSlider();
-    const QImage reference = capture(*own);
-    QVERIFY(countPixels(reference, buttonFace()) > reference.width() * 10);
-
     auto slider = makeSlider();
-    if (setStyle)
-        SetStyle(slider.get(), 0);
+    if (style >= 0)
+        SetStyle(slider.get(), style);
     if (setColor)
         SetSolidColor(slider.get(), color);
     HookWindow(slider.get());
     const QImage painted = capture(*slider);
 
-    QCOMPARE(painted.size(), reference.size());
-    QCOMPARE(compositionErrors(reference, painted, [&](int, int) { return expected; }), 0);
-    // The control's drawing is still there.
-    QVERIFY(countPixels(painted, expected) < painted.width() * painted.height() * 9 / 10);
+    QCOMPARE(compositionErrors(painted, [&](int, int) { return expected; }), 0);
+    const int filled = countPixels(painted, expected);
+    QVERIFY(filled > painted.width() * 10);
+    QVERIFY(filled < painted.width() * painted.height() * 9 / 10); // the slider is still there
 
     // docs/painter-slider.png is made by running this test with PICTELLE_DOCS_DIR=<repo>/docs.
     if (qEnvironmentVariableIsSet("PICTELLE_DOCS_DIR")
@@ -164,63 +158,37 @@ void TestPainter::solidFill()
             QDir(qEnvironmentVariable("PICTELLE_DOCS_DIR")).filePath("painter-slider.png")));
 }
 
-void TestPainter::gradient_data()
+void TestPainter::gradientEdges_data()
 {
     QTest::addColumn<qint32>("direction");
     QTest::newRow("left to right") << 0;
     QTest::newRow("top to bottom") << 1;
 }
 
-// Colour 1 along the start edge, colour 2 along the end edge, moving steadily in between;
-// the control's own pixels untouched.
-void TestPainter::gradient()
+// Colour 1 on the first column or row, colour 2 on the last; the control's pixels kept.
+void TestPainter::gradientEdges()
 {
     QFETCH(qint32, direction);
-    const quint32 color1 = 0x0000FF; // red
-    const quint32 color2 = 0xFF8000; // blue with some green
-
-    auto own = makeSlider();
-    const QImage reference = capture(*own);
     auto slider = makeSlider();
     SetStyle(slider.get(), 2);
-    slider->setProperty(PropGradientColor1, color1);
-    slider->setProperty(PropGradientColor2, color2);
+    slider->setProperty(PropGradientColor1, 0x0000FFu);
+    slider->setProperty(PropGradientColor2, 0xFF8000u);
     slider->setProperty(PropGradientDir, direction);
     HookWindow(slider.get());
     const QImage painted = capture(*slider);
 
-    const int steps = direction == 0 ? painted.width() : painted.height();
-    const int across = direction == 0 ? painted.height() : painted.width();
-    const auto at = [&](const QImage& image, int along, int other) {
-        return direction == 0 ? image.pixel(along, other) : image.pixel(other, along);
-    };
-
-    int startEdge = 0, endEdge = 0;
-    for (int i = 0; i < steps; ++i) {
-        for (int j = 0; j < across; ++j) {
-            const QRgb own = at(reference, i, j);
-            const QRgb shown = at(painted, i, j);
-            if (own != buttonFace()) {
-                QCOMPARE(shown, own);
-                continue;
-            }
-            if (i == 0) {
-                QCOMPARE(shown, rgbOf(color1));
-                ++startEdge;
-            } else if (i == steps - 1) {
-                QCOMPARE(shown, rgbOf(color2));
-                ++endEdge;
-            }
-            // Red falls and blue rises from each step to the next.
-            if (i > 0 && at(reference, i - 1, j) == buttonFace()) {
-                const QRgb before = at(painted, i - 1, j);
-                QVERIFY(qRed(shown) <= qRed(before));
-                QVERIFY(qBlue(shown) >= qBlue(before));
-            }
-        }
-    }
-    QVERIFY(startEdge > across / 2);
-    QVERIFY(endEdge > across / 2);
+    const int w = painted.width(), h = painted.height();
+    int edges = 0;
+    const int errors = compositionErrors(painted, [&](int x, int y) {
+        const int along = direction == 0 ? x : y;
+        const int last = direction == 0 ? w - 1 : h - 1;
+        if (along != 0 && along != last)
+            return painted.pixel(x, y); // inside: checked by the fill's own test
+        ++edges;
+        return along == 0 ? qRgb(255, 0, 0) : qRgb(0, 0x80, 0xFF);
+    });
+    QCOMPARE(errors, 0);
+    QVERIFY(edges > (direction == 0 ? h : w));
 }
 
 // A picture is tiled from the control's top left corner.
@@ -231,59 +199,19 @@ void TestPainter::tiledPicture()
         for (int x = 0; x < tile.width(); ++x)
             tile.setPixel(x, y, qRgb(40 * x, 100 * y, 200));
 
-    auto own = makeSlider();
-    const QImage reference = capture(*own);
     auto slider = makeSlider();
     SetStyle(slider.get(), 1);
     slider->setProperty(PropPicture, tile);
     HookWindow(slider.get());
-    const QImage painted = capture(*slider);
-
-    QCOMPARE(compositionErrors(reference, painted,
-                 [&](int x, int y) { return tile.pixel(x % tile.width(), y % tile.height()); }),
+    QCOMPARE(
+        compositionErrors(capture(*slider), [&](int x, int y) { return tile.pixel(x % 3, y % 2); }),
         0);
-}
-
-// Failures inside the paint skip only their own step and never leave the event filter.
-void TestPainter::unknownStyleAndBadColours()
-{
-    auto own = makeSlider();
-    const QImage reference = capture(*own);
-
-    auto unknown = makeSlider();
-    SetStyle(unknown.get(), 7);
-    SetSolidColor(unknown.get(), 0xFFFFFF);
-    HookWindow(unknown.get());
-    QCOMPARE(
-        compositionErrors(reference, capture(*unknown), [](int, int) { return qRgb(0, 0, 0); }), 0);
-
-    // A system colour has no vertex form: that end of the gradient is black, the other intact.
-    auto bad = makeSlider();
-    SetStyle(bad.get(), 2);
-    bad->setProperty(PropGradientColor1, ButtonFace);
-    bad->setProperty(PropGradientColor2, 0x00FF00u);
-    bad->setProperty(PropGradientDir, 1);
-    HookWindow(bad.get());
-    const QImage painted = capture(*bad);
-    const int last = painted.height() - 1;
-    for (int x = 0; x < painted.width(); ++x) {
-        if (reference.pixel(x, 0) == buttonFace())
-            QCOMPARE(painted.pixel(x, 0), qRgb(0, 0, 0));
-        if (reference.pixel(x, last) == buttonFace())
-            QCOMPARE(painted.pixel(x, last), qRgb(0, 255, 0));
-    }
-
-    // A gradient direction the fill refuses leaves the fresh, black surface.
-    bad->setProperty(PropGradientDir, 2);
-    QCOMPARE(
-        compositionErrors(reference, capture(*bad), [](int, int) { return qRgb(0, 0, 0); }), 0);
 }
 
 // Style 3 paints black until the first tick, then both colours shifted by the fade level.
 void TestPainter::fadeStartsBlackThenFollowsLevel()
 {
-    auto own = makeSlider();
-    const QImage reference = capture(*own);
+    const QImage own = ownDrawing();
     auto slider = makeSlider();
     SetStyle(slider.get(), 3);
     slider->setProperty(PropGradientColor1, 0x000000u);
@@ -292,47 +220,41 @@ void TestPainter::fadeStartsBlackThenFollowsLevel()
     slider->setProperty(PropFadeTime, 16);
     HookWindow(slider.get());
 
+    const int bottom = own.height() - 1;
     int x = 0;
-    while (reference.pixel(x, 0) != buttonFace() || reference.pixel(x, 40) != buttonFace())
+    while (own.pixel(x, 0) != buttonFace() || own.pixel(x, bottom) != buttonFace())
         ++x;
-    QCOMPARE(capture(*slider).pixel(x, 0), qRgb(0, 0, 0));
-    QCOMPARE(capture(*slider).pixel(x, 40), qRgb(0, 0, 0));
+    const QImage first = capture(*slider);
+    QCOMPARE(first.pixel(x, 0), qRgb(0, 0, 0));
+    QCOMPARE(first.pixel(x, bottom), qRgb(0, 0, 0));
 
-    QRgb top = 0;
-    QTRY_VERIFY((top = capture(*slider).pixel(x, 0)) != qRgb(0, 0, 0));
-    const QImage painted = capture(*slider);
-    top = painted.pixel(x, 0);
-    const QRgb bottom = painted.pixel(x, 40);
-    const int level = qRed(top);
+    QTRY_VERIFY(capture(*slider).pixel(x, 0) != qRgb(0, 0, 0));
+    const QImage later = capture(*slider);
+    const int level = qRed(later.pixel(x, 0));
     QVERIFY2(
         level == 255 || level % 16 == 0 || level % 16 == 15, qPrintable(QString::number(level)));
-    // Red and green move by the level; blue by its own share of it.
-    QCOMPARE(top, qRgb(level, level, 0));
-    QCOMPARE(bottom, qRgb(level, level, std::min(255, 0x60 + 0x60 * level / 192)));
+    // Red and green move by the level, blue by its own share of it.
+    QCOMPARE(later.pixel(x, 0), qRgb(level, level, 0));
+    QCOMPARE(later.pixel(x, bottom), qRgb(level, level, 0x60 + 0x60 * level / 192));
 }
 
-// A second hook changes nothing; a window marked as hooked is not hooked again.
+// A second hook changes nothing; a window already marked as hooked is left alone.
 void TestPainter::hookOnce()
 {
-    auto own = makeSlider();
-    const QImage reference = capture(*own);
-
     auto slider = makeSlider();
     SetSolidColor(slider.get(), 0xFFFFFF);
     HookWindow(slider.get());
     HookWindow(slider.get());
     QVERIFY(IsHooked(slider.get()));
     QCOMPARE(slider->findChildren<SliderHook*>().size(), 1);
-    QCOMPARE(compositionErrors(
-                 reference, capture(*slider), [](int, int) { return qRgb(255, 255, 255); }),
-        0);
+    QCOMPARE(compositionErrors(capture(*slider), [](int, int) { return qRgb(255, 255, 255); }), 0);
 
     auto marked = makeSlider();
     SetSolidColor(marked.get(), 0xFFFFFF);
     MarkHooked(marked.get());
     HookWindow(marked.get());
     QVERIFY(marked->findChildren<SliderHook*>().isEmpty());
-    QCOMPARE(capture(*marked), reference);
+    QCOMPARE(capture(*marked), ownDrawing());
 }
 
 void TestPainter::destroyingControlRemovesPainter()
@@ -344,27 +266,21 @@ void TestPainter::destroyingControlRemovesPainter()
     QPointer<SliderHook> hook = slider->findChild<SliderHook*>();
     QVERIFY(hook);
     capture(*slider); // starts the fade timer
-    QCoreApplication::processEvents();
 
     slider.reset();
     QVERIFY(hook.isNull());
-    // A fade tick that outlived its control would land here.
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
+    QTest::qWait(5); // a fade tick that outlived its control would land here
 }
 
-// Holding the mouse button beside the handle keeps paging: the slider's own repeat timer
-// still reaches it. Also shows the painter on the real on-screen path.
+// Holding the button beside the handle keeps paging: the slider's own repeat timer still
+// reaches it. Also: what reaches the screen is what a grab shows.
 void TestPainter::pagingStillRepeats()
 {
     auto slider = makeSlider();
-    SetStyle(slider.get(), 0);
     SetSolidColor(slider.get(), 0xFFFFFF);
     HookWindow(slider.get());
     slider->show();
     QVERIFY(QTest::qWaitForWindowExposed(slider.get()));
-
-    // What reaches the screen is what a grab shows.
     const QImage onScreen = slider->screen()
                                 ->grabWindow(slider->winId())
                                 .toImage()
