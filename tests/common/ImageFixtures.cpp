@@ -170,6 +170,7 @@ QByteArray bmpFile(const BmpLayout& layout, int width, int height, const QByteAr
 
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
+    QFile::remove(path); // a new file is much faster to write than a truncated one
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush();
 }

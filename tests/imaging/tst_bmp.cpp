@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 using namespace ImageFixtures;
 
@@ -477,19 +478,36 @@ void TestBmp::everyTruncation()
     QCOMPARE(Bmp::read(file).size(), QSize(8, 4));
 }
 
-// Random damage to the headers gives a picture or an error, never a crash.
+// Random damage to headers and to RLE streams gives a picture or an error, never a crash.
 void TestBmp::mutatedHeaders()
 {
-    const QList<QByteArray> seeds = { valid24(5, 3), fileFor(::variants()[14].second, 9, 4),
-        fileFor(::variants()[18].second, 5, 3), fileFor(::variants()[33].second, 3, 3) };
+    struct Seed
+    {
+        QByteArray bytes;
+        bool stream; // damage the pixel data rather than the headers
+    };
+    auto named = [](const char* name) {
+        for (const auto& v : ::variants())
+            if (qstrcmp(v.first, name) == 0)
+                return v.second;
+        qFatal("no variant %s", name);
+    };
+    const QList<Seed> seeds = { { valid24(5, 3), false }, { fileFor(named("RLE8"), 9, 4), true },
+        { fileFor(named("RLE4"), 9, 4), true },
+        { fileFor(named("16-bit 565 fields"), 5, 3), false },
+        { fileFor(named("32-bit V5 alpha"), 3, 3), false },
+        { fileFor(named("8-bit core header"), 3, 3), false } };
     QRandomGenerator rng(20240607);
     const QString file = path("mutated.bmp");
     int decoded = 0;
-    for (int i = 0; i < 1500; ++i) {
-        QByteArray b = seeds[i % seeds.size()];
+    for (int i = 0; i < 1800; ++i) {
+        const Seed& seed = seeds[i % seeds.size()];
+        QByteArray b = seed.bytes;
+        const int from = seed.stream ? int(qFromLittleEndian<quint32>(b.constData() + 10)) : 0;
+        const int to = seed.stream ? int(b.size()) : std::min<int>(b.size(), 70);
         const int changes = 1 + int(rng.bounded(4));
         for (int c = 0; c < changes; ++c)
-            b[int(rng.bounded(std::min<int>(b.size(), 70)))] = char(rng.bounded(256));
+            b[from + int(rng.bounded(to - from))] = char(rng.bounded(256));
         QVERIFY(writeFile(file, b));
         try {
             const QImage image = Bmp::read(file);

@@ -1,0 +1,327 @@
+#include "imaging/JpegReader.h"
+
+#include "app/runtime/AppError.h"
+#include "imaging/Bmp.h"
+#include "imaging/FileBytes.h"
+
+#include <QTransform>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace {
+
+struct ErrorJump
+{
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+    bool nothingDecodable = false;
+};
+
+[[noreturn]] void jumpOnError(j_common_ptr cinfo)
+{
+    std::longjmp(reinterpret_cast<ErrorJump*>(cinfo->err)->jump, 1);
+}
+
+// Warnings are tolerated (a damaged stretch decodes as grey), except that the data ends
+// before the first row of blocks of the first scan is complete: nothing of the picture
+// would be visible.
+void onMessage(j_common_ptr cinfo, int level)
+{
+    if (level != -1)
+        return;
+    auto* err = reinterpret_cast<ErrorJump*>(cinfo->err);
+    ++err->base.num_warnings;
+    if (err->base.msg_code != JWRN_JPEG_EOF)
+        return;
+    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number <= 1 && d->input_iMCU_row == 0) {
+        err->nothingDecodable = true;
+        std::longjmp(err->jump, 1);
+    }
+}
+
+// Owns the decompress struct; the phases below run libjpeg under setjmp and hold no C++
+// objects with destructors, so a longjmp out of libjpeg skips nothing.
+struct Decoder
+{
+    jpeg_decompress_struct cinfo {};
+    ErrorJump err {};
+    bool created = false;
+
+    Decoder() = default;
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+    ~Decoder()
+    {
+        if (created)
+            jpeg_destroy_decompress(&cinfo);
+    }
+};
+
+bool readHeader(Decoder& d, const unsigned char* data, unsigned long size)
+{
+    d.cinfo.err = jpeg_std_error(&d.err.base);
+    d.err.base.error_exit = jumpOnError;
+    d.err.base.emit_message = onMessage;
+    if (setjmp(d.err.jump))
+        return false;
+    jpeg_create_decompress(&d.cinfo);
+    d.created = true;
+    jpeg_mem_src(&d.cinfo, data, size);
+    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_read_header(&d.cinfo, TRUE);
+    return true;
+}
+
+bool setOutput(Decoder& d, J_COLOR_SPACE space, unsigned int scaleNum)
+{
+    if (setjmp(d.err.jump))
+        return false;
+    d.cinfo.out_color_space = space;
+    d.cinfo.scale_num = scaleNum;
+    d.cinfo.scale_denom = 8;
+    jpeg_calc_output_dimensions(&d.cinfo);
+    return true;
+}
+
+// 255 * 255 products scaled back to 0..255, rounded.
+inline unsigned char mul255(unsigned int a, unsigned int b)
+{
+    const unsigned int t = a * b + 128;
+    return static_cast<unsigned char>((t + (t >> 8)) >> 8);
+}
+
+bool decodeRows(Decoder& d, unsigned char* bits, qsizetype bytesPerLine, bool cmyk, bool inverted)
+{
+    if (setjmp(d.err.jump))
+        return false;
+    jpeg_start_decompress(&d.cinfo);
+    const JDIMENSION width = d.cinfo.output_width;
+    while (d.cinfo.output_scanline < d.cinfo.output_height) {
+        unsigned char* row = bits + bytesPerLine * qsizetype(d.cinfo.output_scanline);
+        if (jpeg_read_scanlines(&d.cinfo, &row, 1) != 1)
+            break;
+        if (!cmyk)
+            continue;
+        // C, M, Y, K bytes become B, G, R, 255 in place. Adobe files store the inks
+        // inverted, so there a stored value is already the amount of light.
+        for (JDIMENSION x = 0; x < width; ++x) {
+            unsigned char* p = row + 4 * x;
+            unsigned int c = p[0], m = p[1], y = p[2], k = p[3];
+            if (!inverted) {
+                c = 255 - c;
+                m = 255 - m;
+                y = 255 - y;
+                k = 255 - k;
+            }
+            p[0] = mul255(y, k);
+            p[1] = mul255(m, k);
+            p[2] = mul255(c, k);
+            p[3] = 255;
+        }
+    }
+    jpeg_finish_decompress(&d.cinfo);
+    return true;
+}
+
+// The length of a file cut short, without a marker segment that the cut left incomplete:
+// libjpeg then meets the end at a segment boundary and keeps the scans it has, where a
+// half table between two progressive scans would be a fatal error.
+qsizetype completeLength(const unsigned char* p, qsizetype n)
+{
+    if (n >= 4 && p[n - 2] == 0xFF && p[n - 1] == 0xD9)
+        return n;
+    qsizetype pos = 2; // after the start marker
+    while (pos + 4 <= n) {
+        if (p[pos] != 0xFF)
+            return n; // not where a marker should be: leave the damage to libjpeg
+        const unsigned char marker = p[pos + 1];
+        if (marker == 0xFF) { // fill byte
+            ++pos;
+            continue;
+        }
+        if (marker == 0xD9)
+            return n;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            pos += 2;
+            continue;
+        }
+        const qsizetype end = pos + 2 + ((p[pos + 2] << 8) | p[pos + 3]);
+        if (end > n)
+            return pos;
+        pos = end;
+        if (marker != 0xDA)
+            continue;
+        // Entropy-coded data runs to the next marker other than a stuffed zero or a restart.
+        for (;;) {
+            const void* ff = std::memchr(p + pos, 0xFF, size_t(n - pos));
+            if (!ff)
+                return n;
+            pos = static_cast<const unsigned char*>(ff) - p;
+            if (pos + 1 >= n)
+                return n;
+            const unsigned char next = p[pos + 1];
+            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7) || next == 0xFF) {
+                pos += next == 0xFF ? 1 : 2;
+                continue;
+            }
+            break;
+        }
+    }
+    return pos; // a marker cut within its first four bytes
+}
+
+// The EXIF orientation (1..8) of an APP1 payload; 1 when there is none or it is damaged.
+int exifOrientation(const unsigned char* p, unsigned int n)
+{
+    if (n < 14 || std::memcmp(p, "Exif\0\0", 6) != 0)
+        return 1;
+    const unsigned char* t = p + 6;
+    const quint64 len = n - 6;
+    bool big;
+    if (t[0] == 'I' && t[1] == 'I')
+        big = false;
+    else if (t[0] == 'M' && t[1] == 'M')
+        big = true;
+    else
+        return 1;
+    auto rd16 = [&](quint64 o) -> unsigned int {
+        return big ? (t[o] << 8) | t[o + 1] : t[o] | (t[o + 1] << 8);
+    };
+    auto rd32 = [&](quint64 o) -> quint64 {
+        return big ? (quint64(rd16(o)) << 16) | rd16(o + 2)
+                   : rd16(o) | (quint64(rd16(o + 2)) << 16);
+    };
+    if (rd16(2) != 42)
+        return 1;
+    const quint64 ifd = rd32(4);
+    if (ifd + 2 > len)
+        return 1;
+    const unsigned int count = rd16(ifd);
+    for (unsigned int i = 0; i < count; ++i) {
+        const quint64 e = ifd + 2 + 12 * quint64(i);
+        if (e + 12 > len)
+            break;
+        if (rd16(e) == 0x0112 && rd16(e + 2) == 3) {
+            const unsigned int v = rd16(e + 8);
+            return v >= 1 && v <= 8 ? int(v) : 1;
+        }
+    }
+    return 1;
+}
+
+int orientationOf(const jpeg_decompress_struct& cinfo)
+{
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6
+            && std::memcmp(m->data, "Exif\0\0", 6) == 0)
+            return exifOrientation(m->data, m->data_length);
+    }
+    return 1;
+}
+
+// Turns the decoded picture upright as its EXIF orientation says.
+QImage upright(const QImage& image, int orientation)
+{
+    switch (orientation) {
+    case 2:
+        return image.mirrored(true, false);
+    case 3:
+        return image.mirrored(true, true);
+    case 4:
+        return image.mirrored(false, true);
+    case 5:
+        return image.transformed(QTransform().rotate(90)).mirrored(true, false);
+    case 6:
+        return image.transformed(QTransform().rotate(90));
+    case 7:
+        return image.transformed(QTransform().rotate(90)).mirrored(false, true);
+    case 8:
+        return image.transformed(QTransform().rotate(270));
+    default:
+        return image;
+    }
+}
+
+} // namespace
+
+namespace JpegReader {
+
+Result read(const QString& path, const std::function<QSize(QSize)>& targetFor)
+{
+    const QByteArray bytes = readFileBytes(path);
+    if (bytes.size() < 3 || uchar(bytes[0]) != 0xFF || uchar(bytes[1]) != 0xD8)
+        throwInvalidPicture(path);
+
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype length = completeLength(data, bytes.size());
+    Decoder d;
+    if (!readHeader(d, data, static_cast<unsigned long>(length))) {
+        if (d.err.base.msg_code == JERR_OUT_OF_MEMORY)
+            throwOutOfMemory(path);
+        throwInvalidPicture(path);
+    }
+
+    const qint64 w = d.cinfo.image_width;
+    const qint64 h = d.cinfo.image_height;
+    if (w * h > Bmp::maxPixels)
+        throwOutOfMemory(path);
+    const int orientation = orientationOf(d.cinfo);
+    const bool swap = orientation >= 5;
+
+    Result result;
+    result.fullSize = swap ? QSize(int(h), int(w)) : QSize(int(w), int(h));
+
+    // The smallest of 1/8, 2/8, 4/8, 8/8 whose (rounded up) result still covers the target.
+    unsigned int scaleNum = 8;
+    if (targetFor) {
+        QSize target = targetFor(result.fullSize);
+        if (swap)
+            target.transpose();
+        for (unsigned int num : { 1u, 2u, 4u }) {
+            if ((w * num + 7) / 8 >= target.width() && (h * num + 7) / 8 >= target.height()) {
+                scaleNum = num;
+                break;
+            }
+        }
+    }
+
+    J_COLOR_SPACE space;
+    switch (d.cinfo.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+    case JCS_YCbCr:
+    case JCS_RGB:
+        space = JCS_EXT_BGRA; // writes 255 in the fourth byte, as Format_RGB32 needs
+        break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        space = JCS_CMYK;
+        break;
+    default:
+        throwInvalidPicture(path);
+    }
+    if (!setOutput(d, space, scaleNum))
+        throwInvalidPicture(path);
+
+    QImage image(int(d.cinfo.output_width), int(d.cinfo.output_height), QImage::Format_RGB32);
+    if (image.isNull())
+        throwOutOfMemory(path);
+    if (!decodeRows(
+            d, image.bits(), image.bytesPerLine(), space == JCS_CMYK, d.cinfo.saw_Adobe_marker)) {
+        if (d.err.base.msg_code == JERR_OUT_OF_MEMORY && !d.err.nothingDecodable)
+            throwOutOfMemory(path);
+        throwInvalidPicture(path);
+    }
+
+    result.image = upright(image, orientation);
+    if (result.image.isNull())
+        throwOutOfMemory(path);
+    return result;
+}
+
+} // namespace JpegReader
