@@ -94,6 +94,36 @@ QByteArray readFileBytes(const QString& path)
     return bytes;
 }
 
+QByteArray readFileHead(const QString& path, int n)
+{
+    if (path.isEmpty())
+        throwReadError(ENOENT, path);
+    const QByteArray name = QFile::encodeName(path);
+    Fd file { ::open(name.constData(), O_RDONLY | O_CLOEXEC) };
+    if (file.fd < 0)
+        throwReadError(errno, path);
+    struct stat st;
+    if (::fstat(file.fd, &st) != 0)
+        throwReadError(errno, path);
+    if (S_ISDIR(st.st_mode))
+        throwReadError(EISDIR, path);
+    QByteArray head(n, Qt::Uninitialized);
+    qsizetype used = 0;
+    while (used < n) {
+        const ssize_t got = ::read(file.fd, head.data() + used, size_t(n - used));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throwReadError(errno, path);
+        }
+        if (got == 0)
+            break;
+        used += got;
+    }
+    head.truncate(used);
+    return head;
+}
+
 void throwInvalidPicture(const QString& path)
 {
     throw AppError(ErrorNumber::InvalidPicture, QStringLiteral("Invalid picture: ") + path);

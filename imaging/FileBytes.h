@@ -9,6 +9,10 @@
 // and 481 when it is larger than any picture we accept (4 GiB).
 QByteArray readFileBytes(const QString& path);
 
+// The first `n` bytes of a file (fewer when it is shorter), with the errors of
+// readFileBytes().
+QByteArray readFileHead(const QString& path, int n);
+
 // Throws AppError 481 "Invalid picture: <path>".
 [[noreturn]] void throwInvalidPicture(const QString& path);
 

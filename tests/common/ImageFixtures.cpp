@@ -168,6 +168,40 @@ QByteArray bmpFile(const BmpLayout& layout, int width, int height, const QByteAr
     return file + info + bits;
 }
 
+QByteArray iconBitmap(const BmpLayout& layout, int width, int height, const QByteArray& bits,
+    const std::function<bool(int x, int y)>& transparent)
+{
+    BmpLayout maskLayout;
+    maskLayout.bitCount = 1;
+    maskLayout.topDown = layout.topDown;
+    const QByteArray mask = packRows(maskLayout, width, height,
+        [&](int x, int y) { return quint32(transparent(x, y) ? 1 : 0); });
+    return bmpFile(layout, width, 2 * height, bits + mask).mid(14);
+}
+
+QByteArray iconFile(int type, const QList<IconEntry>& entries)
+{
+    QByteArray b;
+    put16(b, 0);
+    put16(b, quint32(type));
+    put16(b, quint32(entries.size()));
+    quint32 offset = 6 + 16 * quint32(entries.size());
+    for (const IconEntry& e : entries) {
+        b.append(char(e.width >= 256 ? 0 : e.width));
+        b.append(char(e.height >= 256 ? 0 : e.height));
+        b.append('\0');
+        b.append('\0');
+        put16(b, type == 2 ? quint32(e.hotspot.x()) : 1);
+        put16(b, type == 2 ? quint32(e.hotspot.y()) : quint32(e.bitCount));
+        put32(b, quint32(e.data.size()));
+        put32(b, offset);
+        offset += quint32(e.data.size());
+    }
+    for (const IconEntry& e : entries)
+        b.append(e.data);
+    return b;
+}
+
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile::remove(path); // a new file is much faster to write than a truncated one

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QList>
+#include <QPoint>
 #include <QString>
 #include <array>
 #include <functional>
@@ -42,6 +43,24 @@ QByteArray bmpFile(const BmpLayout& layout, int width, int height, const QByteAr
 
 // Writes `bytes` to `path`; false when that fails.
 bool writeFile(const QString& path, const QByteArray& bytes);
+
+// One picture of an icon or cursor file.
+struct IconEntry
+{
+    QByteArray data; // from iconBitmap(), or a PNG file
+    int width;
+    int height;
+    int bitCount; // written for icons; cursors write the hotspot there
+    QPoint hotspot; // cursors only
+};
+
+// The bitmap of an icon entry: info header (with the doubled height), colour table, the
+// colour rows `bits` (as packRows() gives them) and the AND mask, 1 = transparent.
+QByteArray iconBitmap(const BmpLayout& layout, int width, int height, const QByteArray& bits,
+    const std::function<bool(int x, int y)>& transparent);
+
+// An icon (type 1) or cursor (type 2) file holding `entries`.
+QByteArray iconFile(int type, const QList<IconEntry>& entries);
 
 enum class JpegKind {
     Baseline,

@@ -1,0 +1,44 @@
+#include "app/runtime/Pictures.h"
+
+#include "imaging/Bmp.h"
+#include "imaging/FileBytes.h"
+#include "imaging/Icon.h"
+#include "imaging/JpegReader.h"
+
+namespace Pictures {
+
+QImage LoadPicture(const QString& path)
+{
+    return LoadPictureFor(path, {}).image;
+}
+
+Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& targetFor)
+{
+    // No file name gives the empty picture.
+    if (path.isEmpty())
+        return {};
+    // The content decides, not the name: a scratch file or a misnamed download still loads.
+    const QByteArray head = readFileHead(path, 6);
+    if (head.startsWith("BM")) {
+        Loaded loaded { Bmp::read(path), {} };
+        loaded.fullSize = loaded.image.size();
+        return loaded;
+    }
+    if (head.size() >= 2 && uchar(head[0]) == 0xFF && uchar(head[1]) == 0xD8) {
+        JpegReader::Result r = JpegReader::read(path, targetFor);
+        return { std::move(r.image), r.fullSize };
+    }
+    if (Icon::looksLikeIcon(head)) {
+        Loaded loaded { Icon::read(path).image, {} };
+        loaded.fullSize = loaded.image.size();
+        return loaded;
+    }
+    throwInvalidPicture(path);
+}
+
+void SavePicture(const QImage& picture, const QString& path)
+{
+    Bmp::write(picture, path);
+}
+
+} // namespace Pictures

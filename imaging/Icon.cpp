@@ -1,0 +1,84 @@
+#include "imaging/Icon.h"
+
+#include "imaging/BmpDecode_p.h"
+#include "imaging/FileBytes.h"
+
+namespace {
+
+quint16 u16(const uchar* p)
+{
+    return quint16(p[0] | (p[1] << 8));
+}
+quint32 u32(const uchar* p)
+{
+    return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
+}
+
+constexpr int directorySize = 6;
+constexpr int entrySize = 16;
+
+} // namespace
+
+namespace Icon {
+
+bool looksLikeIcon(const QByteArray& head)
+{
+    if (head.size() < directorySize)
+        return false;
+    const auto* p = reinterpret_cast<const uchar*>(head.constData());
+    const int type = u16(p + 2);
+    return u16(p) == 0 && (type == 1 || type == 2) && u16(p + 4) > 0;
+}
+
+Picture read(const QString& path)
+{
+    const QByteArray bytes = readFileBytes(path);
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    const qint64 size = bytes.size();
+    if (!looksLikeIcon(bytes))
+        throwInvalidPicture(path);
+    const bool cursor = u16(data + 2) == 2;
+    const int count = u16(data + 4);
+    if (directorySize + qint64(count) * entrySize > size)
+        throwInvalidPicture(path);
+
+    int best = 0;
+    qint64 bestArea = -1;
+    int bestDepth = -1;
+    for (int i = 0; i < count; ++i) {
+        const uchar* e = data + directorySize + i * entrySize;
+        const qint64 area = qint64(e[0] ? e[0] : 256) * (e[1] ? e[1] : 256);
+        // In a cursor these two bytes hold the hotspot instead of the colour depth.
+        const int depth = cursor ? 0 : u16(e + 6);
+        if (area > bestArea || (area == bestArea && depth > bestDepth)) {
+            best = i;
+            bestArea = area;
+            bestDepth = depth;
+        }
+    }
+    const uchar* e = data + directorySize + best * entrySize;
+    const qint64 length = u32(e + 8);
+    const qint64 offset = u32(e + 12);
+    if (offset < directorySize + qint64(count) * entrySize || length < 4 || offset + length > size)
+        throwInvalidPicture(path);
+
+    Picture picture;
+    if (cursor)
+        picture.hotspot = QPoint(u16(e + 4), u16(e + 6));
+    static const uchar pngMagic[] = { 0x89, 'P', 'N', 'G' };
+    if (std::equal(pngMagic, pngMagic + 4, data + offset)) {
+        picture.image = QImage::fromData(data + offset, int(length), "PNG");
+        if (picture.image.isNull())
+            throwInvalidPicture(path);
+        picture.image = picture.image.convertToFormat(QImage::Format_ARGB32);
+    } else {
+        // The entry's bytes bound the bitmap: a bad size cannot reach into other entries.
+        const BmpDecode::DibDecoder dib(data, offset + length, offset, -1, true, path);
+        picture.image = dib.decodeImage().convertToFormat(QImage::Format_ARGB32);
+    }
+    if (picture.image.isNull())
+        throwOutOfMemory(path);
+    return picture;
+}
+
+} // namespace Icon
