@@ -21,11 +21,11 @@ using namespace ToolSupport;
 
 namespace {
 
-// Thumbnails are small and written once: zlib level 3 with the Paeth filter alone writes
-// them several times faster than libpng's default (level 6, every filter tried on every
-// row) for files a few percent larger.
+// zlib level 3 with libpng's adaptive choice among all row filters: on 1600 x 1200 test
+// pictures this took a quarter to a third of the processor time of the default level 6 for
+// files 2 to 11 percent larger; Paeth alone saved little time and cost 5 percent more.
 constexpr int compressionLevel = 3;
-constexpr int rowFilters = PNG_FILTER_PAETH;
+constexpr int rowFilters = PNG_ALL_FILTERS;
 
 struct WriteState
 {
