@@ -6,7 +6,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 Q_DECLARE_METATYPE(PngFixtures::Kind)
 
@@ -305,6 +308,35 @@ private slots:
         QVERIFY2(
             outcome.stdErr.startsWith("png2bmp: " + output + ": "), qPrintable(outcome.stdErr));
         QCOMPARE(filesIn(dir.path()), QStringList { "in.png" });
+    }
+
+    // The window may stop a converter mid-way: its scratch output must go with it. The input
+    // comes through a pipe that stays open, so the converter waits with its output begun.
+    void stoppedConverterLeavesNothing()
+    {
+        QTemporaryDir dir;
+        const QString png = dir.filePath("whole.png");
+        QVERIFY(
+            !PngFixtures::write(png, { PNG_COLOR_TYPE_RGB, 8, false, false }, 300, 200).isNull());
+        const QByteArray bytes = readAll(png);
+        const QString pipe = dir.filePath("in.png");
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        const QString outFolder = dir.filePath("out");
+        QVERIFY(QDir(dir.path()).mkdir("out"));
+
+        QProcess process;
+        process.start(TestUtils::binDir() + "/png2bmp", { "-O", outFolder + "/temp1.bmp", pipe });
+        const int fd = ::open(QFile::encodeName(pipe).constData(), O_WRONLY);
+        QVERIFY(fd >= 0);
+        const QByteArray part = bytes.left(bytes.indexOf("IDAT") + 200);
+        QCOMPARE(::write(fd, part.constData(), size_t(part.size())), ssize_t(part.size()));
+        QTRY_VERIFY_WITH_TIMEOUT(!filesIn(outFolder).isEmpty(), 20000);
+
+        process.terminate();
+        QVERIFY(process.waitForFinished(20000));
+        ::close(fd);
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        QCOMPARE(filesIn(outFolder), QStringList());
     }
 
     void awkwardNames_data()

@@ -5,12 +5,40 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <unistd.h>
 
 namespace ToolSupport {
+
+namespace {
+
+// The temporary output of the moment, for the signal handler: a converter stopped by its
+// caller (the window closed during a run) must not leave it behind.
+char pendingTemp[PATH_MAX + 1];
+volatile std::sig_atomic_t hasPendingTemp = 0;
+
+extern "C" void removePendingTempAndDie(int signalNumber)
+{
+    if (hasPendingTemp)
+        ::unlink(pendingTemp);
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+void setPendingTemp(const QByteArray& name)
+{
+    hasPendingTemp = 0;
+    if (size_t(name.size()) < sizeof pendingTemp) {
+        std::memcpy(pendingTemp, name.constData(), size_t(name.size()) + 1);
+        hasPendingTemp = 1;
+    }
+}
+
+} // namespace
 
 ToolError::ToolError(QByteArray file, QString reason)
     : std::runtime_error(reason.toStdString())
@@ -38,6 +66,14 @@ int runMain(const char* program, const char* usage, int argc, char** argv, const
     if (argc != 4 || std::strcmp(argv[1], "-O") != 0) {
         std::fprintf(stderr, "usage: %s %s\n", program, usage);
         return 2;
+    }
+    for (int signalNumber : { SIGTERM, SIGINT, SIGHUP }) {
+        struct sigaction action
+        {
+        };
+        action.sa_handler = removePendingTempAndDie;
+        sigemptyset(&action.sa_mask);
+        sigaction(signalNumber, &action, nullptr);
     }
     const Arguments arguments { argv[2], argv[3] };
     QByteArray file = arguments.input;
@@ -75,6 +111,7 @@ OutputFile::OutputFile(const QByteArray& target)
         if (fd >= 0) {
             ::close(fd);
             m_temp = name;
+            setPendingTemp(m_temp);
             return;
         }
         if (errno != EEXIST)
@@ -87,6 +124,7 @@ OutputFile::~OutputFile()
 {
     if (!m_temp.isEmpty())
         ::unlink(m_temp.constData());
+    hasPendingTemp = 0;
 }
 
 QString OutputFile::tempPath() const
@@ -98,6 +136,7 @@ void OutputFile::commit()
 {
     if (::rename(m_temp.constData(), m_target.constData()) != 0)
         throw toolError(m_target, errno);
+    hasPendingTemp = 0;
     m_temp.clear();
 }
 
