@@ -1,3 +1,5 @@
+// Mouse events travel through the window as real ones do, so hit-testing and propagation count.
+#define QTEST_QPA_MOUSE_HANDLING
 #include "app/Form1.h"
 #include "app/MainModule.h"
 #include "app/PictureButton.h"
@@ -103,6 +105,14 @@ QStringList entries(const Form1& form)
     for (int i = 0; i < form.ListView1->topLevelItemCount(); ++i)
         out << form.ListView1->topLevelItem(i)->text(0);
     return out;
+}
+
+// Qt drops a move that does not change the pointer's position, so step onto `pos` from a
+// neighbouring pixel of the same control.
+void moveOnto(QWidget* widget, QPoint pos)
+{
+    QTest::mouseMove(widget, pos - QPoint(1, 1));
+    QTest::mouseMove(widget, pos);
 }
 
 void writeImage(const QString& path, int width, int height, const char* format)
@@ -229,7 +239,7 @@ void Form1Test::handPointerFromProgramFolder()
     QCOMPARE(form.hasMouseIcon(), expectHand);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QTest::mouseMove(form.Check2, form.Check2->rect().center());
+    moveOnto(form.Check2, form.Check2->rect().center());
     // The buttons ask for the custom pointer either way; without a hand it shows the arrow.
     QTRY_COMPARE(form.MousePointer(), 99);
     QCOMPARE(form.cursor().shape(), expectHand ? Qt::BitmapCursor : Qt::ArrowCursor);
@@ -488,7 +498,7 @@ void Form1Test::pointerRules()
     if (press)
         QTest::mousePress(target, Qt::LeftButton, {}, at);
     else
-        QTest::mouseMove(target, at);
+        moveOnto(target, at);
     QTRY_COMPARE(form.MousePointer(), after);
     const Qt::CursorShape shape = after == 11 ? Qt::WaitCursor
         : after == 99                         ? Qt::BitmapCursor
