@@ -10,9 +10,14 @@
 // 32 bit, bit fields (BI_BITFIELDS and BI_ALPHABITFIELDS), top-down and bottom-up rows, and
 // every header version (OS/2 core header, BITMAPINFOHEADER, V2 to V5). Images come out as
 // QImage::Format_RGB32 when opaque and QImage::Format_ARGB32 when the file carries alpha.
-// Failures throw AppError: 53 for a missing file, 481 "Invalid picture: <path>" for a file
-// that is not a BMP or is damaged; declared sizes are checked against the file size and a
-// pixel limit before anything is allocated.
+// A 32-bit file whose alpha values are all zero is opaque (the fourth byte was padding).
+// Palette indices beyond the colour table give black; pixels that an RLE picture leaves
+// out (delta, early end of line or picture) take palette index 0, and runs that pass the
+// end of a row are cut there. Only the padding of the last row may be missing.
+// Failures throw AppError: 53 "File not found: <path>" for a missing file, the error of
+// fileError() when it cannot be read, 481 "Invalid picture: <path>" for a file that is not
+// a BMP or is damaged, 7 when memory runs out; declared sizes are checked against the file
+// size and a pixel limit before anything is allocated.
 namespace Bmp {
 
 // Largest picture accepted, in pixels; larger ones are refused as invalid (481).
@@ -20,9 +25,11 @@ constexpr qint64 maxPixels = qint64(1) << 28;
 
 QImage read(const QString& path);
 
-// Writes an uncompressed BMP, replacing an existing file: 24-bit, or 32-bit with an alpha
-// mask (BITMAPV5HEADER) when the image has an alpha channel and some pixel is not opaque.
-// Throws AppError naming the path when the file cannot be written.
+// Writes an uncompressed bottom-up BMP, replacing an existing file: 24-bit, or 32-bit with
+// an alpha mask (BITMAPV5HEADER, straight alpha) when the image has an alpha channel and
+// some pixel is not opaque. Not atomic: on failure the partial file is removed and
+// AppError from fileError() naming the path is thrown (61 for a full disk); a null image
+// throws 5, a picture too large for the format 6.
 void write(const QImage& image, const QString& path);
 
 // Reads a BMP one row at a time, top row first, so that a converter holds one row rather

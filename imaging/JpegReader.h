@@ -5,9 +5,12 @@
 #include <QString>
 #include <functional>
 
-// JPEG decoding on libjpeg-turbo: baseline, progressive, grayscale, CMYK and YCCK.
+// JPEG decoding on libjpeg-turbo: baseline, progressive, grayscale, CMYK and YCCK (inks
+// taken as inverted when the file has an Adobe marker, as Adobe's programs write them).
 // A picture whose EXIF orientation says it is turned is returned upright, so its width and
-// height are those of the upright picture.
+// height are those of the upright picture. A file cut short still gives a picture when at
+// least the first row of blocks of its first scan is there; the rest shows as libjpeg
+// fills it in.
 namespace JpegReader {
 
 struct Result
@@ -20,8 +23,9 @@ struct Result
 // returns the size the caller will shrink the picture to; the decoder then uses the
 // largest DCT reduction (1/2, 1/4, 1/8) whose result still covers that size in both
 // directions. Without it the picture is decoded at full size.
-// Throws AppError 53 for a missing file, 481 "Invalid picture: <path>" for a file that is
-// not a JPEG or cannot be decoded, 7 when the picture is beyond the pixel limit.
+// Throws AppError 53 "File not found: <path>" for a missing file, 481 "Invalid picture:
+// <path>" for a file that is not a JPEG or cannot be decoded, 7 "Out of memory: <path>"
+// when its header declares more than Bmp::maxPixels pixels or memory runs out.
 Result read(const QString& path, const std::function<QSize(QSize)>& targetFor = {});
 
 } // namespace JpegReader

@@ -9,8 +9,11 @@
 namespace Pictures {
 
 // Decodes a BMP or JPEG file (the format is told by the content, not the name), a cursor
-// (.cur) or an icon (.ico) file. The result's size is the picture's size in pixels.
-// Throws AppError 53 "File not found: <path>" or 481 "Invalid picture: <path>".
+// (.cur) or an icon (.ico) file; see imaging/Bmp.h, JpegReader.h and Icon.h (which also
+// gives a cursor's hotspot). The result's size is the picture's size in pixels: a JPEG
+// turned by its EXIF orientation comes upright. An empty path gives a null QImage.
+// Throws AppError 53 "File not found: <path>" or 481 "Invalid picture: <path>" (7 for a
+// picture beyond the pixel limit).
 QImage LoadPicture(const QString& path);
 
 struct Loaded
