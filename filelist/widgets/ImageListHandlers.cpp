@@ -1,0 +1,255 @@
+#include "filelist/widgets/ImageListHandlers.h"
+
+#include "filelist/AddFolder.h"
+
+#include <QCursor>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QImage>
+#include <QItemSelectionModel>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QTreeWidget>
+#include <QUrl>
+
+namespace {
+
+const QString AppTitle = QStringLiteral("Pictelle");
+constexpr int ListPointerArrow = 1;
+constexpr int ListPointerCustom = 99;
+
+} // namespace
+
+namespace AddFolder {
+
+QString BrowseForFolder(Dialogs& dialogs, QWidget* owner, const QString& title)
+{
+    const QString path = dialogs.chooseFolder(owner, title);
+    if (path.isEmpty() || !QFileInfo(path).isDir())
+        return {};
+    return path;
+}
+
+} // namespace AddFolder
+
+BusyPointer::BusyPointer(const std::function<int()>& get, std::function<void(int)> set)
+    : m_set(std::move(set))
+    , m_wasBusy(get() == WindowPointer::Busy)
+{
+    m_set(WindowPointer::Busy);
+}
+
+BusyPointer::~BusyPointer()
+{
+    m_set(m_wasBusy ? WindowPointer::Busy : WindowPointer::Default);
+}
+
+std::optional<QStringList> droppedFiles(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return std::nullopt;
+    const QList<QUrl> urls = data->urls();
+    if (urls.isEmpty())
+        return std::nullopt;
+    QStringList paths;
+    paths.reserve(urls.size());
+    for (const QUrl& url : urls) {
+        const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+        if (path.isEmpty())
+            return std::nullopt;
+        paths << path;
+    }
+    return paths;
+}
+
+ImageListHandlers::ImageListHandlers(QTreeWidget* list, Services services, QWidget* dialogOwner)
+    : QObject(list)
+    , m_list(list)
+    , m_services(std::move(services))
+    , m_dialogOwner(dialogOwner)
+{
+    if (!m_services.cursorPos)
+        m_services.cursorPos = [] { return QCursor::pos(); };
+}
+
+void ImageListHandlers::attach()
+{
+    // The list starts no drag of its own; drops are read by the handlers, never by the
+    // list's item model.
+    m_list->setDragEnabled(false);
+    m_list->setAcceptDrops(true);
+    m_list->viewport()->setAcceptDrops(true);
+    m_list->viewport()->installEventFilter(this);
+    // The list selects the pressed entry before it reports the press, so the entry click
+    // sees the new selection while the button is still down.
+    connect(m_list, &QTreeWidget::itemPressed, this, [this] {
+        if (m_pressedButton == Qt::LeftButton)
+            ListView1_ItemClick();
+    });
+}
+
+bool ImageListHandlers::eventFilter(QObject* watched, QEvent* event)
+{
+    if (!m_list || watched != m_list->viewport())
+        return false;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        m_pressedButton = static_cast<QMouseEvent*>(event)->button();
+        ListView1_MouseDown();
+        return false;
+    case QEvent::MouseMove: {
+        const bool held = m_buttonHeld;
+        ListView1_MouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());
+        return held;
+    }
+    case QEvent::MouseButtonRelease:
+        m_pressedButton = Qt::NoButton;
+        ListView1_MouseUp();
+        return false;
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+        ListView1_OLEDragOver(static_cast<QDragMoveEvent*>(event));
+        return true;
+    case QEvent::Drop:
+        ListView1_OLEDragDrop(static_cast<QDropEvent*>(event));
+        return true;
+    case QEvent::DragLeave:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ImageListHandlers::addFolder()
+{
+    Dialogs& dialogs = *m_services.dialogs;
+    const QString extension = dialogs.inputBox(m_dialogOwner,
+        QStringLiteral("Enter file extension to load:"), AppTitle, QStringLiteral("*"));
+    if (extension.isEmpty())
+        return;
+    const QString folder = AddFolder::BrowseForFolder(
+        dialogs, m_dialogOwner, QStringLiteral("Please select folder to add:"));
+    if (folder.isEmpty())
+        return;
+
+    BusyPointer busy(m_services.windowPointer, m_services.setWindowPointer);
+    const QStringList entries = AddFolder::FolderEntries(folder, extension);
+    // The scan let the event loop run; the list may be gone by now.
+    if (m_list)
+        appendEntries(entries);
+}
+
+bool ImageListHandlers::acceptsDrop(const QDropEvent* event) const
+{
+    return dropsAccepted() && (event->possibleActions() & Qt::CopyAction)
+        && droppedFiles(event->mimeData()).has_value();
+}
+
+void ImageListHandlers::ListView1_OLEDragOver(QDragMoveEvent* event)
+{
+    if (acceptsDrop(event)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->setDropAction(Qt::IgnoreAction);
+        event->ignore();
+    }
+}
+
+void ImageListHandlers::ListView1_OLEDragDrop(QDropEvent* event)
+{
+    if (!acceptsDrop(event)) {
+        event->setDropAction(Qt::IgnoreAction);
+        event->ignore();
+        return;
+    }
+    // Reported before the entries go in, so the source never sees a move.
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    appendEntries(*droppedFiles(event->mimeData()));
+}
+
+void ImageListHandlers::ListView1_MouseDown()
+{
+    m_buttonHeld = true;
+}
+
+void ImageListHandlers::ListView1_ItemClick()
+{
+    m_listMousePointer = ListPointerCustom;
+    // Read at every click, as the pointer file may change while the program runs.
+    const QImage icon(m_services.programFolder + QStringLiteral("/drag.ico"));
+    if (icon.isNull())
+        m_list->unsetCursor();
+    else
+        m_list->setCursor(QCursor(QPixmap::fromImage(icon)));
+    m_dropsAccepted = false;
+
+    const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
+    m_movingEntry = selected.isEmpty() ? QPersistentModelIndex()
+                                       : QPersistentModelIndex(m_list->model()->index(
+                                           m_list->indexOfTopLevelItem(selected.first()), 0));
+}
+
+QTreeWidgetItem* ImageListHandlers::MovingEntry() const
+{
+    if (!m_list || !m_movingEntry.isValid())
+        return nullptr;
+    return m_list->topLevelItem(m_movingEntry.row());
+}
+
+void ImageListHandlers::ListView1_MouseMove(const QPoint& position)
+{
+    if (m_services.windowPointer() != WindowPointer::Busy)
+        m_services.setWindowPointer(WindowPointer::Default);
+    if (!m_buttonHeld || m_locked)
+        return;
+
+    QTreeWidgetItem* entryUnderPointer = m_list->itemAt(position);
+    QTreeWidgetItem* moving = MovingEntry();
+    if (!entryUnderPointer || !moving || entryUnderPointer->text(0) == moving->text(0))
+        return;
+
+    const QString kept = moving->text(0);
+    moving->setText(0, entryUnderPointer->text(0));
+    entryUnderPointer->setText(0, kept);
+
+    const int row = m_list->indexOfTopLevelItem(entryUnderPointer);
+    const QModelIndex index = m_list->model()->index(row, 0);
+    // Selection only: making it the current entry too would let the list scroll to it.
+    m_list->selectionModel()->select(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_movingEntry = QPersistentModelIndex(index);
+
+    const int y = m_services.cursorPos().y();
+    if (y < ScrollUpBelow) {
+        if (row > 0)
+            m_list->scrollToItem(m_list->topLevelItem(row - 1));
+    } else if (y > ScrollDownAbove) {
+        if (row + 1 < m_list->topLevelItemCount())
+            m_list->scrollToItem(m_list->topLevelItem(row + 1));
+    }
+}
+
+void ImageListHandlers::ListView1_MouseUp()
+{
+    m_buttonHeld = false;
+    m_listMousePointer = ListPointerArrow;
+    m_list->setCursor(Qt::ArrowCursor);
+    m_dropsAccepted = true;
+}
+
+void ImageListHandlers::appendEntries(const QStringList& texts)
+{
+    if (texts.isEmpty())
+        return;
+    QList<QTreeWidgetItem*> items;
+    items.reserve(texts.size());
+    for (const QString& text : texts)
+        items << new QTreeWidgetItem(QStringList { text });
+    // One insertion for the whole batch: the view lays out once, not once per entry.
+    m_list->addTopLevelItems(items);
+}

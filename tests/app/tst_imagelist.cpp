@@ -1,0 +1,451 @@
+#include "app/runtime/Runtime.h"
+#include "filelist/widgets/ImageListHandlers.h"
+#include "tests/common/FolderTree.h"
+
+#include <QApplication>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <QUrl>
+
+namespace {
+
+// Answers the prompt and the folder chooser as told, and records how they were asked.
+class FakeDialogs : public Dialogs
+{
+public:
+    QString extension;
+    QString folder;
+    QStringList asked; // "prompt|title|default" and "chooser|title"
+
+    QStringList openFiles(QWidget*, const QString&, const QString&) override { return {}; }
+    QString chooseFolder(QWidget*, const QString& title) override
+    {
+        asked << "chooser|" + title;
+        return folder;
+    }
+    QString inputBox(
+        QWidget*, const QString& prompt, const QString& title, const QString& defaultText) override
+    {
+        asked << prompt + "|" + title + "|" + defaultText;
+        return extension;
+    }
+    Answer msgBox(QWidget*, const QString&, Buttons, Icon, const QString&) override
+    {
+        return Answer::Ok;
+    }
+};
+
+// A window with the list, the handlers attached, and a window pointer and screen position
+// that the test controls.
+struct ListWindow
+{
+    QWidget window;
+    QTreeWidget* list = new QTreeWidget(&window);
+    std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
+    int pointer = 0;
+    QPoint screenPos { 0, 335 };
+    ImageListHandlers* handlers;
+
+    explicit ListWindow(const QString& programFolder = QString(), int rows = 0)
+    {
+        list->setGeometry(0, 0, 300, 120);
+        list->setRootIsDecorated(false);
+        list->setHeaderLabels({ "Image File(s)" });
+        handlers = new ImageListHandlers(list,
+            { dialogs, [this] { return pointer; }, [this](int v) { pointer = v; },
+                [this] { return screenPos; }, programFolder },
+            &window);
+        handlers->attach();
+        for (int i = 0; i < rows; ++i)
+            new QTreeWidgetItem(list, QStringList { QString("/p/%1.jpg").arg(i) });
+        window.resize(300, 120);
+        window.show();
+    }
+
+    QStringList texts() const
+    {
+        QStringList out;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            out << list->topLevelItem(i)->text(0);
+        return out;
+    }
+    QPoint rowPoint(int row) const
+    {
+        return list->visualItemRect(list->topLevelItem(row)).center();
+    }
+    void mouse(QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held)
+    {
+        QMouseEvent event(type, at, list->viewport()->mapToGlobal(at), button, held, {});
+        QCoreApplication::sendEvent(list->viewport(), &event);
+    }
+    void press(int row, Qt::MouseButton button = Qt::LeftButton)
+    {
+        mouse(QEvent::MouseButtonPress, rowPoint(row), button, button);
+    }
+    void moveTo(QPoint at) { mouse(QEvent::MouseMove, at, Qt::NoButton, Qt::LeftButton); }
+    void release() { mouse(QEvent::MouseButtonRelease, rowPoint(0), Qt::LeftButton, Qt::NoButton); }
+    // Drags `data` over the list and drops it; returns whether the drag was accepted.
+    bool dragAndDrop(const QMimeData& data, Qt::DropActions actions, bool* dropCopied = nullptr)
+    {
+        const QPoint at(10, 10);
+        QDragEnterEvent enter(at, actions, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(list->viewport(), &enter);
+        QDropEvent drop(at, actions, &data, Qt::NoButton, {});
+        QCoreApplication::sendEvent(list->viewport(), &drop);
+        if (dropCopied)
+            *dropCopied = drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+        return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
+    }
+};
+
+class EventHook
+{
+public:
+    explicit EventHook(std::function<void()> hook) { Runtime::setDoEventsHook(std::move(hook)); }
+    ~EventHook() { Runtime::setDoEventsHook({}); }
+};
+
+} // namespace
+
+class TestImageList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void addFolderAppendsUnderBusyPointer();
+    void addFolderCancelled_data();
+    void addFolderCancelled();
+    void drops_data();
+    void drops();
+    void dropsRefusedWhileAnEntryIsHeld();
+    void pointerDrag_data();
+    void pointerDrag();
+    void sweepKeepsEveryText();
+    void scrolling_data();
+    void scrolling();
+    void removedMovingEntryNeverWrittenBack();
+    void listPointers_data();
+    void listPointers();
+};
+
+void TestImageList::addFolderAppendsUnderBusyPointer()
+{
+    QTemporaryDir tmp;
+    QVERIFY(FolderTree::make(tmp.path(), { "a.jpg", "b.png", "sub/C.JPG", "sub/~d.jpg" }));
+    ListWindow w;
+    new QTreeWidgetItem(w.list, QStringList { "kept" });
+    w.dialogs->extension = "jpg";
+    w.dialogs->folder = tmp.path();
+    w.pointer = WindowPointer::Custom; // the hand, over the button just clicked
+
+    // In the middle of the first scan the user starts a second one: the hourglass stays on
+    // until the outer scan has ended.
+    QList<int> pointersSeen;
+    bool nested = false;
+    EventHook hook([&] {
+        pointersSeen << w.pointer;
+        if (!nested) {
+            nested = true;
+            w.handlers->addFolder();
+        }
+    });
+    w.handlers->addFolder();
+
+    QCOMPARE(w.dialogs->asked,
+        QStringList({ "Enter file extension to load:|Pictelle|*",
+            "chooser|Please select folder to add:", "Enter file extension to load:|Pictelle|*",
+            "chooser|Please select folder to add:" }));
+    QVERIFY(!pointersSeen.isEmpty());
+    QVERIFY(std::all_of(
+        pointersSeen.begin(), pointersSeen.end(), [](int p) { return p == WindowPointer::Busy; }));
+    QCOMPARE(w.pointer, int(WindowPointer::Default));
+    const QStringList texts = w.texts();
+    QCOMPARE(texts.first(), QString("kept"));
+    QCOMPARE(FolderTree::relative(tmp.path(), texts.mid(1)),
+        QStringList({ "a.jpg", "a.jpg", "sub/C.JPG", "sub/C.JPG" }));
+    // Each scan appends its own entries in one block.
+    QCOMPARE(texts.mid(1, 2), texts.mid(3, 2));
+}
+
+void TestImageList::addFolderCancelled_data()
+{
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<QString>("folder"); // relative to the sandbox; "-" for Cancel
+    QTest::addColumn<int>("questions");
+
+    QTest::newRow("prompt cancelled") << ""
+                                      << "." << 1;
+    QTest::newRow("chooser cancelled") << "*"
+                                       << "-" << 2;
+    QTest::newRow("no such folder") << "*"
+                                    << "missing" << 2;
+    QTest::newRow("a file, not a folder") << "*"
+                                          << "a.jpg" << 2;
+}
+
+void TestImageList::addFolderCancelled()
+{
+    QFETCH(QString, extension);
+    QFETCH(QString, folder);
+    QFETCH(int, questions);
+
+    QTemporaryDir tmp;
+    QVERIFY(FolderTree::make(tmp.path(), { "a.jpg" }));
+    ListWindow w(QString(), 2);
+    w.dialogs->extension = extension;
+    w.dialogs->folder = folder == "-" ? QString() : tmp.path() + "/" + folder;
+    w.pointer = WindowPointer::Custom;
+    w.handlers->addFolder();
+    QCOMPARE(w.dialogs->asked.size(), questions);
+    QCOMPARE(w.texts(), QStringList({ "/p/0.jpg", "/p/1.jpg" }));
+    QCOMPARE(w.pointer, int(WindowPointer::Custom));
+}
+
+void TestImageList::drops_data()
+{
+    QTest::addColumn<QList<QUrl>>("urls");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("actions");
+    QTest::addColumn<QStringList>("added");
+
+    const int copyMove = int(Qt::CopyAction | Qt::MoveAction);
+    QTest::newRow("three files, source's order")
+        << QList<QUrl> { QUrl::fromLocalFile("/x/c.jpg"), QUrl::fromLocalFile("/x/a b.txt"),
+               QUrl::fromLocalFile("/y/b.JPG") }
+        << "" << copyMove << QStringList { "/x/c.jpg", "/x/a b.txt", "/y/b.JPG" };
+    QTest::newRow("a folder, a duplicate")
+        << QList<QUrl> { QUrl::fromLocalFile("/home/ann/Pics"), QUrl::fromLocalFile("/p/0.jpg") }
+        << "" << int(Qt::CopyAction) << QStringList { "/home/ann/Pics", "/p/0.jpg" };
+    QTest::newRow("text") << QList<QUrl> {} << "/x/c.jpg" << copyMove << QStringList {};
+    QTest::newRow("a remote address among files")
+        << QList<QUrl> { QUrl::fromLocalFile("/x/c.jpg"), QUrl("https://example.org/d.jpg") } << ""
+        << copyMove << QStringList {};
+    QTest::newRow("source allows only a move") << QList<QUrl> { QUrl::fromLocalFile("/x/c.jpg") }
+                                               << "" << int(Qt::MoveAction) << QStringList {};
+}
+
+void TestImageList::drops()
+{
+    QFETCH(QList<QUrl>, urls);
+    QFETCH(QString, text);
+    QFETCH(int, actions);
+    QFETCH(QStringList, added);
+
+    ListWindow w(QString(), 1);
+    QMimeData data;
+    if (!urls.isEmpty())
+        data.setUrls(urls);
+    if (!text.isEmpty())
+        data.setText(text);
+    bool copied = false;
+    const bool accepted = w.dragAndDrop(data, Qt::DropActions(actions), &copied);
+    QCOMPARE(accepted, !added.isEmpty());
+    QCOMPARE(copied, !added.isEmpty());
+    QCOMPARE(w.texts(), QStringList { "/p/0.jpg" } + added);
+}
+
+void TestImageList::dropsRefusedWhileAnEntryIsHeld()
+{
+    ListWindow w(QString(), 3);
+    QMimeData data;
+    data.setUrls({ QUrl::fromLocalFile("/x/new.jpg") });
+    w.press(1);
+    QVERIFY(!w.dragAndDrop(data, Qt::CopyAction));
+    w.release();
+    QVERIFY(w.dragAndDrop(data, Qt::CopyAction));
+    QCOMPARE(w.texts().last(), QString("/x/new.jpg"));
+    QCOMPARE(w.texts().size(), 4);
+
+    w.handlers->setLocked(true);
+    QVERIFY(!w.dragAndDrop(data, Qt::CopyAction));
+    QCOMPARE(w.texts().size(), 4);
+}
+
+void TestImageList::pointerDrag_data()
+{
+    QTest::addColumn<QList<int>>("path"); // rows the pointer passes after the press on row 1
+    QTest::addColumn<QList<int>>("order"); // former rows of the resulting texts
+    QTest::addColumn<int>("selected");
+
+    QTest::newRow("slow move from 2 to 5")
+        << QList<int> { 2, 3, 4 } << QList<int> { 0, 2, 3, 4, 1, 5 } << 4;
+    QTest::newRow("jump from 2 to 5") << QList<int> { 4 } << QList<int> { 0, 4, 2, 3, 1, 5 } << 4;
+    QTest::newRow("down and back up")
+        << QList<int> { 2, 3, 2, 1, 0 } << QList<int> { 1, 0, 2, 3, 4, 5 } << 0;
+    QTest::newRow("over itself") << QList<int> { 1 } << QList<int> { 0, 1, 2, 3, 4, 5 } << 1;
+    QTest::newRow("empty area") << QList<int> { -1 } << QList<int> { 0, 1, 2, 3, 4, 5 } << 1;
+}
+
+void TestImageList::pointerDrag()
+{
+    QFETCH(QList<int>, path);
+    QFETCH(QList<int>, order);
+    QFETCH(int, selected);
+
+    ListWindow w(QString(), 6);
+    w.list->setGeometry(0, 0, 300, 400); // every row and some empty area in view
+    const QStringList before = w.texts();
+    w.press(1);
+    // The entry click arrives with the press, before any move.
+    QVERIFY(w.handlers->ButtonHeld());
+    QCOMPARE(w.handlers->MovingEntry(), w.list->topLevelItem(1));
+    for (int row : path)
+        w.moveTo(row < 0 ? QPoint(20, w.list->viewport()->height() - 5) : w.rowPoint(row));
+    w.release();
+
+    QStringList expected;
+    for (int i : order)
+        expected << before[i];
+    QCOMPARE(w.texts(), expected);
+    QCOMPARE(w.list->selectedItems(), QList<QTreeWidgetItem*> { w.list->topLevelItem(selected) });
+    QVERIFY(!w.handlers->ButtonHeld());
+
+    // After the release, moves change nothing; a right-button press holds again and moves
+    // the entry of the last left click or exchange.
+    w.moveTo(w.rowPoint(0));
+    w.moveTo(w.rowPoint(5));
+    QCOMPARE(w.texts(), expected);
+    const int target = selected == 2 ? 3 : 2;
+    w.press(5, Qt::RightButton);
+    QVERIFY(w.handlers->ButtonHeld());
+    w.moveTo(w.rowPoint(target));
+    QCOMPARE(w.texts()[target], expected[selected]);
+    QCOMPARE(w.texts()[selected], expected[target]);
+}
+
+void TestImageList::sweepKeepsEveryText()
+{
+    ListWindow w(QString(), 8);
+    w.list->setGeometry(0, 0, 300, 400);
+    new QTreeWidgetItem(w.list, QStringList { "/p/3.jpg" }); // a duplicate path
+    QStringList before = w.texts();
+    w.press(3);
+    for (int row : { 4, 5, 8, 0, 2, 7, 1, 6, 3, 8, 0 })
+        w.moveTo(w.rowPoint(row));
+    w.release();
+    QStringList after = w.texts();
+    QVERIFY(after != before);
+    before.sort();
+    after.sort();
+    QCOMPARE(after, before);
+}
+
+void TestImageList::scrolling_data()
+{
+    QTest::addColumn<int>("screenY");
+    QTest::addColumn<bool>("downwards"); // the exchange happens at the bottom visible row
+    QTest::addColumn<bool>("atEnd"); // the list is scrolled to its first or last entry
+    QTest::addColumn<int>("scrolled"); // rows by which the list scrolls: -1, 0 or 1
+
+    QTest::newRow("300, upwards") << 300 << false << false << -1;
+    QTest::newRow("305, upwards") << 305 << false << false << 0;
+    QTest::newRow("364, downwards") << 364 << true << false << 0;
+    QTest::newRow("370, downwards") << 370 << true << false << 1;
+    QTest::newRow("300, at the first entry") << 300 << false << true << 0;
+    QTest::newRow("370, at the last entry") << 370 << true << true << 0;
+    QTest::newRow("370, moving upwards") << 370 << false << false << 0;
+}
+
+void TestImageList::scrolling()
+{
+    QFETCH(int, screenY);
+    QFETCH(bool, downwards);
+    QFETCH(bool, atEnd);
+    QFETCH(int, scrolled);
+
+    ListWindow w(QString(), 30);
+    QTest::qWait(0);
+    const int count = 30;
+    const auto topRow = [&] { return w.list->indexOfTopLevelItem(w.list->itemAt(QPoint(5, 1))); };
+    const auto fullyVisibleRows = [&] {
+        QList<int> rows;
+        for (int i = 0; i < count; ++i)
+            if (w.list->viewport()->rect().contains(
+                    w.list->visualItemRect(w.list->topLevelItem(i))))
+                rows << i;
+        return rows;
+    };
+    if (atEnd && downwards)
+        w.list->scrollToBottom();
+    else if (!atEnd)
+        w.list->scrollToItem(w.list->topLevelItem(10), QAbstractItemView::PositionAtTop);
+    const QList<int> visible = fullyVisibleRows();
+    QVERIFY(visible.size() >= 2);
+    const int under = downwards ? visible.last() : visible.first();
+    const int from = downwards ? under - 1 : under + 1;
+    const int top = topRow();
+
+    w.screenPos = QPoint(0, screenY);
+    w.press(from);
+    w.moveTo(w.rowPoint(under));
+    QCOMPARE(w.list->topLevelItem(under)->text(0), QString("/p/%1.jpg").arg(from));
+    QCOMPARE(topRow(), top + scrolled);
+    if (scrolled != 0)
+        QVERIFY(fullyVisibleRows().contains(under + scrolled));
+}
+
+void TestImageList::removedMovingEntryNeverWrittenBack()
+{
+    ListWindow w(QString(), 5);
+    w.list->setGeometry(0, 0, 300, 400);
+    w.press(2);
+    w.release();
+    delete w.list->topLevelItem(2); // removed by a double click
+    new QTreeWidgetItem(w.list, QStringList { "/p/new.jpg" });
+    const QStringList before = w.texts();
+    QVERIFY(!w.handlers->MovingEntry());
+
+    w.mouse(QEvent::MouseButtonPress, QPoint(20, w.list->viewport()->height() - 5), Qt::LeftButton,
+        Qt::LeftButton);
+    for (int row : { 0, 1, 2, 3, 4 })
+        w.moveTo(w.rowPoint(row));
+    QCOMPARE(w.texts(), before);
+}
+
+void TestImageList::listPointers_data()
+{
+    QTest::addColumn<bool>("withIcon");
+    QTest::newRow("drag.ico present") << true;
+    QTest::newRow("drag.ico missing") << false;
+}
+
+void TestImageList::listPointers()
+{
+    QFETCH(bool, withIcon);
+    QTemporaryDir tmp;
+    if (withIcon) {
+        QImage icon(24, 24, QImage::Format_ARGB32);
+        icon.fill(Qt::red);
+        QVERIFY(icon.save(tmp.path() + "/drag.ico", "ICO"));
+    }
+    ListWindow w(tmp.path(), 3);
+    QCOMPARE(w.handlers->listMousePointer(), 0);
+    QVERIFY(!w.list->testAttribute(Qt::WA_SetCursor));
+
+    w.press(1);
+    QCOMPARE(w.handlers->listMousePointer(), 99);
+    if (withIcon) {
+        QCOMPARE(w.list->cursor().shape(), Qt::BitmapCursor);
+        QCOMPARE(w.list->cursor().pixmap().size(), QSize(24, 24));
+    } else {
+        QVERIFY(!w.list->testAttribute(Qt::WA_SetCursor));
+    }
+    w.release();
+    QCOMPARE(w.handlers->listMousePointer(), 1);
+    QCOMPARE(w.list->cursor().shape(), Qt::ArrowCursor);
+
+    // The window pointer rule of a move: the default, unless busy.
+    w.pointer = WindowPointer::Custom;
+    w.moveTo(w.rowPoint(0));
+    QCOMPARE(w.pointer, int(WindowPointer::Default));
+    w.pointer = WindowPointer::Busy;
+    w.moveTo(w.rowPoint(2));
+    QCOMPARE(w.pointer, int(WindowPointer::Busy));
+}
+
+QTEST_MAIN(TestImageList)
+#include "tst_imagelist.moc"
