@@ -7,9 +7,11 @@
 #include "tests/common/TestUtils.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -155,6 +157,7 @@ private slots:
     void failedEntryKeepsWindow_data();
     void failedEntryKeepsWindow();
     void closeDuringRunEndsProgram();
+    void closeDuringRunEndsRealProcess();
 
 private:
     QString binDir() const { return TestUtils::binDir(); }
@@ -181,6 +184,18 @@ void Form1Test::startsAsDesigned()
         QVERIFY2(form.rect().contains(visible->geometry()), qPrintable(visible->objectName()));
     QVERIFY(h.dialogs->messages.isEmpty());
     QCOMPARE(h.endCalls, 0);
+
+    // Tab walks the controls in the designed order, starting from the hidden Command1.
+    QList<QWidget*> order;
+    QWidget* w = form.Command1;
+    do {
+        if (w->focusPolicy() & Qt::TabFocus && w->isVisibleTo(&form))
+            order << w;
+        w = w->nextInFocusChain();
+    } while (w != form.Command1 && order.size() < 20);
+    const QList<QWidget*> designed
+        = { form.Command1, form.Check1, form.Check2, form.ListView1, form.Check3, form.Slider1 };
+    QCOMPARE(order, designed);
 }
 
 void Form1Test::centresOnWholeScreen_data()
@@ -634,12 +649,53 @@ void Form1Test::closeDuringRunEndsProgram()
     form.reset();
 }
 
+void Form1Test::closeDuringRunEndsRealProcess()
+{
+    QTemporaryDir pics;
+    for (int i = 0; i < 6; ++i)
+        writeImage(pics.filePath(QStringLiteral("big%1.bmp").arg(i)), 1200, 900, "BMP");
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("--close-during-run"), pics.path() });
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0); // 3: the run was not under way, 4: close did not end it
+}
+
+namespace {
+
+// Run as a child by closeDuringRunEndsRealProcess: the window with its real way of ending,
+// closed while a conversion is under way.
+int closeDuringRun(const QString& folder)
+{
+    auto services = Form1::defaultServices();
+    auto dialogs = std::make_shared<FakeDialogs>();
+    for (const QFileInfo& file : QDir(folder).entryInfoList(QDir::Files, QDir::Name))
+        dialogs->filesToReturn << file.filePath();
+    services.dialogs = dialogs;
+    services.rnd = [] { return 0.5f; };
+    services.programFolder = TestUtils::binDir();
+    Form1 form(services);
+    form.show();
+    form.Check1->click();
+    form.Check2->click();
+    if (!form.isConverting())
+        return 3;
+    form.close();
+    return 4;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     // Settings go to a folder of this test's own, never the user's or another test's.
     QTemporaryDir configHome;
     qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
     QApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--close-during-run") == 0)
+        return closeDuringRun(QString::fromLocal8Bit(argv[2]));
     Form1Test test;
     return QTest::qExec(&test, argc, argv);
 }
