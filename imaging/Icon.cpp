@@ -3,6 +3,8 @@
 #include "imaging/BmpDecode_p.h"
 #include "imaging/FileBytes.h"
 
+#include <algorithm>
+
 namespace {
 
 quint16 u16(const uchar* p)
