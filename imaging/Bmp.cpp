@@ -459,6 +459,10 @@ public:
     }
     void finish()
     {
+        if (m_finished)
+            return;
+        if (m_fd < 0) // an earlier write failed and removed the file
+            throw fileError(EBADF, m_path);
         const int fd = m_fd;
         m_fd = -1;
         // A full disk or a failed network write often shows only here.
@@ -467,7 +471,9 @@ public:
             removePartial();
             throw fileError(err, m_path);
         }
+        m_finished = true;
     }
+    const QString& path() const { return m_path; }
     [[noreturn]] void fail(int err)
     {
         ::close(m_fd);
@@ -485,6 +491,7 @@ private:
     }
 
     bool m_regular = false;
+    bool m_finished = false;
     QString m_path;
     QByteArray m_name;
     int m_fd = -1;
@@ -625,8 +632,8 @@ void RowWriter::writeRow(const QRgb* row)
 {
     Private& p = *d;
     if (p.written >= p.height)
-        throw AppError(
-            ErrorNumber::InvalidCall, QStringLiteral("Invalid procedure call or argument"));
+        throw AppError(ErrorNumber::InvalidCall,
+            QStringLiteral("Invalid procedure call or argument: ") + p.file.path());
     uchar* dst = p.block.data() + (p.blockRows - 1 - p.rowsInBlock) * p.stride;
     const int w = p.width;
     if (p.alpha) {
@@ -653,8 +660,8 @@ void RowWriter::finish()
 {
     Private& p = *d;
     if (p.written != p.height)
-        throw AppError(
-            ErrorNumber::InvalidCall, QStringLiteral("Invalid procedure call or argument"));
+        throw AppError(ErrorNumber::InvalidCall,
+            QStringLiteral("Invalid procedure call or argument: ") + p.file.path());
     p.flush();
     p.file.finish();
 }

@@ -640,6 +640,7 @@ void TestBmp::rowWriterWithoutFinish()
     const std::vector<QRgb> second(5, qRgb(200, 100, 0));
     writer.writeRow(second.data());
     writer.finish();
+    writer.finish(); // a second call must not remove the finished file
     const QImage back = Bmp::read(file);
     QCOMPARE(back.pixel(4, 0), row[0]);
     QCOMPARE(back.pixel(0, 1), second[0]);
