@@ -75,8 +75,7 @@ def make_corpus(quick):
     stamp = os.path.join(CORPUS, ".complete" + ("-quick" if quick else ""))
     if os.path.exists(stamp):
         return
-    shutil.rmtree(CORPUS, ignore_errors=True)
-    os.makedirs(CORPUS)
+    os.makedirs(CORPUS, exist_ok=True)
     photos = sources()
     if len(photos) < 4:
         sys.exit("bench: no wallpaper photographs found")
@@ -91,6 +90,9 @@ def make_corpus(quick):
     }
     for name, (count, size, ext, extra) in sets.items():
         folder = os.path.join(CORPUS, name)
+        if os.path.isdir(folder) and len(os.listdir(folder)) == count:
+            continue  # made by an earlier, interrupted run
+        shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
         for i in range(count):
             dst = os.path.join(folder, f"p{i:03d}.{ext}")
@@ -100,8 +102,11 @@ def make_corpus(quick):
                 convert(photos[i % len(photos)], dst, size, *extra)
         print(f"bench: made {count} x {size[0]}x{size[1]} {name}", flush=True)
     big = os.path.join(CORPUS, "jpeg100")
-    os.makedirs(big)
-    convert(photos[0], os.path.join(big, "huge.jpg"), (11548, 8660), "-quality", "90")
+    os.makedirs(big, exist_ok=True)
+    # ImageMagick's default resource policy refuses a picture this large; vips streams it.
+    largest = max(photos, key=lambda f: identify(f)[0] * identify(f)[1])
+    sh("vips", "thumbnail", largest, os.path.join(big, "huge.jpg[Q=90]"), "11548", "--height",
+       "8660", "--size", "force")
     print("bench: made 1 x 11548x8660 jpeg100", flush=True)
     open(stamp, "w").close()
 
