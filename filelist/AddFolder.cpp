@@ -6,33 +6,51 @@
 #include <chrono>
 #include <sys/stat.h>
 #include <unordered_set>
+#include <utility>
 
 namespace AddFolder {
 
 namespace {
 
-// Lets the event loop run. A turn of the loop costs a system call or more, so inside a folder
-// it runs only when some time has passed since the last turn: a tree of many thousand small
-// folders is read several times faster than with a turn per entry, and the window still
-// answers within a frame or two.
+std::chrono::microseconds yieldInterval { 2000 };
+
+// Lets the event loop run: once at the first folder when `turnAtFirst`, then whenever the
+// interval has passed, checked at the start of every folder and every few entries. A turn of the
+// loop costs tens of microseconds, so a turn per entry (or even per folder) would take longer than
+// reading a tree of thousands of small folders; the window still answers well within a frame.
 class Yielder
 {
 public:
-    void now()
+    explicit Yielder(bool turnAtFirst)
+        : m_first(turnAtFirst)
     {
-        Runtime::DoEvents();
-        m_last = Clock::now();
     }
 
-    void whenDue()
+    void atFolderStart()
     {
-        if (Clock::now() - m_last >= Interval)
+        if (m_first || Clock::now() - m_last >= yieldInterval)
+            now();
+    }
+
+    void atEntry()
+    {
+        if (yieldInterval.count() == 0
+            || (++m_entries % 16 == 0 && Clock::now() - m_last >= yieldInterval))
             now();
     }
 
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr std::chrono::milliseconds Interval { 10 };
+
+    void now()
+    {
+        Runtime::DoEvents();
+        m_first = false;
+        m_last = Clock::now();
+    }
+
+    bool m_first;
+    unsigned m_entries = 0;
     Clock::time_point m_last = Clock::now();
 };
 
@@ -83,14 +101,14 @@ void CollectSubFolders(QStringList& folders, bool recurse)
         visited.insert(folder);
 
     QStringList found;
-    Yielder yielder;
+    Yielder yielder(true);
     // Reads one folder to its end before the next is opened; `parent` ends in "/".
     const auto readFolder = [&](const QString& parent) {
         Runtime::Dir dir(parent, Runtime::vbDirectory);
         QString name = dir.next();
-        yielder.now();
+        yielder.atFolderStart();
         for (; !name.isEmpty(); name = dir.next()) {
-            yielder.whenDue();
+            yielder.atEntry();
             if (isDotOrDotDot(name) || !dir.lastIsFolder())
                 continue;
             QString path = parent + name + QLatin1Char('/');
@@ -108,6 +126,11 @@ void CollectSubFolders(QStringList& folders, bool recurse)
             readFolder(QString(found.at(i)));
     }
     folders.append(found);
+}
+
+std::chrono::microseconds setYieldInterval(std::chrono::microseconds interval)
+{
+    return std::exchange(yieldInterval, interval);
 }
 
 QStringList ListFiles(const QString& folder, const QString& pattern)
@@ -139,7 +162,11 @@ QStringList FolderEntries(const QString& folder, const QString& extensionText)
 
     const QString pattern = QStringLiteral("*.") + extensionText;
     QStringList entries;
+    // The entries go into the list only at the end, so turns of the event loop here cannot
+    // split them; they keep the window answering while a huge tree is listed.
+    Yielder yielder(false);
     for (const QString& element : folders) {
+        yielder.atFolderStart();
         const QString parent = element.chopped(1);
         for (const QString& name : ListFiles(parent, pattern)) {
             if (!name.startsWith(QLatin1Char('~')))

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <chrono>
 
 // The folder scan behind "Add All File(s) In Folder": finds the folders of a tree and the
 // matching files in each. GUI-free; the folder chooser lives in filelist/widgets.
@@ -17,9 +18,14 @@ namespace AddFolder {
 // `recurse` false only the first level. Every element ends in "/", and so does every path
 // appended. Hidden folders (name begins with ".") are neither listed nor entered. Links are
 // followed, but a folder already in `folders` or already found is not listed again, so link
-// cycles end. Lets the event loop run (Runtime::DoEvents) after the first entry of every
-// folder and at least every few milliseconds while a large folder is read.
+// cycles end. Lets the event loop run (Runtime::DoEvents) after the first entry of the first
+// folder, then as setYieldInterval() says.
 void CollectSubFolders(QStringList& folders, bool recurse);
+
+// The least time between two turns of the event loop while folders are read (2 ms unless
+// set). 0 gives a turn after the first entry of every folder and before every further entry.
+// Not thread-safe: set it on the GUI thread. Returns the interval it replaces.
+std::chrono::microseconds setYieldInterval(std::chrono::microseconds interval);
 
 // The names (no folder) of the files in `folder` that match `pattern`, in the order the file
 // system lists them; empty when none match or the folder cannot be read. Hidden files are
@@ -35,7 +41,7 @@ QString JoinPath(const QString& folder, const QString& name);
 // below it whose name matches "*." + `extensionText` (used as typed: "*" every file, "jpg"
 // also Cat.JPG, ".jpg" as a rule nothing), the chosen folder's files first, then level by
 // level. Files whose name begins with "~" are left out. Yields to the event loop as
-// CollectSubFolders does; the file listing itself does not yield.
+// CollectSubFolders does, also between the folders it lists.
 QStringList FolderEntries(const QString& folder, const QString& extensionText);
 
 } // namespace AddFolder

@@ -48,6 +48,21 @@ public:
     ~EventHook() { Runtime::setDoEventsHook({}); }
 };
 
+// Turns of the event loop at every folder and entry while it lives, so that tests know where
+// the scan yields.
+class EveryTurn
+{
+public:
+    EveryTurn()
+        : m_previous(AddFolder::setYieldInterval(std::chrono::microseconds(0)))
+    {
+    }
+    ~EveryTurn() { AddFolder::setYieldInterval(m_previous); }
+
+private:
+    std::chrono::microseconds m_previous;
+};
+
 // File access checks of this thread as those of an ordinary user while it lives, so that
 // permission bits stop root as well. ok() is false when the process may not switch.
 class OrdinaryUserAccess
@@ -306,16 +321,29 @@ void TestAddFolder::vanishedFolderSkipped()
     QTemporaryDir tmp;
     QVERIFY(
         FolderTree::make(tmp.path(), { "a.jpg", "gone/g.jpg", "gone/deeper/w.jpg", "keep/k.jpg" }));
-    // The second turn of the event loop comes after the chosen folder has been read whole,
-    // so "gone" has been found and disappears before it or its files are read.
+    EveryTurn everyTurn;
+    // The last turn of the folder search comes while the deepest folder is read, after
+    // "gone" and "gone/deeper" have been found; they disappear before their files are read.
     int turns = 0;
+    {
+        EventHook hook([&] { ++turns; });
+        QStringList folders { tmp.path() + "/" };
+        AddFolder::CollectSubFolders(folders, true);
+        QCOMPARE(folders.size(), 4);
+    }
+    int turn = 0;
     EventHook hook([&] {
-        if (++turns == 2)
+        if (++turn == turns)
             QDir(tmp.path() + "/gone").removeRecursively();
     });
     QCOMPARE(FolderTree::relative(tmp.path(), AddFolder::FolderEntries(tmp.path(), "*")),
         QStringList({ "a.jpg", "keep/k.jpg" }));
-    QVERIFY(turns >= 2);
+    QVERIFY(!QFileInfo::exists(tmp.path() + "/gone"));
+
+    QStringList missing { tmp.path() + "/gone/" };
+    AddFolder::CollectSubFolders(missing, true);
+    QCOMPARE(missing.size(), 1);
+    QVERIFY(AddFolder::ListFiles(tmp.path() + "/gone", "*.*").isEmpty());
 }
 
 void TestAddFolder::searchStartedWhileScanningLosesNothing()
@@ -338,11 +366,10 @@ void TestAddFolder::searchStartedWhileScanningLosesNothing()
 
     // Every turn of the event loop starts a whole second scan of the same tree, in the middle
     // of the first scan's folder reading.
-    int turns = 0;
+    EveryTurn everyTurn;
     QList<QStringList> nested;
     bool inside = false;
     EventHook hook([&] {
-        ++turns;
         if (inside)
             return;
         inside = true;
