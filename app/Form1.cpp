@@ -549,6 +549,7 @@ void Form1::setLocked(bool locked)
     for (QWidget* control : { static_cast<QWidget*>(Check1), static_cast<QWidget*>(Check2),
              static_cast<QWidget*>(Check3), static_cast<QWidget*>(Slider1) })
         control->setEnabled(!locked);
+    emit conversionLockChanged(locked);
 }
 
 void Form1::conversionEnded()

@@ -68,6 +68,9 @@ public:
     QLabel* Label1 = nullptr;
 
 signals:
+    // Emitted on the GUI thread when a conversion run starts (true) and ends (false): the
+    // buttons, the slider and the list's editing are locked meanwhile.
+    void conversionLockChanged(bool locked);
     // Emitted on the GUI thread when a conversion run has ended and the window is unlocked.
     void conversionFinished();
 

@@ -156,7 +156,6 @@ private slots:
     void conversionFromWindow();
     void failedEntryKeepsWindow_data();
     void failedEntryKeepsWindow();
-    void closeDuringRunEndsProgram();
     void closeDuringRunEndsRealProcess();
 
 private:
@@ -624,29 +623,6 @@ void Form1Test::failedEntryKeepsWindow()
     QCOMPARE(h.endCalls, 0);
     QCOMPARE(entries(form), QStringList({ missing, good }));
     QVERIFY(form.Check2->isEnabled());
-}
-
-void Form1Test::closeDuringRunEndsProgram()
-{
-    QTemporaryDir pics;
-    Harness h;
-    QStringList list;
-    for (int i = 0; i < 6; ++i) {
-        list << pics.filePath(QStringLiteral("big%1.bmp").arg(i));
-        writeImage(list.last(), 1200, 900, "BMP");
-    }
-    auto form = std::make_unique<Form1>(h.services(binDir()));
-    form->show();
-    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    h.dialogs->filesToReturn = list;
-    QTest::mouseClick(form->Check1, Qt::LeftButton);
-    QTest::mouseClick(form->Check2, Qt::LeftButton);
-    QVERIFY(form->isConverting());
-    form->close();
-    QCOMPARE(h.endCalls, 1);
-    // Here the real program would be gone; the window must still come apart without
-    // waiting on the dialogs or leaving the worker behind.
-    form.reset();
 }
 
 void Form1Test::closeDuringRunEndsRealProcess()
