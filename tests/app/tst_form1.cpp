@@ -184,6 +184,24 @@ void Form1Test::startsAsDesigned()
     QVERIFY(h.dialogs->messages.isEmpty());
     QCOMPARE(h.endCalls, 0);
 
+    // Each button shows its drawn picture, and the window's icon is wholly transparent.
+    for (PictureButton* button : { form.Check1, form.Check2, form.Check3 }) {
+        const QImage picture = button->icon().pixmap(32, 32).toImage();
+        const auto opaque = [&picture] {
+            for (int y = 0; y < picture.height(); ++y)
+                for (int x = 0; x < picture.width(); ++x)
+                    if (qAlpha(picture.pixel(x, y)) == 255)
+                        return true;
+            return false;
+        };
+        QVERIFY2(!picture.isNull() && opaque(), qPrintable(button->objectName()));
+    }
+    const QImage icon = form.windowIcon().pixmap(32, 32).toImage();
+    QCOMPARE(icon.size(), QSize(32, 32));
+    for (int y = 0; y < icon.height(); ++y)
+        for (int x = 0; x < icon.width(); ++x)
+            QCOMPARE(qAlpha(icon.pixel(x, y)), 0);
+
     // Tab walks the controls in the designed order, starting from the hidden Command1.
     QList<QWidget*> order;
     QWidget* w = form.Command1;
