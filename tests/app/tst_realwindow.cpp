@@ -193,8 +193,13 @@ void RealWindowTest::showsSizesAndCloses()
             !shot.isNull() && shot.pixel(440, 220) == qRgb(255, 255, 255)
                 && distinctColours(shot) > 40),
         30000);
-    QTest::qWait(300); // let the last paint land before the picture is kept
-    shot = grab(x, display.get(), window, attributes.width, attributes.height);
+    // Kept once two grabs in a row agree, so the last paint has landed.
+    QImage previous;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (previous = shot,
+            shot = grab(x, display.get(), window, attributes.width, attributes.height),
+            shot == previous),
+        30000);
     QVERIFY(!shot.isNull());
     QVERIFY(shot.save(home.filePath(QStringLiteral("window.png"))));
     const QByteArray keep = qgetenv("PICTELLE_SCREENSHOT");
