@@ -124,7 +124,6 @@ private slots:
     void dropsRefusedWhileAnEntryIsHeld();
     void pointerDrag_data();
     void pointerDrag();
-    void sweepKeepsEveryText();
     void scrolling_data();
     void scrolling();
     void removedMovingEntryNeverWrittenBack();
@@ -315,23 +314,6 @@ void TestImageList::pointerDrag()
     w.moveTo(w.rowPoint(target));
     QCOMPARE(w.texts()[target], expected[selected]);
     QCOMPARE(w.texts()[selected], expected[target]);
-}
-
-void TestImageList::sweepKeepsEveryText()
-{
-    ListWindow w(QString(), 8);
-    w.list->setGeometry(0, 0, 300, 400);
-    new QTreeWidgetItem(w.list, QStringList { "/p/3.jpg" }); // a duplicate path
-    QStringList before = w.texts();
-    w.press(3);
-    for (int row : { 4, 5, 8, 0, 2, 7, 1, 6, 3, 8, 0 })
-        w.moveTo(w.rowPoint(row));
-    w.release();
-    QStringList after = w.texts();
-    QVERIFY(after != before);
-    before.sort();
-    after.sort();
-    QCOMPARE(after, before);
 }
 
 void TestImageList::scrolling_data()
