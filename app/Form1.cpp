@@ -343,9 +343,9 @@ void Form1::Form_Load()
     if (Main::FileExists(cursorPath)) {
         try {
             const QImage hand = Pictures::LoadPicture(cursorPath);
+            const QPoint hot = cursorHotSpot(cursorPath);
             if (!hand.isNull())
-                m_mouseIcon = QCursor(QPixmap::fromImage(hand), cursorHotSpot(cursorPath).x(),
-                    cursorHotSpot(cursorPath).y());
+                m_mouseIcon = QCursor(QPixmap::fromImage(hand), hot.x(), hot.y());
         } catch (const AppError&) {
             // A damaged pointer file: the buttons show the arrow instead of the hand.
         }
