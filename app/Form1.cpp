@@ -7,6 +7,7 @@
 #include "app/runtime/Runtime.h"
 #include "background/WhiteSlider.h"
 #include "conversion/ConversionRun.h"
+#include "filelist/widgets/ImageListHandlers.h"
 #include "imaging/Shell32.h"
 
 #include <QCloseEvent>
@@ -220,6 +221,13 @@ Form1::Form1(Services services, QWidget* parent)
 {
     Runtime::setDoEventsHook([] { QCoreApplication::processEvents(); });
     buildControls();
+    // The list's folder scan, drops and pointer drag live with the list's other handlers.
+    m_imageList = new ImageListHandlers(ListView1,
+        { m_services.dialogs, [this] { return m_mousePointer; },
+            [this](int value) { setMousePointer(value); }, {}, m_services.programFolder },
+        this);
+    m_imageList->attach();
+    connect(this, &Form1::conversionLockChanged, m_imageList, &ImageListHandlers::setLocked);
     Form_Load();
 }
 
@@ -485,16 +493,12 @@ void Form1::ListView1_DblClick()
     delete selected.first();
 }
 
-void Form1::ListView1_MouseMove()
-{
-    setPointerUnlessBusy(PointerDefault);
-}
-
 void Form1::Check3_Click()
 {
     if (!Check3->isChecked())
         return;
     Check3->setChecked(false);
+    m_imageList->addFolder();
 }
 
 void Form1::Check3_MouseMove()
@@ -588,8 +592,6 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
             Check3_MouseMove();
         else if (watched == Label1)
             Label1_MouseMove();
-        else if (watched == ListView1->viewport())
-            ListView1_MouseMove();
         break;
     case QEvent::MouseButtonPress:
         if (watched == ProgressBar1)

@@ -9,6 +9,7 @@
 #include <optional>
 #include <thread>
 
+class ImageListHandlers;
 class PictureButton;
 class QLabel;
 class QProgressBar;
@@ -88,7 +89,6 @@ private slots:
     void Check2_Click();
     void Check2_MouseMove();
     void ListView1_DblClick();
-    void ListView1_MouseMove();
     void Check3_Click();
     void Check3_MouseMove();
     void ProgressBar1_MouseDown();
@@ -104,6 +104,7 @@ private:
     Services m_services;
     int m_mousePointer = 0;
     std::optional<QCursor> m_mouseIcon;
+    ImageListHandlers* m_imageList = nullptr;
     std::shared_ptr<RunBridge> m_bridge;
     std::thread m_worker;
     bool m_settingsErrorShown = false;

@@ -8,9 +8,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QDragEnterEvent>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,6 +23,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <QUrl>
 
 namespace {
 
@@ -36,6 +39,8 @@ public:
     };
 
     QStringList filesToReturn;
+    QString folderToReturn; // empty: Cancel
+    QString extensionToReturn; // empty: Cancel
     Answer answer = Answer::No;
     QList<QPair<QString, QString>> openCalls; // title, filter
     QList<Message> messages;
@@ -45,10 +50,10 @@ public:
         openCalls.append({ title, filter });
         return filesToReturn;
     }
-    QString chooseFolder(QWidget*, const QString&) override { return {}; }
+    QString chooseFolder(QWidget*, const QString&) override { return folderToReturn; }
     QString inputBox(QWidget*, const QString&, const QString&, const QString&) override
     {
-        return {};
+        return extensionToReturn;
     }
     Answer msgBox(
         QWidget*, const QString& text, Buttons buttons, Icon, const QString& title) override
@@ -153,6 +158,7 @@ private slots:
     void doubleClickRemoves();
     void pointerRules_data();
     void pointerRules();
+    void folderButtonAndDropFeedTheList();
     void conversionFromWindow();
     void failedEntryKeepsWindow_data();
     void failedEntryKeepsWindow();
@@ -538,6 +544,42 @@ void Form1Test::pointerRules()
     QCOMPARE(form.cursor().shape(), shape);
     if (press)
         QTest::mouseRelease(target, Qt::LeftButton, {}, at);
+}
+
+void Form1Test::folderButtonAndDropFeedTheList()
+{
+    QTemporaryDir pics;
+    QVERIFY(QDir(pics.path()).mkpath(QStringLiteral("sub")));
+    for (const char* name : { "a.jpg", "b.png", "sub/c.JPG" }) {
+        QFile f(pics.filePath(QString::fromLatin1(name)));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    Harness h;
+    Form1 form(h.services(binDir()));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    h.dialogs->extensionToReturn = QStringLiteral("jpg");
+    h.dialogs->folderToReturn = pics.path();
+    QTest::mouseClick(form.Check3, Qt::LeftButton);
+    QVERIFY(!form.Check3->isChecked());
+    QCOMPARE(entries(form),
+        QStringList({ pics.filePath(QStringLiteral("a.jpg")),
+            pics.filePath(QStringLiteral("sub/c.JPG")) }));
+    QCOMPARE(form.MousePointer(), 0);
+
+    QMimeData data;
+    data.setUrls({ QUrl::fromLocalFile(pics.filePath(QStringLiteral("b.png"))) });
+    const QPoint at = form.ListView1->viewport()->rect().center();
+    QDragEnterEvent enter(
+        at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.ListView1->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(
+        QPointF(at), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.ListView1->viewport(), &drop);
+    QCOMPARE(drop.dropAction(), Qt::CopyAction);
+    QCOMPARE(entries(form).size(), 3);
+    QCOMPARE(entries(form).last(), pics.filePath(QStringLiteral("b.png")));
 }
 
 void Form1Test::conversionFromWindow()
