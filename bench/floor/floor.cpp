@@ -5,15 +5,13 @@
 //
 //   jpeg-floor PERCENT OUTDIR FILE...
 
-#include <cstdio> // before jpeglib.h, which needs FILE and size_t
-
-#include <jpeglib.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio> // before jpeglib.h, which needs FILE and size_t
 #include <cstdio>
 #include <cstdlib>
+#include <jpeglib.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,7 +34,8 @@ bool convertOne(const char* path, const std::string& outPath, int percent)
     const int H = std::max(1, int(std::nearbyint(double(d.image_height) * f)));
     int denom = 8;
     while (denom > 1
-        && (int((d.image_width + denom - 1) / denom) < W || int((d.image_height + denom - 1) / denom) < H))
+        && (int((d.image_width + denom - 1) / denom) < W
+            || int((d.image_height + denom - 1) / denom) < H))
         denom /= 2;
     d.scale_num = 1;
     d.scale_denom = denom;
@@ -54,9 +53,11 @@ bool convertOne(const char* path, const std::string& outPath, int percent)
 
     std::vector<unsigned char> dst(size_t(W) * H * 3);
     for (int y = 0; y < H; ++y) {
-        const int y0 = int(int64_t(y) * sh / H), y1 = std::max(y0 + 1, int(int64_t(y + 1) * sh / H));
+        const int y0 = int(int64_t(y) * sh / H),
+                  y1 = std::max(y0 + 1, int(int64_t(y + 1) * sh / H));
         for (int x = 0; x < W; ++x) {
-            const int x0 = int(int64_t(x) * sw / W), x1 = std::max(x0 + 1, int(int64_t(x + 1) * sw / W));
+            const int x0 = int(int64_t(x) * sw / W),
+                      x1 = std::max(x0 + 1, int(int64_t(x + 1) * sw / W));
             unsigned sum[3] = { 0, 0, 0 };
             for (int yy = y0; yy < y1; ++yy) {
                 const unsigned char* p = &src[(size_t(yy) * sw + x0) * 3];

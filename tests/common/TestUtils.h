@@ -6,7 +6,13 @@
 namespace TestUtils {
 
 // Folder holding pictelle, pictelle-batch, png2bmp and bmp2png in the build tree.
-inline QString binDir() { return QStringLiteral(PICTELLE_BIN_DIR); }
-inline QString sourceDir() { return QStringLiteral(PICTELLE_SOURCE_DIR); }
+inline QString binDir()
+{
+    return QStringLiteral(PICTELLE_BIN_DIR);
+}
+inline QString sourceDir()
+{
+    return QStringLiteral(PICTELLE_SOURCE_DIR);
+}
 
 } // namespace TestUtils

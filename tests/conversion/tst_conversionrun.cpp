@@ -3,8 +3,8 @@
 #include "tests/common/TestUtils.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QProcess>
@@ -330,8 +330,8 @@ void TestConversionRun::readOnlyProgramFolderUsesCache()
     QVERIFY(QFile::exists(pics("ta.jpg")));
     const QString cache = qEnvironmentVariable("XDG_CACHE_HOME") + "/Pictelle";
     QVERIFY2(QFile::exists(cache + "/temp.bmp"), qPrintable(cache));
-    QCOMPARE(
-        QFileInfo(cache).permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+    QCOMPARE(QFileInfo(cache).permissions() & (QFile::ReadOther | QFile::ReadGroup),
+        QFile::Permissions());
 }
 
 void TestConversionRun::busyProgramFolderUsesPrivateScratch()
