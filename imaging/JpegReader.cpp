@@ -27,6 +27,17 @@ struct ErrorJump
     std::longjmp(reinterpret_cast<ErrorJump*>(cinfo->err)->jump, 1);
 }
 
+// Every progressive scan passes over the whole picture, so a small file of thousands of
+// empty scans would keep the decoder busy for minutes. Real files have a few dozen at most.
+constexpr int maxScans = 500;
+
+void limitScans(j_common_ptr cinfo)
+{
+    if (cinfo->is_decompressor
+        && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > maxScans)
+        jumpOnError(cinfo);
+}
+
 // Warnings are tolerated (a damaged stretch decodes as grey), except that the data ends
 // before the first row of blocks of the first scan is complete: nothing of the picture
 // would be visible.
@@ -51,6 +62,7 @@ struct Decoder
 {
     jpeg_decompress_struct cinfo {};
     ErrorJump err {};
+    jpeg_progress_mgr progress {};
     bool created = false;
 
     Decoder() = default;
@@ -72,6 +84,8 @@ bool readHeader(Decoder& d, const unsigned char* data, unsigned long size)
         return false;
     jpeg_create_decompress(&d.cinfo);
     d.created = true;
+    d.progress.progress_monitor = limitScans; // after the create, which clears the struct
+    d.cinfo.progress = &d.progress;
     jpeg_mem_src(&d.cinfo, data, size);
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_read_header(&d.cinfo, TRUE);
@@ -271,6 +285,8 @@ Result read(const QString& path, const std::function<QSize(QSize)>& targetFor)
     const qint64 h = d.cinfo.image_height;
     if (w * h > Bmp::maxPixels)
         throwOutOfMemory(path);
+    if (!Bmp::plausibleSize(w * h, bytes.size()))
+        throwInvalidPicture(path);
     const int orientation = orientationOf(d.cinfo);
     const bool swap = orientation >= 5;
 

@@ -24,8 +24,10 @@ struct Result
 // largest DCT reduction (1/2, 1/4, 1/8) whose result still covers that size in both
 // directions. Without it the picture is decoded at full size.
 // Throws AppError 53 "File not found: <path>" for a missing file, 481 "Invalid picture:
-// <path>" for a file that is not a JPEG or cannot be decoded, 7 "Out of memory: <path>"
-// when its header declares more than Bmp::maxPixels pixels or memory runs out.
+// <path>" for a file that is not a JPEG or cannot be decoded (also one too small for the
+// picture it declares, see Bmp::plausibleSize, or one of more than 500 scans), 7 "Out of
+// memory: <path>" when its header declares more than Bmp::maxPixels pixels or memory runs
+// out.
 Result read(const QString& path, const std::function<QSize(QSize)>& targetFor = {});
 
 } // namespace JpegReader
