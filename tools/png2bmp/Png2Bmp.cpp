@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <png.h>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace ToolSupport;
@@ -163,6 +164,16 @@ void convert(const Arguments& arguments)
     if (header.width > 0x7fffffff || header.height > 0x7fffffff || pixels > Bmp::maxPixels)
         throw ToolError(arguments.input,
             QStringLiteral("picture too large: %1 x %2 pixels")
+                .arg(header.width)
+                .arg(header.height));
+    // Deflate packs at most 1032 bytes into one, and a pixel takes at least 1/8 byte
+    // unpacked: a file too small for its declared size is damaged, and must not get the
+    // whole picture allocated (interlaced) or a huge output started.
+    struct stat st;
+    if (::fstat(::fileno(input.get()), &st) == 0 && S_ISREG(st.st_mode)
+        && pixels > Bmp::trustedPixels && qint64(st.st_size) * 8 * 1032 < pixels)
+        throw ToolError(arguments.input,
+            QStringLiteral("file too small for %1 x %2 pixels")
                 .arg(header.width)
                 .arg(header.height));
     const int width = int(header.width);
