@@ -174,6 +174,8 @@ DibDecoder::DibDecoder(const uchar* data, qint64 size, qint64 infoOffset, qint64
     m_bits = bitsOffset;
 
     if (m_compression == BiRle4 || m_compression == BiRle8) {
+        if (!Bmp::plausibleSize(width * height, size - m_bits))
+            invalid();
         decodeRle(path);
         return;
     }
