@@ -1,0 +1,47 @@
+// The BMP reader, its row reader and the icon/cursor reader, which share the bitmap decoder.
+// Every input must give a picture or an AppError; the row reader must agree with the whole
+// picture, pixel for pixel.
+
+#include "app/runtime/AppError.h"
+#include "fuzz/FuzzSupport.h"
+#include "imaging/Bmp.h"
+#include "imaging/Icon.h"
+
+#include <QImage>
+#include <cstdlib>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QString path = FuzzSupport::writeInput("input", data, size);
+    QImage whole;
+    try {
+        whole = Bmp::read(path);
+    } catch (const AppError&) {
+    }
+    try {
+        Bmp::RowReader reader(path);
+        if (whole.isNull() || reader.width() != whole.width() || reader.height() != whole.height())
+            std::abort();
+        std::vector<QRgb> row(size_t(reader.width()));
+        for (int y = 0; y < reader.height(); ++y) {
+            reader.readRow(row.data());
+            const auto* expected = reinterpret_cast<const QRgb*>(whole.constScanLine(y));
+            for (int x = 0; x < reader.width(); ++x) {
+                const QRgb want = whole.hasAlphaChannel() ? expected[x] : expected[x] | 0xFF000000u;
+                if (row[size_t(x)] != want)
+                    std::abort();
+            }
+        }
+    } catch (const AppError&) {
+        if (!whole.isNull())
+            std::abort(); // the row reader refused what the whole reader took
+    }
+    try {
+        const Icon::Picture icon = Icon::read(path);
+        if (icon.image.isNull())
+            std::abort();
+    } catch (const AppError&) {
+    }
+    return 0;
+}

@@ -1,0 +1,177 @@
+// fuzz_seeds <folder>: writes the seed corpora <folder>/bmp, <folder>/jpeg and <folder>/png
+// from small pictures that the test fixtures make: every BMP layout, icons and cursors,
+// every JPEG kind with and without an EXIF orientation, every PNG kind.
+
+#include "tests/common/ImageFixtures.h"
+#include "tests/common/PngFixtures.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+#include <QPainter>
+#include <cstdio>
+
+using namespace ImageFixtures;
+
+namespace {
+
+QImage testPicture(int w, int h)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            image.setPixel(x, y, qRgb(x * 255 / w, y * 255 / h, (x ^ y) * 16 & 255));
+    return image;
+}
+
+int failures = 0;
+
+void save(const QString& path, const QByteArray& bytes)
+{
+    if (bytes.isEmpty() || !writeFile(path, bytes)) {
+        std::fprintf(stderr, "fuzz_seeds: cannot write %s\n", qPrintable(path));
+        ++failures;
+    }
+}
+
+void bmpSeeds(const QString& dir)
+{
+    const int w = 7;
+    const int h = 5;
+    const auto index = [](int x, int y) { return quint32(x + y) % 4; };
+    const QList<QRgb> palette { qRgb(0, 0, 0), qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255) };
+    int n = 0;
+    auto add = [&](const BmpLayout& layout, const QByteArray& bits) {
+        save(QStringLiteral("%1/%2.bmp").arg(dir).arg(n++, 2, 10, QLatin1Char('0')),
+            bmpFile(layout, w, h, bits));
+    };
+    for (int headerSize : { 12, 16, 40, 64, 108, 124 }) {
+        for (int bits : { 1, 2, 4, 8, 24 }) {
+            if (bits == 2 && headerSize != 40)
+                continue;
+            BmpLayout layout;
+            layout.headerSize = headerSize;
+            layout.bitCount = bits;
+            if (bits <= 8)
+                layout.palette = palette;
+            add(layout, packRows(layout, w, h, [&](int x, int y) {
+                return bits <= 8 ? index(x, y) : quint32(x * 0x2010 + y * 0x400003);
+            }));
+        }
+    }
+    for (int bits : { 4, 8 }) {
+        for (bool topDown : { false, true }) {
+            BmpLayout layout;
+            layout.bitCount = bits;
+            layout.compression = bits == 8 ? 1 : 2;
+            layout.palette = palette;
+            layout.topDown = topDown;
+            add(layout, encodeRle(bits, w, h, topDown, index));
+        }
+    }
+    struct Fields
+    {
+        int bits;
+        int compression;
+        std::array<quint32, 4> masks;
+    };
+    for (const Fields& f : {
+             Fields { 16, 3, { 0xF800, 0x07E0, 0x001F, 0 } },
+             Fields { 16, 6, { 0x0F00, 0x00F0, 0x000F, 0xF000 } },
+             Fields { 32, 3, { 0x00FF0000, 0x0000FF00, 0x000000FF, 0 } },
+             Fields { 32, 6, { 0x3FF00000, 0x000FFC00, 0x000003FF, 0xC0000000 } },
+         }) {
+        BmpLayout layout;
+        layout.bitCount = f.bits;
+        layout.compression = f.compression;
+        layout.masks = f.masks;
+        add(layout,
+            packRows(layout, w, h, [](int x, int y) { return quint32(x * 0x01234567 + y); }));
+    }
+    BmpLayout plain32;
+    plain32.bitCount = 32;
+    plain32.topDown = true;
+    add(plain32,
+        packRows(plain32, w, h, [](int x, int y) { return quint32(x << 24 | y << 8 | x); }));
+
+    // Icons and cursors: a bitmap entry with its mask, and an embedded PNG.
+    BmpLayout icon;
+    icon.bitCount = 4;
+    icon.palette = palette;
+    const QByteArray bitmap
+        = iconBitmap(icon, 8, 8, packRows(icon, 8, 8, index), [](int x, int y) { return x == y; });
+    save(dir + QStringLiteral("/icon.ico"), iconFile(1, { IconEntry { bitmap, 8, 8, 4, {} } }));
+    save(dir + QStringLiteral("/cursor.cur"),
+        iconFile(2, { IconEntry { bitmap, 8, 8, 4, QPoint(3, 2) } }));
+    const QString png = dir + QStringLiteral("/embedded.png");
+    if (!PngFixtures::write(png, { 6, 8, false, false }, 8, 8).isNull()) {
+        QFile file(png);
+        if (file.open(QIODevice::ReadOnly)) {
+            save(dir + QStringLiteral("/pngicon.ico"),
+                iconFile(1, { IconEntry { file.readAll(), 8, 8, 32, {} } }));
+        }
+        QFile::remove(png);
+    }
+}
+
+void jpegSeeds(const QString& dir)
+{
+    const QImage picture = testPicture(19, 13);
+    const struct
+    {
+        const char* name;
+        JpegKind kind;
+    } kinds[] = {
+        { "baseline", JpegKind::Baseline },
+        { "progressive", JpegKind::Progressive },
+        { "gray", JpegKind::Grayscale },
+        { "cmyk-adobe", JpegKind::CmykAdobe },
+        { "cmyk-plain", JpegKind::CmykPlain },
+        { "ycck", JpegKind::Ycck },
+    };
+    // The first byte is the percentage the target reads: 100, 40 and 10 reach every
+    // reduction.
+    for (const auto& k : kinds) {
+        for (char percentage : { char(99), char(39), char(9) }) {
+            save(QStringLiteral("%1/%2-%3.jpg")
+                     .arg(dir, QLatin1String(k.name))
+                     .arg(int(percentage) + 1),
+                percentage + jpegFile(picture, k.kind, 75));
+        }
+    }
+    for (int orientation : { 3, 6, 8 })
+        save(QStringLiteral("%1/exif-%2.jpg").arg(dir).arg(orientation),
+            char(39)
+                + jpegFile(picture, JpegKind::Baseline, 50,
+                    exifOrientation(orientation, orientation == 6)));
+}
+
+void pngSeeds(const QString& dir)
+{
+    int n = 0;
+    for (const PngFixtures::NamedKind& k : PngFixtures::allKinds()) {
+        const QString path = QStringLiteral("%1/%2.png").arg(dir).arg(n++, 2, 10, QLatin1Char('0'));
+        if (PngFixtures::write(path, k.kind, 9, 6).isNull()) {
+            std::fprintf(stderr, "fuzz_seeds: cannot write %s\n", qPrintable(path));
+            ++failures;
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 2) {
+        std::fputs("usage: fuzz_seeds <folder>\n", stderr);
+        return 2;
+    }
+    const QString root = QFile::decodeName(argv[1]);
+    for (const char* sub : { "bmp", "jpeg", "png" })
+        QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
+    bmpSeeds(root + QStringLiteral("/bmp"));
+    jpegSeeds(root + QStringLiteral("/jpeg"));
+    pngSeeds(root + QStringLiteral("/png"));
+    return failures == 0 ? 0 : 1;
+}
