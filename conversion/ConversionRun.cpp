@@ -2,6 +2,7 @@
 
 #include "app/runtime/Pictures.h"
 #include "app/runtime/Runtime.h"
+#include "conversion/DecodeAhead.h"
 #include "conversion/FileNames.h"
 #include "conversion/PictureScaling.h"
 #include "conversion/ScratchFolder.h"
@@ -10,6 +11,7 @@
 #include "imaging/ShortFilename.h"
 
 #include <QFile>
+#include <functional>
 
 namespace ConversionRun {
 namespace {
@@ -56,13 +58,31 @@ void runConverter(const QString& program, const QString& output, const QString& 
         QStringLiteral("The converter did not write %1 from %2").arg(output, input));
 }
 
+std::function<QSize(QSize)> targetFor(float factor)
+{
+    return [factor](QSize full) {
+        return PictureScaling::storedSize(PictureScaling::thumbnailSize(full, factor));
+    };
+}
+
+// Reads a picture file and scales it to its thumbnail size at `factor`: a JPEG is decoded
+// at the DCT reduction that still covers that size. Reentrant.
+QImage readAndScale(const QString& path, float factor)
+{
+    const Pictures::Loaded loaded = Pictures::LoadPictureFor(path, targetFor(factor));
+    return PictureScaling::scale(loaded.image, targetFor(factor)(loaded.fullSize));
+}
+
 class EntryRun
 {
 public:
-    EntryRun(const ScratchFolder& scratch, const QString& programFolder, float factor, Host& host)
+    EntryRun(const ScratchFolder& scratch, const QString& programFolder, float factor,
+        DecodeAhead& ahead, qsizetype index, Host& host)
         : m_scratch(scratch)
         , m_programFolder(programFolder)
         , m_factor(factor)
+        , m_ahead(ahead)
+        , m_index(index)
         , m_host(host)
     {
     }
@@ -123,19 +143,14 @@ public:
 private:
     QImage readScaled(const QString& path, Kind kind)
     {
-        QString source = path;
-        if (kind == Kind::Png) {
-            source = m_scratch.file(QStringLiteral("temp1.bmp"));
-            runConverter(ShortFilename::GetShortName(m_programFolder) + QStringLiteral("/png2bmp"),
-                source, path);
-        }
-        const auto targetFor = [this](QSize full) {
-            return PictureScaling::storedSize(PictureScaling::thumbnailSize(full, m_factor));
-        };
-        const Pictures::Loaded loaded = Pictures::LoadPictureFor(source, targetFor);
-        if (kind == Kind::Png)
-            Runtime::Kill(source); // only once the picture is held
-        return PictureScaling::scale(loaded.image, targetFor(loaded.fullSize));
+        if (kind != Kind::Png)
+            return m_ahead.take(m_index);
+        const QString source = m_scratch.file(QStringLiteral("temp1.bmp"));
+        runConverter(ShortFilename::GetShortName(m_programFolder) + QStringLiteral("/png2bmp"),
+            source, path);
+        const Pictures::Loaded loaded = Pictures::LoadPictureFor(source, targetFor(m_factor));
+        Runtime::Kill(source); // only once the picture is held
+        return PictureScaling::scale(loaded.image, targetFor(m_factor)(loaded.fullSize));
     }
 
     void saveJpeg(const QImage& picture, const QString& thumbnail)
@@ -152,6 +167,8 @@ private:
     const ScratchFolder& m_scratch;
     const QString& m_programFolder;
     const float m_factor;
+    DecodeAhead& m_ahead;
+    const qsizetype m_index;
     Host& m_host;
     QString m_outputName;
     bool m_finished = false;
@@ -167,11 +184,24 @@ bool run(const Options& options, Host& host)
         return true;
     const ScratchFolder scratch(options.programFolder, options.entries);
 
+    // BMP and JPEG entries are read from their own files, which the workers may read ahead;
+    // a PNG entry is read through png2bmp and temp1.bmp, which exists only for the length
+    // of its own entry, so it is read at its turn.
+    std::vector<bool> direct;
+    for (const QString& entry : options.entries) {
+        const Kind kind = kindOf(FileNames::GetExtension(FileNames::GetFileName(entry)));
+        direct.push_back(kind == Kind::Bmp || kind == Kind::Jpeg);
+    }
+    const int workers = DecodeAhead::defaultWorkers();
+    DecodeAhead ahead(
+        options.entries, std::move(direct),
+        [factor](const QString& path) { return readAndScale(path, factor); }, workers, workers + 1);
+
     for (qsizetype i = 1; i <= n; ++i) {
         const int count = host.entryCount();
         host.setProgress(static_cast<float>(double(i) / double(count > 0 ? count : n) * 100.0));
         try {
-            EntryRun entry(scratch, options.programFolder, factor, host);
+            EntryRun entry(scratch, options.programFolder, factor, ahead, i - 1, host);
             entry.convert(options.entries.at(i - 1));
         } catch (const AppError& e) {
             if (!host.goOnAfter(e, i < n))

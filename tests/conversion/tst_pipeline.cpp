@@ -1,0 +1,324 @@
+#include "app/runtime/AppError.h"
+#include "conversion/ConversionRun.h"
+#include "conversion/DecodeAhead.h"
+#include "tests/common/TestUtils.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atomic>
+#include <mutex>
+#include <new>
+#include <thread>
+
+namespace {
+
+class QuietHost : public ConversionRun::Host
+{
+public:
+    int percent = 40;
+    bool goOn = false;
+    int entries = 0;
+    QStringList events; // "progress <n>" and "error <description>" in order
+
+    int percentage() override { return percent; }
+    int entryCount() override { return entries; }
+    void setProgress(float) override { events << QStringLiteral("progress"); }
+    void showDone() override { events << QStringLiteral("done"); }
+    bool goOnAfter(const AppError& error, bool) override
+    {
+        events << QStringLiteral("error ") + error.description();
+        return goOn;
+    }
+};
+
+// A picture with detail in it, so that any difference in reading or scaling shows.
+QImage photo(int width, int height, int seed, bool alpha = false)
+{
+    QImage image(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y,
+                qRgba((x * 7 + seed * 31) & 255, (y * 5 + x * y / 9) & 255, (seed * 50 + y) & 255,
+                    alpha ? (x * 255) / width : 255));
+    return image;
+}
+
+// Every file of a folder (hidden ones too) with a digest of its bytes.
+QMap<QString, QByteArray> contents(const QString& folder)
+{
+    QMap<QString, QByteArray> result;
+    const auto names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        QFile f(folder + QLatin1Char('/') + name);
+        if (f.open(QIODevice::ReadOnly))
+            result.insert(name, QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1));
+        else
+            result.insert(name, "unreadable");
+    }
+    return result;
+}
+
+struct Sandbox
+{
+    QTemporaryDir program;
+    QTemporaryDir pics;
+
+    bool setUp()
+    {
+        if (!program.isValid() || !pics.isValid())
+            return false;
+        for (const char* tool : { "png2bmp", "bmp2png" })
+            if (!QFile::link(TestUtils::binDir() + "/" + tool, program.filePath(tool)))
+                return false;
+        return true;
+    }
+    QString pic(const QString& name) const { return pics.filePath(name); }
+};
+
+// A mixed list: every kind, duplicates, entries passed over, and entries whose files an
+// earlier entry of the same run rewrites (a thumbnail listed again, stale beforehand, and a
+// link to a thumbnail that does not exist yet).
+QStringList makeMixedList(const Sandbox& box)
+{
+    QStringList list;
+    const auto add = [&](const QString& name) { list << box.pic(name); };
+    for (int i = 0; i < 4; ++i) {
+        photo(301 + i * 17, 203 + i * 5, i)
+            .save(box.pic(QStringLiteral("j%1.jpg").arg(i)), "JPG", 90);
+        photo(157 + i, 99 + i * 3, i + 10).save(box.pic(QStringLiteral("b%1.BMP").arg(i)), "BMP");
+        photo(120 + i, 80, i + 20, i % 2).save(box.pic(QStringLiteral("p%1.png").arg(i)), "PNG");
+    }
+    photo(64, 64, 40).save(box.pic("tj0.jpg"), "JPG", 50); // stale thumbnail
+    photo(64, 64, 41).save(box.pic("tb1.BMP"), "BMP");
+    if (!QFile::link(box.pic("tj2.jpg"), box.pic("later.jpg"))) // dangling until j2 is done
+        return {};
+    QFile(box.pic("anim.gif")).open(QIODevice::WriteOnly);
+
+    add("j0.jpg");
+    add("b0.BMP");
+    add("p0.png");
+    add("tj0.jpg");
+    add("anim.gif");
+    add("j1.jpg");
+    add("b1.BMP");
+    add("tb1.BMP");
+    add("p1.png");
+    add("j2.jpg");
+    add("later.jpg");
+    add("j1.jpg");
+    add("b2.BMP");
+    add("p2.png");
+    add("j3.jpg");
+    add("b3.BMP");
+    add("p3.png");
+    add("tj3.jpg");
+    return list;
+}
+
+} // namespace
+
+class TestPipeline : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sameFilesAsOneAtATime_data();
+    void sameFilesAsOneAtATime();
+    void stopLeavesNothingOfLaterEntries();
+    void heldPicturesBounded();
+    void changedFileReadAgain();
+    void errorsAtTheirEntry();
+};
+
+void TestPipeline::sameFilesAsOneAtATime_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::newRow("40") << 40;
+    QTest::newRow("10") << 10;
+    QTest::newRow("100") << 100;
+}
+
+// The whole list in one run (read ahead) against one run per entry (nothing to read
+// ahead): every thumbnail and the scratch folder come out byte for byte the same.
+void TestPipeline::sameFilesAsOneAtATime()
+{
+    QFETCH(int, percent);
+    Sandbox together;
+    Sandbox alone;
+    QVERIFY(together.setUp() && alone.setUp());
+    const QStringList listTogether = makeMixedList(together);
+    const QStringList listAlone = makeMixedList(alone);
+    QVERIFY(!listTogether.isEmpty() && !listAlone.isEmpty());
+
+    QuietHost host;
+    host.percent = percent;
+    host.entries = int(listTogether.size());
+    QVERIFY(ConversionRun::run({ listTogether, together.program.path() }, host));
+    QVERIFY(!host.events.join('\n').contains("error"));
+
+    for (const QString& entry : listAlone) {
+        QuietHost single;
+        single.percent = percent;
+        single.entries = 1;
+        QVERIFY(ConversionRun::run({ { entry }, alone.program.path() }, single));
+    }
+
+    const auto picsTogether = contents(together.pics.path());
+    QCOMPARE(picsTogether, contents(alone.pics.path()));
+    QCOMPARE(contents(together.program.path()), contents(alone.program.path()));
+    QVERIFY(picsTogether.contains("ttj0.jpg") && picsTogether.contains("tlater.jpg"));
+}
+
+void TestPipeline::stopLeavesNothingOfLaterEntries()
+{
+    Sandbox box;
+    QVERIFY(box.setUp());
+    QStringList list;
+    for (int i = 0; i < 6; ++i) {
+        const QString name = QStringLiteral("a%1.jpg").arg(i);
+        QVERIFY(photo(200, 150, i).save(box.pic(name), "JPG"));
+        list << box.pic(name);
+    }
+    QFile bad(box.pic("bad.bmp"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("BM but nothing else");
+    bad.close();
+    list.insert(2, box.pic("bad.bmp"));
+    const auto before = contents(box.pics.path());
+
+    QuietHost host;
+    host.entries = int(list.size());
+    QVERIFY(!ConversionRun::run({ list, box.program.path() }, host));
+
+    // Three progress steps, then the error of the third entry, and nothing after it.
+    QCOMPARE(host.events.size(), 4);
+    QCOMPARE(host.events.count("progress"), 3);
+    QVERIFY(host.events.last().startsWith("error ") && host.events.last().contains("bad.bmp"));
+    auto after = contents(box.pics.path());
+    QVERIFY(after.remove("ta0.jpg") && after.remove("ta1.jpg"));
+    QCOMPARE(after, before);
+    QCOMPARE(QDir(box.program.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+}
+
+// However fast the workers are, they never hold more pictures than allowed ahead of the
+// entry last taken.
+void TestPipeline::heldPicturesBounded()
+{
+    const int count = 40;
+    const int maxHeld = 3;
+    QStringList paths;
+    for (int i = 0; i < count; ++i)
+        paths << QString::number(i);
+    std::atomic<int> startedAhead { 0 };
+    std::atomic<int> takesBegun { 0 };
+    std::atomic<int> worstLead { 0 };
+    const auto mainThread = std::this_thread::get_id();
+    DecodeAhead ahead(
+        paths, std::vector<bool>(count, true),
+        [&](const QString& path) {
+            if (std::this_thread::get_id() != mainThread) {
+                const int lead = ++startedAhead - takesBegun;
+                int worst = worstLead;
+                while (lead > worst && !worstLead.compare_exchange_weak(worst, lead)) { }
+            }
+            QImage image(1, 1, QImage::Format_RGB32);
+            image.fill(path.toUInt());
+            return image;
+        },
+        2, maxHeld);
+    // Let the workers fill what they may before anything is taken.
+    QTRY_COMPARE(startedAhead.load(), maxHeld);
+    for (int i = 0; i < count; ++i) {
+        ++takesBegun;
+        QCOMPARE(ahead.take(i).pixel(0, 0) & 0xffffffu, quint32(i));
+    }
+    QVERIFY(worstLead.load() <= maxHeld);
+}
+
+// A file rewritten after it was read ahead (as a thumbnail is, when listed after its
+// source) is read again; a read ahead that ran out of memory is tried again.
+void TestPipeline::changedFileReadAgain()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("picture");
+    const auto write = [&](const QByteArray& bytes) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+    };
+    QVERIFY(write("1234"));
+    std::atomic<int> reads { 0 };
+    std::atomic<bool> starveWorkers { false };
+    const auto mainThread = std::this_thread::get_id();
+    const auto decode = [&](const QString& p) {
+        ++reads;
+        if (starveWorkers && std::this_thread::get_id() != mainThread)
+            throw std::bad_alloc();
+        QFile f(p);
+        if (!f.open(QIODevice::ReadOnly))
+            throw AppError(ErrorNumber::FileNotFound, "File not found: " + p);
+        return QImage(int(f.size()), 1, QImage::Format_RGB32);
+    };
+    {
+        DecodeAhead ahead({ path }, { true }, decode, 1, 1);
+        QTRY_COMPARE(reads.load(), 1);
+        QVERIFY(write("123456789"));
+        QCOMPARE(ahead.take(0).width(), 9);
+    }
+    {
+        reads = 0;
+        DecodeAhead ahead({ path }, { true }, decode, 1, 1);
+        QTRY_COMPARE(reads.load(), 1);
+        QVERIFY(QFile::remove(path));
+        QVERIFY_THROWS_EXCEPTION(AppError, ahead.take(0));
+    }
+    {
+        reads = 0;
+        starveWorkers = true;
+        QVERIFY(write("12"));
+        DecodeAhead ahead({ path }, { true }, decode, 1, 1);
+        QTRY_COMPARE(reads.load(), 1);
+        QCOMPARE(ahead.take(0).width(), 2);
+    }
+}
+
+// An entry's failure reaches the caller at that entry only, with its own error; entries
+// not eligible are never read ahead.
+void TestPipeline::errorsAtTheirEntry()
+{
+    const QStringList paths { "ok", "bad", "skip", "ok" };
+    std::mutex mutex;
+    QStringList readPaths;
+    DecodeAhead ahead(
+        paths, { true, true, false, true },
+        [&](const QString& p) {
+            {
+                const std::lock_guard lock(mutex);
+                readPaths << p;
+            }
+            if (p == "bad")
+                throw AppError(ErrorNumber::InvalidPicture, "Invalid picture: " + p);
+            return QImage(3, 3, QImage::Format_RGB32);
+        },
+        DecodeAhead::defaultWorkers(), 2);
+    QCOMPARE(ahead.take(0).width(), 3);
+    try {
+        ahead.take(1);
+        QFAIL("the failed entry gave a picture");
+    } catch (const AppError& e) {
+        QCOMPARE(e.number(), int(ErrorNumber::InvalidPicture));
+        QCOMPARE(e.description(), QStringLiteral("Invalid picture: bad"));
+    }
+    QCOMPARE(ahead.take(3).width(), 3);
+    const std::lock_guard lock(mutex);
+    QVERIFY(!readPaths.contains("skip"));
+    QCOMPARE(readPaths.count("ok"), 2);
+}
+
+QTEST_GUILESS_MAIN(TestPipeline)
+#include "tst_pipeline.moc"
