@@ -101,6 +101,11 @@ public:
 
     void convert(const QString& path)
     {
+        // A name whose bytes are not UTF-8 reaches us with U+FFFD in their place; that name
+        // may belong to another file, which must not be converted in its stead.
+        if (path.contains(QChar::ReplacementCharacter))
+            throw AppError(ErrorNumber::PathFileAccess,
+                QStringLiteral("The file name is not valid UTF-8: %1").arg(path));
         const QString extension = FileNames::GetExtension(FileNames::GetFileName(path));
         const Kind kind = kindOf(extension);
         if (kind == Kind::Other) {
