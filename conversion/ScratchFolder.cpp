@@ -55,6 +55,29 @@ bool writable(const QString& folder)
     return true;
 }
 
+// Whether `folder` is a real folder (not a link) of this user that no one else may write:
+// only then can nobody plant a link under a scratch file's name, through which a write
+// would land in some other file.
+bool ownedAndClosed(const QString& folder)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode)
+        && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Whether a scratch name in `folder` is taken by something other than a plain file (a link,
+// a folder): writing a scratch file there would go through it or fail.
+bool scratchNamesTaken(const QString& folder, const QStringList& entries)
+{
+    for (const QString& name : scratchNames(entries)) {
+        struct stat st;
+        const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
+        if (::lstat(path.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+            return true;
+    }
+    return false;
+}
+
 QString cacheFolder()
 {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
@@ -72,10 +95,13 @@ ScratchFolder::ScratchFolder(const QString& programFolder, const QStringList& en
     const QString cache = cacheFolder();
     // Private to the user: scratch copies of pictures are nobody else's business.
     QDir().mkpath(cache);
-    ::chmod(QFile::encodeName(cache).constData(), 0700);
+    const QByteArray encoded = QFile::encodeName(cache);
+    struct stat st;
+    if (::lstat(encoded.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
+        ::chmod(encoded.constData(), 0700);
     if (tryUse(cache, entries))
         return;
-    makePrivate(cache);
+    makePrivate(ownedAndClosed(cache) ? cache : QDir::tempPath());
 }
 
 ScratchFolder::~ScratchFolder()
@@ -86,29 +112,29 @@ ScratchFolder::~ScratchFolder()
         QDir(m_path).removeRecursively();
 }
 
+// Uses `folder` when it can be written, is this user's alone, is not locked by another
+// Pictelle, and none of the run's entries, thumbnails or scratch names collide in it.
 bool ScratchFolder::tryUse(const QString& folder, const QStringList& entries)
 {
-    if (folder.isEmpty() || !QFileInfo(folder).isDir() || !writable(folder))
+    if (folder.isEmpty() || !ownedAndClosed(folder) || !writable(folder))
         return false;
-    const int fd
-        = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(
+        QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || entriesCollide(folder, entries)) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || entriesCollide(folder, entries)
+        || scratchNamesTaken(folder, entries)) {
         ::close(fd);
-        // Busy or unsafe: a private folder beside the shared one.
-        makePrivate(folder == cacheFolder() ? folder : cacheFolder());
-        return true;
+        return false;
     }
     m_path = folder;
     m_lockFd = fd;
     return true;
 }
 
+// A fresh folder of this run under `parent`, made with mode 0700 by mkdtemp.
 void ScratchFolder::makePrivate(const QString& parent)
 {
-    QDir().mkpath(parent);
-    ::chmod(QFile::encodeName(parent).constData(), 0700);
     QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/run-XXXXXX"));
     if (!::mkdtemp(pattern.data()))
         throw fileError(errno, parent);

@@ -6,10 +6,15 @@
 // The folder that holds a run's scratch files (temp1.bmp, temp.bmp, temp.<ext>).
 //
 // That is the program folder when it can be written, otherwise the per-user cache folder
-// of Pictelle. It is locked for the length of the run, so that a second Pictelle converting
-// at the same time works in a private folder of its own instead of sharing the files. A
-// private folder is also used when an entry of the run, or its thumbnail, is itself one of
-// the scratch files, so the run cannot overwrite or delete the user's picture.
+// of Pictelle (mode 0700). The folder used is locked for the length of the run, so that a
+// second Pictelle converting at the same time goes on to the next choice instead of sharing
+// the files; the last choice is a fresh private folder (mkdtemp, mode 0700) in the cache
+// folder, or in the temporary folder when the cache folder is not this user's alone.
+// A folder is passed over when an entry of the run, or its thumbnail, is itself one of the
+// scratch files (the run must not overwrite or delete the user's picture), when a scratch
+// name is taken by a link or a folder, and when it is not this user's alone (owned by
+// another user, a link, or writable by group or others): nobody may plant a link there
+// through which a scratch write would reach another file.
 class ScratchFolder
 {
 public:
