@@ -6,6 +6,7 @@
 #include "conversion/FileNames.h"
 #include "conversion/PictureScaling.h"
 #include "conversion/ScratchFolder.h"
+#include "imaging/FileBytes.h"
 #include "imaging/SaveAsJPG.h"
 #include "imaging/Shell32.h"
 #include "imaging/ShortFilename.h"
@@ -130,6 +131,11 @@ public:
         case Kind::Png:
             runConverter(m_programFolder + QStringLiteral("/bmp2png"), output,
                 m_scratch.file(QStringLiteral("temp.bmp")));
+            // Nothing reads this file before it becomes the thumbnail: a converter that
+            // left an empty or foreign file must not pass.
+            if (!readFileHead(output, 8).startsWith("\x89PNG\r\n\x1a\n"))
+                throw AppError(ErrorNumber::InvalidPicture,
+                    QStringLiteral("The converter wrote no PNG picture: %1").arg(output));
             break;
         case Kind::Bmp:
             Pictures::SavePicture(scaled, output);
@@ -209,7 +215,12 @@ bool run(const Options& options, Host& host)
             EntryRun entry(scratch, options.programFolder, factor, ahead, i - 1, host);
             entry.convert(options.entries.at(i - 1));
         } catch (const AppError& e) {
-            if (!host.goOnAfter(e, i < n))
+            // A converter's or a scratch file's message does not say which entry failed.
+            const QString& entry = options.entries.at(i - 1);
+            const bool named = e.description().contains(entry);
+            if (!host.goOnAfter(
+                    named ? e : AppError(e.number(), e.description() + QLatin1Char('\n') + entry),
+                    i < n))
                 return false;
         } catch (const std::bad_alloc&) {
             const AppError e(ErrorNumber::OutOfMemory,
