@@ -2,11 +2,15 @@
 """Times pictelle-batch against vipsthumbnail and ImageMagick on the same batches.
 
 Run by hand, never by ctest:  python3 bench/thumbs/bench.py [--rounds N] [--quick]
+                                  [--build DIR] [--skip quality,live,scan]
 
 It installs what it needs (libvips-tools, imagemagick and two Debian wallpaper packages),
 makes a corpus of real photographs in bench/corpus/ once, then runs every tool on every
 batch in interleaved rounds, each tool producing the same pixel sizes and JPEG quality,
 and prints medians, images per second, ratios against pictelle-batch and peak memory.
+Then, unless skipped: the PSNR of the scaled pictures against ImageMagick's box filter,
+the longest gap of the window's event loop during a run, and the folder scan and the
+window's list with 100,000 entries against find(1).
 """
 
 import argparse
@@ -22,8 +26,16 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 CORPUS = os.path.join(ROOT, "bench", "corpus")
-BATCH = os.path.join(ROOT, "build", "bin", "pictelle-batch")
-FLOOR = os.path.join(ROOT, "build", "bench", "jpeg-floor")
+BUILD = os.path.join(ROOT, "build")
+BATCH = os.path.join(BUILD, "bin", "pictelle-batch")
+FLOOR = os.path.join(BUILD, "bench", "jpeg-floor")
+
+
+def use_build(folder):
+    global BUILD, BATCH, FLOOR
+    BUILD = os.path.abspath(folder)
+    BATCH = os.path.join(BUILD, "bin", "pictelle-batch")
+    FLOOR = os.path.join(BUILD, "bench", "jpeg-floor")
 PACKAGES = ["libvips-tools", "imagemagick", "mate-backgrounds", "plasma-workspace-wallpapers", "time"]
 
 
@@ -161,9 +173,24 @@ def main():
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--quick", action="store_true", help="smaller batches, for a first look")
     ap.add_argument("--sets", default="jpeg12,jpeg2,png_rgb,png_rgba,bmp24,jpeg100")
+    ap.add_argument("--build", default=BUILD, help="build folder holding bin/ and bench/")
+    ap.add_argument("--skip", default="", help="any of: times,quality,live,scan")
     args = ap.parse_args()
+    use_build(args.build)
+    skip = set(filter(None, args.skip.split(",")))
     install()
     make_corpus(args.quick)
+    if "times" not in skip:
+        times(args)
+    if "quality" not in skip:
+        quality()
+    if "live" not in skip:
+        live(args.rounds)
+    if "scan" not in skip:
+        scan(args.rounds)
+
+
+def times(args):
     print(f"bench: {os.cpu_count()} cores, {args.rounds} interleaved rounds, medians\n")
     header = f"{'batch':<10} {'p':>3} {'tool':<15} {'median s':>9} {'img/s':>7} {'x pictelle':>10} {'peak MiB':>9}"
     print(header)
@@ -203,6 +230,116 @@ def main():
                 print(f"{name:<10} {p:>3} {tool:<15} {med:>9.3f} {len(masters) / med:>7.1f} "
                       f"{med / base:>10.2f} {peak:>9.1f}", flush=True)
         print()
+
+
+def psnr(a, b):
+    r = subprocess.run(["compare", "-metric", "PSNR", a, b, "null:"], capture_output=True,
+                       text=True)
+    text = r.stderr.strip().split()[0] if r.stderr.strip() else "nan"
+    return float("inf") if text == "inf" else float(text)
+
+
+def quality():
+    """PSNR of the scaled picture (temp.bmp's content) against ImageMagick's box filter."""
+    tool = os.path.join(BUILD, "bench", "bench-scale")
+    print("quality: scaled picture vs convert -filter Box -resize WxH!, PSNR dB")
+    print(f"{'batch':<10} {'p':>3} {'files':>5} {'min':>7} {'median':>7}")
+    allv = []
+    with tempfile.TemporaryDirectory(prefix="pictelle-psnr-") as work:
+        for name in ["jpeg12", "jpeg2", "png_rgb", "png_rgba", "bmp24"]:
+            files = sorted(glob.glob(os.path.join(CORPUS, name, "p*.*")))
+            for p in (40, 10):
+                values = []
+                for f in files:
+                    W, H = thumb_size(*identify(f), p)
+                    ours, ref = os.path.join(work, "ours.bmp"), os.path.join(work, "ref.bmp")
+                    sh(tool, str(p), f, ours)
+                    sh("convert", f, "-filter", "Box", "-resize", f"{W}x{H}!", "BMP3:" + ref
+                       if not name.endswith("rgba") else ref)
+                    values.append(psnr(ours, ref))
+                allv += values
+                print(f"{name:<10} {p:>3} {len(values):>5} {min(values):>7.2f} "
+                      f"{statistics.median(values):>7.2f}", flush=True)
+    print(f"{'all':<10} {'':>3} {len(allv):>5} {min(allv):>7.2f} {statistics.median(allv):>7.2f}\n")
+
+
+def private_env():
+    home = tempfile.mkdtemp(prefix="pictelle-bench-home-")
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=home + "/config",
+               XDG_CACHE_HOME=home + "/cache", XDG_RUNTIME_DIR=home)
+    os.chmod(home, 0o700)
+    return env, home
+
+
+def live(rounds):
+    """Longest gap between turns of the window's event loop during a run of the 12 MP batch."""
+    tool = os.path.join(BUILD, "bench", "bench-live")
+    env, home = private_env()
+    print("live: window running the jpeg12 batch, 5 ms probe timer")
+    try:
+        for p in (40, 10):
+            worst = []
+            for _ in range(rounds):
+                work = tempfile.mkdtemp(prefix="pictelle-bench-")
+                try:
+                    files = []
+                    for m in sorted(glob.glob(os.path.join(CORPUS, "jpeg12", "p*.jpg"))):
+                        dst = os.path.join(work, os.path.basename(m))
+                        shutil.copy(m, dst)
+                        files.append(dst)
+                    out = subprocess.run([tool, str(p), *files], env=env, capture_output=True,
+                                         text=True, check=True).stdout
+                    worst.append(float(out.split("worst ")[1].split()[0]))
+                    last = out.strip()
+                finally:
+                    shutil.rmtree(work, ignore_errors=True)
+            print(f"  p {p:>3}: worst gap median {statistics.median(worst):.1f} ms, "
+                  f"max {max(worst):.1f} ms over {rounds} runs (last: {last})", flush=True)
+    finally:
+        shutil.rmtree(home, ignore_errors=True)
+    print()
+
+
+def make_tree(root, folders=5000, per_folder=20):
+    """100,000 files in 5,000 folders, 50 to a level-1 folder, mixed letter case."""
+    for i in range(folders):
+        d = os.path.join(root, f"g{i // 50:03d}", f"f{i:04d}")
+        os.makedirs(d)
+        for j in range(per_folder):
+            ext = ("jpg", "JPG", "png", "jpeg")[j % 4]
+            open(os.path.join(d, f"img{j:02d}.{ext}"), "w").close()
+
+
+def scan(rounds):
+    """AddFolder's scan of a 100,000-file tree vs find -iname, and a 100,000-entry list."""
+    tool = os.path.join(BUILD, "bench", "bench-scan")
+    env, home = private_env()
+    root = tempfile.mkdtemp(prefix="pictelle-tree-")
+    try:
+        make_tree(root)
+        ours, finds, lines = [], [], []
+        for r in range(rounds):
+            order = ["ours", "find"] if r % 2 == 0 else ["find", "ours"]
+            for which in order:
+                if which == "find":
+                    t0 = time.perf_counter()
+                    n = subprocess.run(["find", root, "-iname", "*.jpg"], capture_output=True,
+                                       text=True, check=True).stdout.count("\n")
+                    finds.append(time.perf_counter() - t0)
+                else:
+                    out = subprocess.run([tool, root, "*"], env=env, capture_output=True,
+                                         text=True, check=True).stdout
+                    ours.append(float(out.split("scan ")[1].split()[0]))
+                    lines = out.strip().splitlines()
+        med_o, med_f = statistics.median(ours), statistics.median(finds)
+        print(f"scan: 100,000 files in 5,000 folders; AddFolder {med_o:.3f} s, find -iname "
+              f"{med_f:.3f} s ({n} files), ratio {med_o / med_f:.2f} (medians of {rounds})")
+        for line in lines:
+            print("  " + line)
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+        shutil.rmtree(home, ignore_errors=True)
+    print()
 
 
 if __name__ == "__main__":

@@ -1,0 +1,103 @@
+// The folder scan of "Add All File(s) In Folder" over a big tree, and the window's list
+// with that many entries: appending them as the open dialog's handler does, scrolling
+// through, and removing entries from the top as the double click does.
+//
+//   bench-scan FOLDER [EXTENSION]
+// Prints seconds for each step.
+
+#include "app/Dialogs.h"
+#include "app/Form1.h"
+#include "app/PictureButton.h"
+#include "filelist/AddFolder.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScrollBar>
+#include <QTest>
+#include <QTreeWidget>
+#include <cstdio>
+
+namespace {
+
+class ListingDialogs : public Dialogs
+{
+public:
+    QStringList files;
+    QStringList openFiles(QWidget*, const QString&, const QString&) override { return files; }
+    QString chooseFolder(QWidget*, const QString&) override { return {}; }
+    QString inputBox(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return {};
+    }
+    Answer msgBox(QWidget*, const QString&, Buttons, Icon, const QString&) override
+    {
+        return Answer::Ok;
+    }
+};
+
+double secondsOf(QElapsedTimer& t)
+{
+    const double s = double(t.nsecsElapsed()) / 1e9;
+    t.restart();
+    return s;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fputs("usage: bench-scan FOLDER [EXTENSION]\n", stderr);
+        return 2;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    const QString extension = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("jpg");
+
+    QElapsedTimer t;
+    t.start();
+    const QStringList entries = AddFolder::FolderEntries(folder, extension);
+    std::printf("scan %.3f s entries %lld\n", secondsOf(t), qlonglong(entries.size()));
+
+    auto dialogs = std::make_shared<ListingDialogs>();
+    dialogs->files = entries;
+    Form1::Services services;
+    services.dialogs = dialogs;
+    services.rnd = [] { return 0.5f; };
+    services.launch = [](const QString&) {};
+    services.endProgram = [] {};
+    Form1 form(services);
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        return 1;
+    QTreeWidget* list = form.ListView1;
+
+    t.restart();
+    QTest::mouseClick(form.Check1, Qt::LeftButton);
+    QApplication::processEvents();
+    std::printf("append %.3f s entries %d\n", secondsOf(t), list->topLevelItemCount());
+
+    QScrollBar* bar = list->verticalScrollBar();
+    const int steps = 200;
+    for (int i = 0; i <= steps; ++i) {
+        bar->setValue(int(qint64(bar->maximum()) * i / steps));
+        list->viewport()->repaint();
+    }
+    std::printf("scroll %.3f s (%d pages painted)\n", secondsOf(t), steps + 1);
+
+    const int removals = 1000;
+    for (int i = 0; i < removals && list->topLevelItemCount() > 0; ++i) {
+        list->setCurrentItem(list->topLevelItem(0));
+        delete list->topLevelItem(0);
+        QApplication::processEvents();
+    }
+    std::printf("remove %.3f s (%d entries from the top, one by one)\n", secondsOf(t), removals);
+
+    const int middle = list->topLevelItemCount() / 2;
+    list->scrollToItem(list->topLevelItem(middle));
+    list->viewport()->repaint();
+    delete list->topLevelItem(middle);
+    QApplication::processEvents();
+    std::printf("remove-middle %.3f s\n", secondsOf(t));
+    return 0;
+}
