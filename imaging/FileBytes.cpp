@@ -30,14 +30,14 @@ struct Fd
 
 constexpr qint64 maxFileSize = qint64(1) << 32;
 
-} // namespace
-
-QByteArray readFileBytes(const QString& path)
+// Opens `path` for reading, refusing anything but a regular file: a folder with EISDIR,
+// a device, pipe or socket as an invalid picture. The open does not wait for a pipe's
+// writer, which might never come (a FIFO among the pictures would hang the run).
+int openRegular(const QString& path)
 {
     if (path.isEmpty())
         throwReadError(ENOENT, path);
-    const QByteArray name = QFile::encodeName(path);
-    Fd file { ::open(name.constData(), O_RDONLY | O_CLOEXEC) };
+    Fd file { ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) };
     if (file.fd < 0)
         throwReadError(errno, path);
     struct stat st;
@@ -45,15 +45,31 @@ QByteArray readFileBytes(const QString& path)
         throwReadError(errno, path);
     if (S_ISDIR(st.st_mode))
         throwReadError(EISDIR, path);
+    if (!S_ISREG(st.st_mode))
+        throwInvalidPicture(path);
+    // Back to blocking reads, which a regular file needs on network file systems.
+    ::fcntl(file.fd, F_SETFL, ::fcntl(file.fd, F_GETFL) & ~O_NONBLOCK);
+    const int fd = file.fd;
+    file.fd = -1;
+    return fd;
+}
+
+} // namespace
+
+QByteArray readFileBytes(const QString& path)
+{
+    const Fd file { openRegular(path) };
+    struct stat st;
+    if (::fstat(file.fd, &st) != 0)
+        throwReadError(errno, path);
     if (st.st_size > maxFileSize)
         throwInvalidPicture(path);
 
-    // A regular file is read with one call; a pipe or a file that grows meanwhile takes
-    // more, in doubling steps up to the same limit.
+    // A file is read with one call; one that grows meanwhile takes more, in doubling steps
+    // up to the same limit.
     QByteArray bytes;
     try {
-        bytes = QByteArray(qsizetype(S_ISREG(st.st_mode) && st.st_size > 0 ? st.st_size : 65536),
-            Qt::Uninitialized);
+        bytes = QByteArray(qsizetype(st.st_size > 0 ? st.st_size : 65536), Qt::Uninitialized);
     } catch (const std::bad_alloc&) {
         throwOutOfMemory(path);
     }
@@ -96,17 +112,7 @@ QByteArray readFileBytes(const QString& path)
 
 QByteArray readFileHead(const QString& path, int n)
 {
-    if (path.isEmpty())
-        throwReadError(ENOENT, path);
-    const QByteArray name = QFile::encodeName(path);
-    Fd file { ::open(name.constData(), O_RDONLY | O_CLOEXEC) };
-    if (file.fd < 0)
-        throwReadError(errno, path);
-    struct stat st;
-    if (::fstat(file.fd, &st) != 0)
-        throwReadError(errno, path);
-    if (S_ISDIR(st.st_mode))
-        throwReadError(EISDIR, path);
+    const Fd file { openRegular(path) };
     QByteArray head(n, Qt::Uninitialized);
     qsizetype used = 0;
     while (used < n) {

@@ -6,7 +6,8 @@
 // Reads a whole file in one go for the decoders, so that they parse memory with plain
 // bounds checks. Throws AppError 53 "File not found: <path>" when the file does not exist,
 // the error of fileError() for any other failure to read it (a folder, no permission, ...),
-// and 481 when it is larger than any picture we accept (4 GiB).
+// and 481 when it is larger than any picture we accept (4 GiB) or not a regular file (a
+// device, pipe or socket: never waited for).
 QByteArray readFileBytes(const QString& path);
 
 // The first `n` bytes of a file (fewer when it is shorter), with the errors of
