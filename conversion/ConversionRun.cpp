@@ -156,6 +156,9 @@ private:
     {
         if (kind != Kind::Png)
             return m_ahead.take(m_index);
+        // A missing file, a folder, pipe or device is reported here: png2bmp would wait for
+        // a pipe's writer without end.
+        readFileHead(path, 0);
         const QString source = m_scratch.file(QStringLiteral("temp1.bmp"));
         runConverter(ShortFilename::GetShortName(m_programFolder) + QStringLiteral("/png2bmp"),
             source, path);
