@@ -23,6 +23,7 @@
 #include <functional>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -314,6 +315,7 @@ void TestFaults::sourceChangesBeforeItsTurn_data()
         QTest::addRow("%s deleted", name) << name << "deleted";
         QTest::addRow("%s replaced by a folder", name) << name << "folder";
         QTest::addRow("%s replaced by text", name) << name << "text";
+        QTest::addRow("%s replaced by a pipe", name) << name << "pipe";
     }
 }
 
@@ -335,6 +337,9 @@ void TestFaults::sourceChangesBeforeItsTurn()
         QFile::remove(pics(name));
         if (change == "folder") {
             QDir().mkpath(pics(name + "/inside"));
+        } else if (change == "pipe") {
+            // Nobody ever writes to it: a reader that waited would wait for good.
+            ::mkfifo(QFile::encodeName(pics(name)).constData(), 0600);
         } else if (change == "text") {
             QFile text(pics(name));
             if (text.open(QIODevice::WriteOnly))
