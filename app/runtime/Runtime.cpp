@@ -354,7 +354,9 @@ void FileCopy(const QString& from, const QString& to)
         if (!writeAll(target.get(), buffer.data(), got))
             throw fileError(errno, to);
     }
-    if (fchmod(target.get(), st.st_mode & 07777) != 0 || target.close() != 0)
+    // The permission bits only: a set-user-ID bit of someone else's file must not reappear
+    // on a copy that the user running Pictelle owns.
+    if (fchmod(target.get(), st.st_mode & 0777) != 0 || target.close() != 0)
         throw fileError(errno, to);
     if (rename(temp.path.constData(), QFile::encodeName(to).constData()) != 0)
         throw fileError(errno, to);
