@@ -126,6 +126,7 @@ private slots:
     void thumbnailLinksToSource_data();
     void thumbnailLinksToSource();
     void twoProcessesAtOnce();
+    void copyKeepsOnlyPermissionBits();
     void namesStayNames_data();
     void namesStayNames();
     void nameNotUtf8();
@@ -453,6 +454,20 @@ void TestFaults::twoProcessesAtOnce()
     }
     QCOMPARE(extraFiles(m_prog, programs + QStringList { "temp.bmp" }), QStringList());
     QCOMPARE(extraFiles(m_cache + "/Pictelle", { "temp.bmp" }), QStringList());
+}
+
+// A source of someone else's with set-user-ID or set-group-ID bits: its thumbnail, owned
+// by whoever runs Pictelle, gets the permission bits only.
+void TestFaults::copyKeepsOnlyPermissionBits()
+{
+    QVERIFY(save(picture(qRgb(1, 1, 1)), pics("a.bmp")));
+    const QByteArray from = QFile::encodeName(pics("a.bmp"));
+    QCOMPARE(::chmod(from.constData(), 06755), 0);
+    Runtime::FileCopy(pics("a.bmp"), pics("copy.bmp"));
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(pics("copy.bmp")).constData(), &st), 0);
+    QCOMPARE(st.st_mode & 07777, mode_t(0755));
+    QCOMPARE(digest(pics("copy.bmp")), digest(pics("a.bmp")));
 }
 
 void TestFaults::namesStayNames_data()
