@@ -127,6 +127,8 @@ private slots:
     void thumbnailLinksToSource();
     void twoProcessesAtOnce();
     void copyKeepsOnlyPermissionBits();
+    void plantedScratchLinks_data();
+    void plantedScratchLinks();
     void namesStayNames_data();
     void namesStayNames();
     void nameNotUtf8();
@@ -468,6 +470,37 @@ void TestFaults::copyKeepsOnlyPermissionBits()
     QCOMPARE(::stat(QFile::encodeName(pics("copy.bmp")).constData(), &st), 0);
     QCOMPARE(st.st_mode & 07777, mode_t(0755));
     QCOMPARE(digest(pics("copy.bmp")), digest(pics("a.bmp")));
+}
+
+void TestFaults::plantedScratchLinks_data()
+{
+    QTest::addColumn<QString>("scratchName");
+    QTest::newRow("temp.bmp") << "temp.bmp";
+    QTest::newRow("temp1.bmp") << "temp1.bmp";
+    QTest::newRow("temp.png") << "temp.png";
+}
+
+// Links under the scratch names point at a file of the user's: no write may go through
+// them, whatever the run converts.
+void TestFaults::plantedScratchLinks()
+{
+    QFETCH(QString, scratchName);
+    QVERIFY(save(picture(qRgb(9, 9, 9)), pics("victim.bmp")));
+    const QByteArray victim = digest(pics("victim.bmp"));
+    QVERIFY(QFile::link(pics("victim.bmp"), prog(scratchName)));
+    QStringList entries;
+    for (const char* name : { "a.bmp", "b.png", "c.jpg" }) {
+        QVERIFY(save(picture(qRgb(200, 200, 10)), pics(name)));
+        entries.append(pics(name));
+    }
+    Host host;
+    host.entries = int(entries.size());
+    QVERIFY(ConversionRun::run({ entries, m_prog }, host));
+    QVERIFY(host.errors.isEmpty());
+    QCOMPARE(digest(pics("victim.bmp")), victim);
+    QVERIFY(QFileInfo(prog(scratchName)).isSymLink());
+    for (const char* name : { "ta.bmp", "tb.png", "tc.jpg" })
+        QCOMPARE(QImageReader(pics(name)).size(), QSize(32, 24));
 }
 
 void TestFaults::namesStayNames_data()
