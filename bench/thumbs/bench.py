@@ -15,6 +15,7 @@ window's list with 100,000 entries against find(1).
 
 import argparse
 import glob
+import math
 import os
 import shutil
 import statistics
@@ -239,28 +240,47 @@ def psnr(a, b):
     return float("inf") if text == "inf" else float(text)
 
 
+def aggregate_psnr(values):
+    """One PSNR over many pictures: from their mean squared error."""
+    finite = [v for v in values if v != float("inf")]
+    mse = [255.0 ** 2 / 10 ** (v / 10) for v in finite] + [0.0] * (len(values) - len(finite))
+    mean = statistics.mean(mse)
+    return float("inf") if mean == 0 else 10 * math.log10(255.0 ** 2 / mean)
+
+
 def quality():
-    """PSNR of the scaled picture (temp.bmp's content) against ImageMagick's box filter."""
+    """PSNR of the scaled picture (temp.bmp's content) against ImageMagick's box filter, and of
+    vipsthumbnail's result (written losslessly) against the same, for comparison."""
     tool = os.path.join(BUILD, "bench", "bench-scale")
     print("quality: scaled picture vs convert -filter Box -resize WxH!, PSNR dB")
-    print(f"{'batch':<10} {'p':>3} {'files':>5} {'min':>7} {'median':>7}")
-    allv = []
+    print(f"{'batch':<10} {'p':>3} {'files':>5} {'min':>7} {'median':>7} {'all':>7}"
+          f" | vips {'min':>6} {'median':>7} {'all':>7}")
+    ours_all, vips_all = [], []
     with tempfile.TemporaryDirectory(prefix="pictelle-psnr-") as work:
         for name in ["jpeg12", "jpeg2", "png_rgb", "png_rgba", "bmp24"]:
             files = sorted(glob.glob(os.path.join(CORPUS, name, "p*.*")))
             for p in (40, 10):
-                values = []
+                ours_v, vips_v = [], []
                 for f in files:
                     W, H = thumb_size(*identify(f), p)
                     ours, ref = os.path.join(work, "ours.bmp"), os.path.join(work, "ref.bmp")
+                    vips = os.path.join(work, "vips.png")
                     sh(tool, str(p), f, ours)
                     sh("convert", f, "-filter", "Box", "-resize", f"{W}x{H}!", "BMP3:" + ref
                        if not name.endswith("rgba") else ref)
-                    values.append(psnr(ours, ref))
-                allv += values
-                print(f"{name:<10} {p:>3} {len(values):>5} {min(values):>7.2f} "
-                      f"{statistics.median(values):>7.2f}", flush=True)
-    print(f"{'all':<10} {'':>3} {len(allv):>5} {min(allv):>7.2f} {statistics.median(allv):>7.2f}\n")
+                    sh("vipsthumbnail", f, "-s", f"{W}x{H}!", "-o", vips)
+                    ours_v.append(psnr(ours, ref))
+                    vips_v.append(psnr(vips, ref))
+                ours_all += ours_v
+                vips_all += vips_v
+                print(f"{name:<10} {p:>3} {len(ours_v):>5} {min(ours_v):>7.2f} "
+                      f"{statistics.median(ours_v):>7.2f} {aggregate_psnr(ours_v):>7.2f}"
+                      f" | vips {min(vips_v):>6.2f} {statistics.median(vips_v):>7.2f}"
+                      f" {aggregate_psnr(vips_v):>7.2f}", flush=True)
+    print(f"{'all':<10} {'':>3} {len(ours_all):>5} {min(ours_all):>7.2f} "
+          f"{statistics.median(ours_all):>7.2f} {aggregate_psnr(ours_all):>7.2f}"
+          f" | vips {min(vips_all):>6.2f} {statistics.median(vips_all):>7.2f}"
+          f" {aggregate_psnr(vips_all):>7.2f}\n")
 
 
 def private_env():
