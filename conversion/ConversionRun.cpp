@@ -162,9 +162,9 @@ private:
         const QString source = m_scratch.file(QStringLiteral("temp1.bmp"));
         runConverter(ShortFilename::GetShortName(m_programFolder) + QStringLiteral("/png2bmp"),
             source, path);
-        const Pictures::Loaded loaded = Pictures::LoadPictureFor(source, targetFor(m_factor));
+        const QImage scaled = readAndScale(source, m_factor);
         Runtime::Kill(source); // only once the picture is held
-        return PictureScaling::scale(loaded.image, targetFor(m_factor)(loaded.fullSize));
+        return scaled;
     }
 
     void saveJpeg(const QImage& picture, const QString& thumbnail)

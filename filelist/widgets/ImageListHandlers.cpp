@@ -81,7 +81,8 @@ void ImageListHandlers::attach()
     m_list->setDragEnabled(false);
     m_list->setAcceptDrops(true);
     m_list->viewport()->setAcceptDrops(true);
-    m_list->viewport()->installEventFilter(this);
+    m_viewport = m_list->viewport();
+    m_viewport->installEventFilter(this);
     // The list selects the pressed entry before it reports the press, so the entry click
     // sees the new selection while the button is still down.
     connect(m_list, &QTreeWidget::itemPressed, this, [this] {
@@ -92,7 +93,9 @@ void ImageListHandlers::attach()
 
 bool ImageListHandlers::eventFilter(QObject* watched, QEvent* event)
 {
-    if (!m_list || watched != m_list->viewport())
+    // Compared with the viewport kept at attach(): while the list is being destroyed its
+    // viewport still gets events, and the list may no longer be asked for anything.
+    if (!m_viewport || watched != m_viewport)
         return false;
     switch (event->type()) {
     case QEvent::MouseButtonPress:

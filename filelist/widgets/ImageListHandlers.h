@@ -132,6 +132,7 @@ private:
     bool acceptsDrop(const QDropEvent* event) const;
 
     QPointer<QTreeWidget> m_list;
+    QPointer<QWidget> m_viewport; // the list's viewport, whose events attach() filters
     Services m_services;
     QPointer<QWidget> m_dialogOwner;
     bool m_buttonHeld = false;
