@@ -6,10 +6,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 #include <fcntl.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 Q_DECLARE_METATYPE(PngFixtures::Kind)
 
@@ -124,6 +126,52 @@ QImage opaqueSample(int width, int height)
     return image;
 }
 
+// Writes a `width` x `height` 8-bit RGB or RGBA PNG whose rows all use `filter`, from noisy
+// pixels that exercise every predictor's edge cases; returns the pixels or a null image.
+QImage writeFiltered(const QString& path, int filter, bool alpha, int width, int height)
+{
+    QImage pixels(width, height, QImage::Format_ARGB32);
+    quint32 seed = 12345u + quint32(filter);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            pixels.setPixel(x, y,
+                qRgba(seed >> 24, (seed >> 16) & 255, (x * 37 + y) & 255,
+                    alpha ? (seed >> 8) & 255 : 255));
+        }
+    FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!file)
+        return {};
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(file);
+        return {};
+    }
+    png_init_io(png, file);
+    png_set_IHDR(png, info, width, height, 8, alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
+        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_filter(png, 0, filter);
+    png_write_info(png, info);
+    std::vector<png_byte> row(size_t(width) * (alpha ? 4 : 3));
+    for (int y = 0; y < height; ++y) {
+        png_byte* out = row.data();
+        for (int x = 0; x < width; ++x) {
+            const QRgb p = pixels.pixel(x, y);
+            *out++ = png_byte(qRed(p));
+            *out++ = png_byte(qGreen(p));
+            *out++ = png_byte(qBlue(p));
+            if (alpha)
+                *out++ = png_byte(qAlpha(p));
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(file) == 0 ? pixels : QImage();
+}
+
 } // namespace
 
 class TestConverters : public QObject
@@ -131,6 +179,43 @@ class TestConverters : public QObject
     Q_OBJECT
 
 private slots:
+    // Photographs come as 8-bit RGB or RGBA with every row filter: each must be undone
+    // exactly, whichever way png2bmp decodes them.
+    void everyRowFilter_data()
+    {
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<bool>("alpha");
+        const struct
+        {
+            const char* name;
+            int filter;
+        } filters[] = { { "none", PNG_FILTER_NONE }, { "sub", PNG_FILTER_SUB },
+            { "up", PNG_FILTER_UP }, { "average", PNG_FILTER_AVG }, { "paeth", PNG_FILTER_PAETH } };
+        for (const auto& f : filters) {
+            QTest::addRow("%s rgb", f.name) << f.filter << false;
+            QTest::addRow("%s rgba", f.name) << f.filter << true;
+        }
+    }
+
+    void everyRowFilter()
+    {
+        QFETCH(int, filter);
+        QFETCH(bool, alpha);
+        QTemporaryDir dir;
+        const QString png = dir.filePath("in.png");
+        const QString bmp = dir.filePath("out.bmp");
+        const QImage expected = writeFiltered(png, filter, alpha, 41, 13);
+        QVERIFY(!expected.isNull());
+        const Outcome outcome = convert("png2bmp", bmp, png);
+        QCOMPARE(outcome.stdErr, QString());
+        QCOMPARE(outcome.exitCode, 0);
+        const QImage got = Bmp::read(bmp).convertToFormat(QImage::Format_ARGB32);
+        QCOMPARE(got.size(), expected.size());
+        for (int y = 0; y < got.height(); ++y)
+            for (int x = 0; x < got.width(); ++x)
+                QCOMPARE(got.pixel(x, y), expected.pixel(x, y));
+    }
+
     void roundTrip_data()
     {
         QTest::addColumn<PngFixtures::Kind>("kind");

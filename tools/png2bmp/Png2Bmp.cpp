@@ -8,12 +8,14 @@
 #include "app/runtime/AppError.h"
 #include "imaging/Bmp.h"
 #include "tools/common/ToolSupport.h"
+#include "tools/png2bmp/FastPng.h"
 
 #include <QFile>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <png.h>
 #include <sys/stat.h>
 #include <vector>
@@ -147,6 +149,41 @@ private:
     png_infop m_info = nullptr;
 };
 
+// Refuses a picture beyond the pixel limit, or one declaring more pixels than its file can
+// hold, before anything is allocated.
+void checkSize(FILE* input, const QByteArray& name, quint32 width, quint32 height)
+{
+    const qint64 pixels = qint64(width) * height;
+    if (width > 0x7fffffff || height > 0x7fffffff || pixels > Bmp::maxPixels)
+        throw ToolError(
+            name, QStringLiteral("picture too large: %1 x %2 pixels").arg(width).arg(height));
+    // Deflate packs at most 1032 bytes into one, and a pixel takes at least 1/8 byte
+    // unpacked: a file too small for its declared size is damaged, and must not get the
+    // whole picture allocated (interlaced) or a huge output started.
+    struct stat st;
+    if (::fstat(::fileno(input), &st) == 0 && S_ISREG(st.st_mode) && pixels > Bmp::trustedPixels
+        && qint64(st.st_size) * 8 * 1032 < pixels)
+        throw ToolError(
+            name, QStringLiteral("file too small for %1 x %2 pixels").arg(width).arg(height));
+}
+
+// Writes the BMP under a temporary name, filled row by row by `fill`, and renames it into
+// place.
+void writeBmp(const Arguments& arguments, int width, int height, bool alpha,
+    const std::function<void(Bmp::RowWriter&)>& fill)
+{
+    OutputFile output(arguments.output);
+    const QString tempPath = output.tempPath();
+    try {
+        Bmp::RowWriter writer(tempPath, width, height, alpha);
+        fill(writer);
+        writer.finish();
+    } catch (const AppError& error) {
+        throw toolError(arguments.output, error, tempPath);
+    }
+    output.commit();
+}
+
 void convert(const Arguments& arguments)
 {
     FilePtr input(std::fopen(arguments.input.constData(), "rb"));
@@ -158,31 +195,26 @@ void convert(const Arguments& arguments)
         throw ToolError(arguments.input,
             std::ferror(input.get()) ? QString::fromLocal8Bit(std::strerror(errno))
                                      : QStringLiteral("not a PNG file"));
+
+    // The direct decoder looks ahead and comes back, which only a regular file allows.
+    struct stat st;
+    const bool seekable = ::fstat(::fileno(input.get()), &st) == 0 && S_ISREG(st.st_mode);
+    if (const auto plan
+        = seekable ? FastPng::examine(input.get(), arguments.input) : std::nullopt) {
+        checkSize(input.get(), arguments.input, plan->width, plan->height);
+        writeBmp(arguments, int(plan->width), int(plan->height), plan->alpha,
+            [&](Bmp::RowWriter& writer) {
+                FastPng::decode(input.get(), arguments.input, *plan, writer);
+            });
+        return;
+    }
+
     PngReader reader(input.get(), arguments.input);
     const Header header = reader.header();
-    const qint64 pixels = qint64(header.width) * header.height;
-    if (header.width > 0x7fffffff || header.height > 0x7fffffff || pixels > Bmp::maxPixels)
-        throw ToolError(arguments.input,
-            QStringLiteral("picture too large: %1 x %2 pixels")
-                .arg(header.width)
-                .arg(header.height));
-    // Deflate packs at most 1032 bytes into one, and a pixel takes at least 1/8 byte
-    // unpacked: a file too small for its declared size is damaged, and must not get the
-    // whole picture allocated (interlaced) or a huge output started.
-    struct stat st;
-    if (::fstat(::fileno(input.get()), &st) == 0 && S_ISREG(st.st_mode)
-        && pixels > Bmp::trustedPixels && qint64(st.st_size) * 8 * 1032 < pixels)
-        throw ToolError(arguments.input,
-            QStringLiteral("file too small for %1 x %2 pixels")
-                .arg(header.width)
-                .arg(header.height));
+    checkSize(input.get(), arguments.input, header.width, header.height);
     const int width = int(header.width);
     const int height = int(header.height);
-
-    OutputFile output(arguments.output);
-    const QString tempPath = output.tempPath();
-    try {
-        Bmp::RowWriter writer(tempPath, width, height, header.alpha);
+    writeBmp(arguments, width, height, header.alpha, [&](Bmp::RowWriter& writer) {
         if (header.passes == 1) {
             std::vector<QRgb> row(static_cast<size_t>(width));
             for (int y = 0; y < height; ++y) {
@@ -191,7 +223,7 @@ void convert(const Arguments& arguments)
             }
         } else {
             // Later passes fill in the rows of the earlier ones, so the picture is held whole.
-            std::vector<QRgb> picture(static_cast<size_t>(pixels));
+            std::vector<QRgb> picture(static_cast<size_t>(width) * size_t(height));
             for (int pass = 0; pass < header.passes; ++pass)
                 for (int y = 0; y < height; ++y)
                     reader.row(picture.data() + size_t(y) * width);
@@ -199,11 +231,7 @@ void convert(const Arguments& arguments)
                 writer.writeRow(picture.data() + size_t(y) * width);
         }
         reader.end();
-        writer.finish();
-    } catch (const AppError& error) {
-        throw toolError(arguments.output, error, tempPath);
-    }
-    output.commit();
+    });
 }
 
 } // namespace
