@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 #include <vector>
 #include <zlib.h>
 
@@ -57,6 +58,12 @@ ChunkHeader readChunkHeader(FILE* file, const QByteArray& name)
 void readChunkData(
     FILE* file, const QByteArray& name, const ChunkHeader& h, std::vector<unsigned char>& data)
 {
+    // The declared length must fit in what is left of the file before it is allocated.
+    struct stat st;
+    const long at = std::ftell(file);
+    if (::fstat(::fileno(file), &st) != 0 || at < 0
+        || qint64(h.length) + 4 > qint64(st.st_size) - at)
+        fail(name, "file ends early");
     data.resize(h.length);
     if (h.length)
         readExactly(file, name, data.data(), h.length);
