@@ -159,6 +159,15 @@ void DecodeAhead::work()
         const FileSignature after = signatureOf(path);
 
         lock.lock();
+        if (next < d->current) {
+            // The run went past this entry while it was read (it failed before its picture
+            // was asked for): nobody will take it.
+            slot = Slot();
+            slot.state = SlotState::Taken;
+            --d->held;
+            d->changed.notify_all();
+            continue;
+        }
         slot.image = std::move(image);
         slot.error = error;
         slot.signature = before;
