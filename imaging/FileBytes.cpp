@@ -21,13 +21,6 @@ struct Fd
     }
 };
 
-[[noreturn]] void throwReadError(int err, const QString& path)
-{
-    if (err == ENOENT)
-        throw AppError(ErrorNumber::FileNotFound, QStringLiteral("File not found: ") + path);
-    throw fileError(err, path);
-}
-
 constexpr qint64 maxFileSize = qint64(1) << 32;
 
 // Opens `path` for reading, refusing anything but a regular file: a folder with EISDIR,
@@ -36,15 +29,15 @@ constexpr qint64 maxFileSize = qint64(1) << 32;
 int openRegular(const QString& path)
 {
     if (path.isEmpty())
-        throwReadError(ENOENT, path);
+        throw fileError(ENOENT, path);
     Fd file { ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) };
     if (file.fd < 0)
-        throwReadError(errno, path);
+        throw fileError(errno, path);
     struct stat st;
     if (::fstat(file.fd, &st) != 0)
-        throwReadError(errno, path);
+        throw fileError(errno, path);
     if (S_ISDIR(st.st_mode))
-        throwReadError(EISDIR, path);
+        throw fileError(EISDIR, path);
     if (!S_ISREG(st.st_mode))
         throwInvalidPicture(path);
     // Back to blocking reads, which a regular file needs on network file systems.
@@ -61,7 +54,7 @@ QByteArray readFileBytes(const QString& path)
     const Fd file { openRegular(path) };
     struct stat st;
     if (::fstat(file.fd, &st) != 0)
-        throwReadError(errno, path);
+        throw fileError(errno, path);
     if (st.st_size > maxFileSize)
         throwInvalidPicture(path);
 
@@ -86,7 +79,7 @@ QByteArray readFileBytes(const QString& path)
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                throwReadError(errno, path);
+                throw fileError(errno, path);
             }
             try {
                 bytes.resize(bytes.size() * 2);
@@ -100,7 +93,7 @@ QByteArray readFileBytes(const QString& path)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throwReadError(errno, path);
+            throw fileError(errno, path);
         }
         if (n == 0)
             break;
@@ -120,7 +113,7 @@ QByteArray readFileHead(const QString& path, int n)
         if (got < 0) {
             if (errno == EINTR)
                 continue;
-            throwReadError(errno, path);
+            throw fileError(errno, path);
         }
         if (got == 0)
             break;

@@ -29,5 +29,8 @@ AppError fileError(int errnoValue, const QString& path)
     default:
         break;
     }
+    // A missing file reads as the forms runtime worded it.
+    if (number == ErrorNumber::FileNotFound)
+        return AppError(number, QStringLiteral("File not found: ") + path);
     return AppError(number, QString::fromLocal8Bit(std::strerror(errnoValue)) + ": " + path);
 }

@@ -40,5 +40,6 @@ private:
 };
 
 // Maps an errno value from a failed file operation on `path` to a runtime error with a
-// description such as "Permission denied: /home/ann/Pics/tCat.jpg".
+// description such as "Permission denied: /home/ann/Pics/tCat.jpg"; a missing file gives
+// 53 "File not found: <path>".
 AppError fileError(int errnoValue, const QString& path);

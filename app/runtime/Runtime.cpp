@@ -32,18 +32,6 @@ namespace Runtime {
 
 namespace {
 
-AppError notFound(const QString& path)
-{
-    return AppError(ErrorNumber::FileNotFound, QStringLiteral("File not found: ") + path);
-}
-
-// errno of a failed lookup to the runtime error naming `path`; a missing path reads
-// "File not found", as the forms runtime worded it.
-AppError lookupError(int err, const QString& path)
-{
-    return err == ENOENT ? notFound(path) : fileError(err, path);
-}
-
 class UniqueFd
 {
 public:
@@ -249,7 +237,7 @@ int GetAttr(const QString& path)
     if (!followed) {
         const int err = errno;
         if (lstat(encoded.constData(), &st) != 0)
-            throw lookupError(err, path);
+            throw fileError(err, path);
     }
     int attributes = vbNormal;
     if (S_ISDIR(st.st_mode))
@@ -272,7 +260,7 @@ QDateTime FileDateTime(const QString& path)
 {
     struct stat st;
     if (stat(QFile::encodeName(path).constData(), &st) != 0)
-        throw lookupError(errno, path);
+        throw fileError(errno, path);
     return QDateTime::fromMSecsSinceEpoch(
         qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
 }
@@ -286,7 +274,7 @@ bool FileExists(const QString& path)
 void Kill(const QString& path)
 {
     if (unlink(QFile::encodeName(path).constData()) != 0)
-        throw lookupError(errno, path);
+        throw fileError(errno, path);
 }
 
 namespace {
@@ -324,7 +312,7 @@ void FileCopy(const QString& from, const QString& to)
 {
     UniqueFd source(open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC));
     if (source.get() < 0)
-        throw lookupError(errno, from);
+        throw fileError(errno, from);
     struct stat st;
     if (fstat(source.get(), &st) != 0)
         throw fileError(errno, from);
@@ -454,7 +442,7 @@ QByteArray resolveProgram(const QString& program)
         }
     }
     if (check == ProgramCheck::Missing)
-        throw notFound(program);
+        throw fileError(ENOENT, program);
     if (check == ProgramCheck::NotExecutable)
         throw AppError(
             ErrorNumber::PermissionDenied, QStringLiteral("Permission denied: ") + program);
@@ -538,7 +526,7 @@ qint64 Shell(const QString& commandLine, int windowStyle, Reaping reaping)
         const QString name = arguments.first();
         switch (rc) {
         case ENOENT:
-            throw notFound(name);
+            throw fileError(ENOENT, name);
         case EACCES:
         case EPERM:
         case ENOEXEC:

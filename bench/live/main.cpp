@@ -6,10 +6,10 @@
 //   bench-live PERCENT FILE...
 // Prints: entries, run seconds, probe turns, the worst gap and the 99th percentile (ms).
 
-#include "app/Dialogs.h"
 #include "app/Form1.h"
 #include "app/PictureButton.h"
 #include "app/runtime/Runtime.h"
+#include "bench/common/ListDialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -22,28 +22,6 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
-
-class AnsweringDialogs : public Dialogs
-{
-public:
-    QStringList files;
-    QStringList openFiles(QWidget*, const QString&, const QString&) override { return files; }
-    QString chooseFolder(QWidget*, const QString&) override { return {}; }
-    QString inputBox(QWidget*, const QString&, const QString&, const QString&) override
-    {
-        return {};
-    }
-    Answer msgBox(QWidget*, const QString& text, Buttons, Icon, const QString&) override
-    {
-        if (text != QLatin1String("done"))
-            std::fprintf(stderr, "bench-live: %s\n", qPrintable(text));
-        return Answer::Ok;
-    }
-};
-
-} // namespace
-
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
@@ -51,7 +29,7 @@ int main(int argc, char* argv[])
         std::fputs("usage: bench-live PERCENT FILE...\n", stderr);
         return 2;
     }
-    auto dialogs = std::make_shared<AnsweringDialogs>();
+    auto dialogs = std::make_shared<ListDialogs>();
     for (int i = 2; i < argc; ++i)
         dialogs->files << QString::fromLocal8Bit(argv[i]);
 

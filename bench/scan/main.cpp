@@ -5,9 +5,9 @@
 //   bench-scan FOLDER [EXTENSION]
 // Prints seconds for each step.
 
-#include "app/Dialogs.h"
 #include "app/Form1.h"
 #include "app/PictureButton.h"
+#include "bench/common/ListDialogs.h"
 #include "filelist/AddFolder.h"
 
 #include <QApplication>
@@ -18,22 +18,6 @@
 #include <cstdio>
 
 namespace {
-
-class ListingDialogs : public Dialogs
-{
-public:
-    QStringList files;
-    QStringList openFiles(QWidget*, const QString&, const QString&) override { return files; }
-    QString chooseFolder(QWidget*, const QString&) override { return {}; }
-    QString inputBox(QWidget*, const QString&, const QString&, const QString&) override
-    {
-        return {};
-    }
-    Answer msgBox(QWidget*, const QString&, Buttons, Icon, const QString&) override
-    {
-        return Answer::Ok;
-    }
-};
 
 double secondsOf(QElapsedTimer& t)
 {
@@ -59,7 +43,7 @@ int main(int argc, char* argv[])
     const QStringList entries = AddFolder::FolderEntries(folder, extension);
     std::printf("scan %.3f s entries %lld\n", secondsOf(t), qlonglong(entries.size()));
 
-    auto dialogs = std::make_shared<ListingDialogs>();
+    auto dialogs = std::make_shared<ListDialogs>();
     dialogs->files = entries;
     Form1::Services services;
     services.dialogs = dialogs;

@@ -210,6 +210,14 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush();
 }
 
+QString saveIn(const QTemporaryDir& dir, const QByteArray& bytes, const QString& name)
+{
+    const QString path = dir.filePath(name);
+    if (!writeFile(path, bytes))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
 QByteArray exifOrientation(int orientation, bool bigEndian)
 {
     QByteArray b("Exif\0\0", 6);

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QPoint>
 #include <QString>
+#include <QTemporaryDir>
 #include <array>
 #include <functional>
 
@@ -43,6 +44,10 @@ QByteArray bmpFile(const BmpLayout& layout, int width, int height, const QByteAr
 
 // Writes `bytes` to `path`; false when that fails.
 bool writeFile(const QString& path, const QByteArray& bytes);
+
+// Writes `bytes` as the file `name` in `dir` and returns its path; a test that cannot
+// make its own input file cannot go on, so failure ends the test program.
+QString saveIn(const QTemporaryDir& dir, const QByteArray& bytes, const QString& name);
 
 // One picture of an icon or cursor file.
 struct IconEntry

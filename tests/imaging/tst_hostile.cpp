@@ -100,10 +100,7 @@ private slots:
 private:
     QString save(const QByteArray& bytes, const QString& name)
     {
-        const QString p = m_dir.filePath(name);
-        if (!writeFile(p, bytes))
-            qFatal("cannot write %s", qPrintable(p));
-        return p;
+        return saveIn(m_dir, bytes, name);
     }
     QTemporaryDir m_dir;
 };
