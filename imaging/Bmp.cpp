@@ -424,10 +424,11 @@ public:
         , m_name(QFile::encodeName(path))
     {
         // Truncating a file in place makes ext4 flush it at close, which costs milliseconds
-        // per file; a regular file is therefore replaced by a new one. A link is written
-        // through, so it keeps pointing where it did.
+        // per file; a regular file with content is therefore replaced by a new one. An empty
+        // one (the converters' output, created exclusively) is written in place, and a link
+        // is written through, so it keeps pointing where it did.
         struct stat old;
-        if (::lstat(m_name.constData(), &old) == 0 && S_ISREG(old.st_mode))
+        if (::lstat(m_name.constData(), &old) == 0 && S_ISREG(old.st_mode) && old.st_size > 0)
             ::unlink(m_name.constData());
         m_fd = ::open(m_name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (m_fd < 0)
