@@ -7,6 +7,7 @@
 #include "app/runtime/Runtime.h"
 #include "background/WhiteSlider.h"
 #include "conversion/ConversionRun.h"
+#include "conversion/Percentage.h"
 #include "filelist/widgets/ImageListHandlers.h"
 #include "imaging/Shell32.h"
 
@@ -60,14 +61,6 @@ QPoint cursorHotSpot(const QString& path)
         return {};
     return QPoint(qFromLittleEndian<quint16>(head.constData() + 10),
         qFromLittleEndian<quint16>(head.constData() + 12));
-}
-
-// The stored percentage when it is a whole number from 1 to 100; 40 otherwise.
-int percentageFrom(const QString& stored)
-{
-    bool ok = false;
-    const int value = stored.trimmed().toInt(&ok, 10);
-    return ok && value >= 1 && value <= 100 ? value : 40;
 }
 
 } // namespace
@@ -368,13 +361,7 @@ void Form1::Form_Load()
         }
     }
 
-    QString stored = QStringLiteral("40");
-    try {
-        stored = Runtime::GetSetting(QStringLiteral("Quorvane"), QStringLiteral("Pictelle"),
-            QStringLiteral("SliderValue"), QStringLiteral("40"));
-    } catch (const AppError&) {
-    }
-    Slider1->setValue(percentageFrom(stored));
+    Slider1->setValue(Percentage::remembered());
 
     ListView1->setHeaderLabels({ QStringLiteral("Image File(s)") });
     ListView1->setColumnWidth(0, 5300 / 15); // twips, the list's own column unit
@@ -514,8 +501,7 @@ void Form1::ProgressBar1_MouseDown()
 void Form1::Slider1_Change()
 {
     try {
-        Runtime::SaveSetting(QStringLiteral("Quorvane"), QStringLiteral("Pictelle"),
-            QStringLiteral("SliderValue"), QString::number(Slider1->value()));
+        Percentage::remember(Slider1->value());
     } catch (const AppError& error) {
         // Said once: a store that cannot be written would otherwise speak at every move.
         if (!m_settingsErrorShown) {

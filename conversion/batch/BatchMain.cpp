@@ -1,52 +1,111 @@
-// pictelle-batch: the conversion run of Pictelle without its window, for scripts, tests
-// and benchmarks. It lies beside the pictelle executable and uses the same converters and
-// scratch files.
+// pictelle-batch: Pictelle's conversion run without its window, for scripts and for machines
+// without a display. It lies beside the pictelle executable and uses the same converters,
+// scratch files and remembered percentage.
 
 #include "app/runtime/Runtime.h"
 #include "conversion/ConversionRun.h"
+#include "conversion/Percentage.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
+// Exit statuses, as the help text tells them.
+enum Status { Done = 0, Failed = 1, Usage = 2 };
+
+const char* const Help = R"(Usage: pictelle-batch [-p PERCENT] [--keep-going] FILE...
+
+Makes a thumbnail of each BMP, JPEG and PNG file, in the order given, exactly as
+Pictelle's "Convert to Thumbnail" does: the picture scaled to PERCENT of its width
+and height, written beside it as t<name> in its own format (a JPEG with quality
+PERCENT). An existing t<name> is replaced; the files themselves are never changed.
+
+Options:
+  -p, --percentage PERCENT  size per side in percent, 1 to 100; without it, the
+                            percentage last chosen in Pictelle's window (40 at first)
+  -k, --keep-going          after a file fails, go on with the remaining ones
+  -h, --help                show this help and exit
+  -V, --version             show the version and exit
+
+Prints "done" when the run reaches its end. Exit status: 0 when every file was
+converted, 1 when a file failed (its message on standard error), 2 on wrong usage.
+)";
+
+// Answers the run as the window would: "done" on standard output, a failure's message on
+// standard error, and a progress line on a terminal.
 class BatchHost : public ConversionRun::Host
 {
 public:
-    BatchHost(int percentage, int count, bool keepGoing)
+    BatchHost(int percentage, const QStringList& entries, bool keepGoing)
         : m_percentage(percentage)
-        , m_count(count)
+        , m_entries(entries)
         , m_keepGoing(keepGoing)
+        , m_showProgress(::isatty(STDERR_FILENO) == 1)
     {
     }
 
     int percentage() override { return m_percentage; }
-    int entryCount() override { return m_count; }
-    void setProgress(float) override { }
+    int entryCount() override { return int(m_entries.size()); }
+
+    // Called once before each entry, so the calls count the entries.
+    void setProgress(float value) override
+    {
+        const qsizetype index = m_started++;
+        if (!m_showProgress || index >= m_entries.size())
+            return;
+        const QString name = QDir(m_entries.at(index)).dirName();
+        std::fprintf(stderr, "\r\033[K[%lld/%lld] %3d%% %s", static_cast<long long>(index + 1),
+            static_cast<long long>(m_entries.size()), int(value), qPrintable(name));
+        std::fflush(stderr);
+    }
+
     void showDone() override
     {
+        clearProgress();
         std::fputs("done\n", stdout);
         std::fflush(stdout);
     }
+
     bool goOnAfter(const AppError& error, bool entriesRemain) override
     {
+        clearProgress();
         std::fprintf(stderr, "pictelle-batch: %s\n", qPrintable(error.description()));
         m_failed = true;
         return m_keepGoing && entriesRemain;
     }
+
     bool failed() const { return m_failed; }
 
 private:
+    void clearProgress()
+    {
+        if (m_showProgress && m_started > 0)
+            std::fputs("\r\033[K", stderr);
+    }
+
     int m_percentage;
-    int m_count;
+    QStringList m_entries;
     bool m_keepGoing;
+    bool m_showProgress;
+    qsizetype m_started = 0;
     bool m_failed = false;
 };
 
-int usage()
+int usageError(const QString& message)
 {
-    std::fputs("usage: pictelle-batch -p PERCENT [--keep-going] FILE...\n", stderr);
-    return 2;
+    std::fprintf(stderr, "pictelle-batch: %s\nTry 'pictelle-batch --help'.\n", qPrintable(message));
+    return Usage;
+}
+
+// The window's list holds full paths; a relative name is taken from the current folder.
+QString entryPath(const QString& argument)
+{
+    return QDir::isAbsolutePath(argument) ? argument
+                                          : QDir::currentPath() + QLatin1Char('/') + argument;
 }
 
 } // namespace
@@ -54,36 +113,52 @@ int usage()
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    int percentage = 0;
-    bool keepGoing = false;
-    QStringList entries;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args.at(i);
-        if (a == QLatin1String("--")) {
-            entries += args.mid(i + 1);
-            break;
-        }
-        if (a == QLatin1String("-p") && i + 1 < args.size()) {
-            bool ok = false;
-            percentage = args.at(++i).toInt(&ok);
-            if (!ok || percentage < 1 || percentage > 100)
-                return usage();
-        } else if (a == QLatin1String("--keep-going")) {
-            keepGoing = true;
-        } else {
-            entries.append(a);
-        }
-    }
-    if (percentage == 0)
-        return usage();
+    QCoreApplication::setApplicationName(QStringLiteral("pictelle-batch"));
 
-    BatchHost host(percentage, int(entries.size()), keepGoing);
+    QCommandLineParser parser;
+    const QCommandLineOption percentageOption(
+        { QStringLiteral("p"), QStringLiteral("percentage") }, {}, QStringLiteral("PERCENT"));
+    const QCommandLineOption keepGoingOption(
+        { QStringLiteral("k"), QStringLiteral("keep-going") }, {});
+    const QCommandLineOption helpOption({ QStringLiteral("h"), QStringLiteral("help") }, {});
+    const QCommandLineOption versionOption({ QStringLiteral("V"), QStringLiteral("version") }, {});
+    parser.addOptions({ percentageOption, keepGoingOption, helpOption, versionOption });
+    if (!parser.parse(app.arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        std::fputs(Help, stdout);
+        return Done;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("pictelle-batch %s\n", PICTELLE_VERSION);
+        return Done;
+    }
+
+    int percentage = 0;
+    if (parser.isSet(percentageOption)) {
+        bool ok = false;
+        const QString text = parser.value(percentageOption);
+        percentage = text.toInt(&ok, 10);
+        if (!ok || percentage < 1 || percentage > 100)
+            return usageError(
+                QStringLiteral("the percentage must be a whole number from 1 to 100, not '%1'")
+                    .arg(text));
+    } else {
+        percentage = Percentage::remembered();
+    }
+
+    QStringList entries;
+    for (const QString& argument : parser.positionalArguments())
+        entries.append(entryPath(argument));
+    if (entries.isEmpty())
+        return usageError(QStringLiteral("no files given"));
+
+    BatchHost host(percentage, entries, parser.isSet(keepGoingOption));
     try {
         const bool completed = ConversionRun::run({ entries, Runtime::AppPath() }, host);
-        return completed && !host.failed() ? 0 : 1;
+        return completed && !host.failed() ? Done : Failed;
     } catch (const AppError& e) {
         std::fprintf(stderr, "pictelle-batch: %s\n", qPrintable(e.description()));
-        return 1;
+        return Failed;
     }
 }
