@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev libjpeg62-turbo-dev libpng-dev
     fonts-liberation2
     xvfb xauth x11-utils libx11-dev
+    desktop-file-utils
 )
 
 missing=()

@@ -14,5 +14,14 @@ inline QString sourceDir()
 {
     return QStringLiteral(PICTELLE_SOURCE_DIR);
 }
+// The build tree itself, and the cmake that configured it.
+inline QString buildDir()
+{
+    return QStringLiteral(PICTELLE_BUILD_DIR);
+}
+inline QString cmakeCommand()
+{
+    return QStringLiteral(PICTELLE_CMAKE_COMMAND);
+}
 
 } // namespace TestUtils

@@ -1,0 +1,273 @@
+// Pictelle installed into a prefix, as a packager or a user with "cmake --install" gets it:
+// the layout, the desktop entry, and a conversion from an installed copy that nobody may
+// write, so its scratch files must go to the user's cache folder.
+#include "tests/common/TestUtils.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Every path under `root`, relative to it, sorted.
+QStringList tree(const QString& root)
+{
+    QStringList paths;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+        QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths.append(QDir(root).relativeFilePath(it.next()));
+    paths.sort();
+    return paths;
+}
+
+// Takes write permission from everyone on `root` and below (links are left alone).
+void makeReadOnly(const QString& root)
+{
+    QStringList paths = tree(root);
+    paths.prepend(QString());
+    for (const QString& relative : paths) {
+        const QByteArray path = QFile::encodeName(QDir(root).filePath(relative));
+        struct stat st;
+        if (::lstat(path.constData(), &st) == 0 && !S_ISLNK(st.st_mode))
+            ::chmod(path.constData(), st.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH));
+    }
+}
+
+QImage gradient(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb((x * 255) / width, (y * 255) / height, 60));
+    return image;
+}
+
+// Root may write anywhere, so a read-only prefix means nothing to it: the installed copy is
+// then run as "nobody", a user who really cannot write there.
+constexpr uid_t Nobody = 65534;
+constexpr gid_t NoGroup = 65534;
+bool runAsNobody()
+{
+    return ::geteuid() == 0;
+}
+
+} // namespace
+
+class TestInstall : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void layout();
+    void desktopEntryAndIcons();
+    void convertsFromAReadOnlyCopy();
+    void windowStartsFromTheLink();
+    void removal();
+
+private:
+    QProcess* userProcess(const QString& program, const QStringList& arguments);
+    QString prefix(const QString& relative = {}) const
+    {
+        return relative.isEmpty() ? m_prefix : m_prefix + QLatin1Char('/') + relative;
+    }
+
+    QTemporaryDir m_root;
+    QString m_prefix;
+    QString m_home;
+    QByteArray m_manifest;
+};
+
+void TestInstall::initTestCase()
+{
+    QVERIFY(m_root.isValid());
+    // Others must reach the prefix and the user's folders when the copy runs as nobody.
+    QVERIFY(QFile::setPermissions(m_root.path(),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther
+            | QFile::ReadGroup | QFile::ExeGroup));
+    m_prefix = m_root.filePath("prefix with space");
+    m_home = m_root.filePath("home");
+    for (const char* folder : { "home", "home/config", "home/cache", "home/pictures" }) {
+        QVERIFY(QDir().mkpath(m_root.filePath(folder)));
+        if (runAsNobody())
+            QVERIFY(::chown(QFile::encodeName(m_root.filePath(folder)).constData(), Nobody, NoGroup)
+                == 0);
+    }
+
+    // cmake --install rewrites the build's manifest; the developer's own is put back after.
+    QFile manifest(TestUtils::buildDir() + "/install_manifest.txt");
+    if (manifest.open(QIODevice::ReadOnly))
+        m_manifest = manifest.readAll();
+
+    QProcess install;
+    install.setProcessChannelMode(QProcess::MergedChannels);
+    install.start(
+        TestUtils::cmakeCommand(), { "--install", TestUtils::buildDir(), "--prefix", m_prefix });
+    QVERIFY(install.waitForFinished(120000));
+    QVERIFY2(install.exitCode() == 0, install.readAll());
+}
+
+void TestInstall::cleanupTestCase()
+{
+    QFile manifest(TestUtils::buildDir() + "/install_manifest.txt");
+    if (m_manifest.isEmpty())
+        manifest.remove();
+    else if (manifest.open(QIODevice::WriteOnly))
+        manifest.write(m_manifest);
+    // The read-only prefix would defeat QTemporaryDir's removal for a user other than root.
+    QProcess::execute("chmod", { "-R", "u+w", m_root.path() });
+}
+
+QProcess* TestInstall::userProcess(const QString& program, const QStringList& arguments)
+{
+    auto* process = new QProcess(this);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", m_home);
+    env.insert("XDG_CONFIG_HOME", m_home + "/config");
+    env.insert("XDG_CACHE_HOME", m_home + "/cache");
+    env.remove("XDG_RUNTIME_DIR"); // the test's own, which nobody may not enter
+    process->setProcessEnvironment(env);
+    process->setWorkingDirectory(m_home);
+    if (runAsNobody()) {
+        process->setChildProcessModifier([] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(NoGroup) != 0 || ::setuid(Nobody) != 0)
+                ::_exit(126);
+        });
+    }
+    process->start(program, arguments);
+    return process;
+}
+
+void TestInstall::layout()
+{
+    const QStringList programFolder {
+        "lib/pictelle/HAND-M.CUR",
+        "lib/pictelle/bmp2png",
+        "lib/pictelle/drag.ico",
+        "lib/pictelle/pictelle",
+        "lib/pictelle/pictelle-batch",
+        "lib/pictelle/png2bmp",
+    };
+    for (const QString& file : programFolder) {
+        const QFileInfo info(prefix(file));
+        QVERIFY2(info.isFile(), qPrintable(file));
+        QCOMPARE(info.isExecutable(), !file.contains('.'));
+    }
+    // The links lead into the program folder by a relative path, so a moved prefix works.
+    for (const QString& program :
+        { QStringLiteral("pictelle"), QStringLiteral("pictelle-batch") }) {
+        const QFileInfo link(prefix("bin/" + program));
+        QVERIFY2(link.isSymLink(), qPrintable(program));
+        QCOMPARE(link.symLinkTarget(), QFileInfo(prefix("lib/pictelle/" + program)).filePath());
+        char target[4096] = {};
+        QVERIFY(
+            ::readlink(QFile::encodeName(link.filePath()).constData(), target, sizeof target - 1)
+            > 0);
+        QVERIFY2(qstrncmp(target, "../", 3) == 0, target);
+    }
+}
+
+void TestInstall::desktopEntryAndIcons()
+{
+    const QString entry = prefix("share/applications/pictelle.desktop");
+    QVERIFY(QFile::exists(entry));
+    const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
+    if (validator.isEmpty())
+        QFAIL("desktop-file-validate is missing (scripts/setup.sh installs desktop-file-utils)");
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start(validator, { entry });
+    QVERIFY(validate.waitForFinished(30000));
+    const QByteArray said = validate.readAll();
+    QVERIFY2(validate.exitCode() == 0 && said.trimmed().isEmpty(), said);
+
+    QFile file(entry);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY(text.contains("\nExec=pictelle\n"));
+    QVERIFY(text.contains("\nIcon=pictelle\n"));
+
+    // The icon the entry names, in every size of the theme, drawn at that size.
+    for (int size : { 16, 24, 32, 48, 64, 128, 256 }) {
+        const QString icon
+            = prefix(QStringLiteral("share/icons/hicolor/%1x%1/apps/pictelle.png").arg(size));
+        const QImage image(icon);
+        QVERIFY2(!image.isNull(), qPrintable(icon));
+        QCOMPARE(image.size(), QSize(size, size));
+        QVERIFY(image.hasAlphaChannel());
+    }
+    QFile svg(prefix("share/icons/hicolor/scalable/apps/pictelle.svg"));
+    QVERIFY(svg.open(QIODevice::ReadOnly));
+    QVERIFY(svg.readAll().contains("<svg xmlns=\"http://www.w3.org/2000/svg\""));
+}
+
+void TestInstall::convertsFromAReadOnlyCopy()
+{
+    const QString pictures = m_home + "/pictures";
+    QVERIFY(gradient(300, 200).save(pictures + "/photo.jpg", "JPG"));
+    QVERIFY(gradient(90, 60).save(pictures + "/shot.png", "PNG"));
+    QVERIFY(gradient(40, 30).save(pictures + "/scan.bmp", "BMP"));
+    if (runAsNobody()) {
+        for (const char* name : { "photo.jpg", "shot.png", "scan.bmp" })
+            QVERIFY(::chown(QFile::encodeName(pictures + '/' + name).constData(), Nobody, NoGroup)
+                == 0);
+    }
+    makeReadOnly(prefix());
+    const QStringList before = tree(prefix());
+
+    QProcess* batch = userProcess(prefix("bin/pictelle-batch"),
+        { "-p", "50", pictures + "/shot.png", pictures + "/scan.bmp", pictures + "/photo.jpg" });
+    QVERIFY(batch->waitForFinished(120000));
+    const QByteArray err = batch->readAllStandardError();
+    QVERIFY2(batch->exitCode() == 0, err);
+    QCOMPARE(batch->readAllStandardOutput(), QByteArray("done\n"));
+    QCOMPARE(QImageReader(pictures + "/tphoto.jpg").size(), QSize(150, 100));
+    QCOMPARE(QImageReader(pictures + "/tshot.png").size(), QSize(45, 30));
+    QCOMPARE(QImageReader(pictures + "/tscan.bmp").size(), QSize(20, 15));
+
+    // Nothing was written into the installed copy; the scratch files went to the cache
+    // (temp.bmp is left there by the last entry, a JPEG).
+    QCOMPARE(tree(prefix()), before);
+    QVERIFY(QFile::exists(m_home + "/cache/Pictelle/temp.bmp"));
+}
+
+void TestInstall::windowStartsFromTheLink()
+{
+    QProcess* window = userProcess(prefix("bin/pictelle"), {});
+    QVERIFY(window->waitForStarted());
+    // Still up after a second: it found its libraries and opened its window (offscreen).
+    QVERIFY2(!window->waitForFinished(1500), window->readAllStandardError());
+    window->terminate();
+    QVERIFY(window->waitForFinished(30000));
+}
+
+void TestInstall::removal()
+{
+    QProcess::execute("chmod", { "-R", "u+w", prefix() });
+    // The removal README.md gives, run in the prefix.
+    QProcess remove;
+    remove.setWorkingDirectory(prefix());
+    remove.start("sh",
+        { "-c",
+            "rm -r lib/pictelle bin/pictelle bin/pictelle-batch "
+            "share/applications/pictelle.desktop share/icons/hicolor/*/apps/pictelle.*" });
+    QVERIFY(remove.waitForFinished(30000));
+    QCOMPARE(remove.exitCode(), 0);
+    for (const QString& path : tree(prefix()))
+        QVERIFY2(QFileInfo(prefix(path)).isDir(), qPrintable(path + " is left"));
+}
+
+QTEST_GUILESS_MAIN(TestInstall)
+#include "tst_install.moc"
