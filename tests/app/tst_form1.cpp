@@ -4,6 +4,7 @@
 #include "app/MainModule.h"
 #include "app/PictureButton.h"
 #include "app/runtime/Runtime.h"
+#include "tests/common/FakeDialogs.h"
 #include "tests/common/TestUtils.h"
 
 #include <QApplication>
@@ -26,47 +27,6 @@
 #include <QUrl>
 
 namespace {
-
-// Dialogs that answer from a script and remember what they were asked.
-class FakeDialogs : public Dialogs
-{
-public:
-    struct Message
-    {
-        QString text;
-        Buttons buttons;
-        QString title;
-    };
-
-    QStringList filesToReturn;
-    QString folderToReturn; // empty: Cancel
-    QString extensionToReturn; // empty: Cancel
-    Answer answer = Answer::No;
-    QList<QPair<QString, QString>> openCalls; // title, filter
-    QList<Message> messages;
-
-    QStringList openFiles(QWidget*, const QString& title, const QString& filter) override
-    {
-        openCalls.append({ title, filter });
-        return filesToReturn;
-    }
-    QString chooseFolder(QWidget*, const QString&) override { return folderToReturn; }
-    QString inputBox(QWidget*, const QString&, const QString&, const QString&) override
-    {
-        return extensionToReturn;
-    }
-    Answer msgBox(
-        QWidget*, const QString& text, Buttons buttons, Icon, const QString& title) override
-    {
-        messages.append({ text, buttons, title });
-        return buttons == Buttons::YesNo ? answer : Answer::Ok;
-    }
-    int doneCount() const
-    {
-        return int(std::count_if(messages.begin(), messages.end(),
-            [](const Message& m) { return m.text == QLatin1String("done"); }));
-    }
-};
 
 struct Harness
 {

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "app/Dialogs.h"
+
+#include <QList>
+#include <QPair>
+#include <QStringList>
+#include <algorithm>
+
+// Dialogs for window tests that answer from a script and remember what they were asked.
+// Header only: the shared test library links no widgets.
+class FakeDialogs : public Dialogs
+{
+public:
+    struct Message
+    {
+        QString text;
+        Buttons buttons;
+        QString title;
+    };
+
+    QStringList filesToReturn;
+    QString folderToReturn; // empty: Cancel
+    QString extensionToReturn; // empty: Cancel
+    Answer answer = Answer::No;
+    QList<QPair<QString, QString>> openCalls; // title, filter
+    QList<Message> messages;
+
+    QStringList openFiles(QWidget*, const QString& title, const QString& filter) override
+    {
+        openCalls.append({ title, filter });
+        return filesToReturn;
+    }
+    QString chooseFolder(QWidget*, const QString&) override { return folderToReturn; }
+    QString inputBox(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return extensionToReturn;
+    }
+    Answer msgBox(
+        QWidget*, const QString& text, Buttons buttons, Icon, const QString& title) override
+    {
+        messages.append({ text, buttons, title });
+        return buttons == Buttons::YesNo ? answer : Answer::Ok;
+    }
+    int doneCount() const
+    {
+        return int(std::count_if(messages.begin(), messages.end(),
+            [](const Message& m) { return m.text == QLatin1String("done"); }));
+    }
+};
