@@ -9,6 +9,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -16,6 +18,21 @@ namespace {
 
 // Exit statuses, as the help text tells them.
 enum Status { Done = 0, Failed = 1, Usage = 2 };
+
+// The signal that asked the run to stop. Stopping between entries, never inside one, leaves
+// no half-made thumbnail or stray temporary file beside the user's pictures; a second
+// signal ends the program at once.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void requestStop(int signal)
+{
+    stopSignal = signal;
+    std::signal(signal, SIG_DFL);
+}
+
+struct Interrupted
+{
+};
 
 const char* const Help = R"(Usage: pictelle-batch [-p PERCENT] [--keep-going] FILE...
 
@@ -31,8 +48,10 @@ Options:
   -h, --help                show this help and exit
   -V, --version             show the version and exit
 
-Prints "done" when the run reaches its end. Exit status: 0 when every file was
-converted, 1 when a file failed (its message on standard error), 2 on wrong usage.
+Prints "done" when the run reaches its end. Interrupted (Ctrl-C, a termination
+signal), it stops before the next file and keeps the thumbnails already written.
+Exit status: 0 when every file was converted, 1 when a file failed (its message on
+standard error), 2 on wrong usage, 128 + the signal's number when interrupted.
 )";
 
 // Answers the run as the window would: "done" on standard output, a failure's message on
@@ -54,10 +73,12 @@ public:
     // Called once before each entry, so the calls count the entries.
     void setProgress(float value) override
     {
+        if (stopSignal)
+            throw Interrupted {};
         const qsizetype index = m_started++;
         if (!m_showProgress || index >= m_entries.size())
             return;
-        const QString name = QDir(m_entries.at(index)).dirName();
+        const QString name = QFileInfo(m_entries.at(index)).fileName();
         std::fprintf(stderr, "\r\033[K[%lld/%lld] %3d%% %s", static_cast<long long>(index + 1),
             static_cast<long long>(m_entries.size()), int(value), qPrintable(name));
         std::fflush(stderr);
@@ -65,6 +86,7 @@ public:
 
     void showDone() override
     {
+        m_doneShown = true;
         clearProgress();
         std::fputs("done\n", stdout);
         std::fflush(stdout);
@@ -73,26 +95,32 @@ public:
     bool goOnAfter(const AppError& error, bool entriesRemain) override
     {
         clearProgress();
+        // A converter gets the terminal's interrupt too; its failure is no news then.
+        if (stopSignal)
+            return false;
         std::fprintf(stderr, "pictelle-batch: %s\n", qPrintable(error.description()));
         m_failed = true;
         return m_keepGoing && entriesRemain;
     }
 
     bool failed() const { return m_failed; }
+    bool doneShown() const { return m_doneShown; }
 
-private:
+    // Takes the progress line off the terminal before anything else is said.
     void clearProgress()
     {
         if (m_showProgress && m_started > 0)
             std::fputs("\r\033[K", stderr);
     }
 
+private:
     int m_percentage;
     QStringList m_entries;
     bool m_keepGoing;
     bool m_showProgress;
     qsizetype m_started = 0;
     bool m_failed = false;
+    bool m_doneShown = false;
 };
 
 int usageError(const QString& message)
@@ -153,10 +181,19 @@ int main(int argc, char* argv[])
     if (entries.isEmpty())
         return usageError(QStringLiteral("no files given"));
 
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    std::signal(SIGHUP, requestStop);
     BatchHost host(percentage, entries, parser.isSet(keepGoingOption));
     try {
         const bool completed = ConversionRun::run({ entries, Runtime::AppPath() }, host);
+        if (stopSignal && !host.doneShown())
+            throw Interrupted {};
         return completed && !host.failed() ? Done : Failed;
+    } catch (const Interrupted&) {
+        host.clearProgress();
+        std::fputs("pictelle-batch: interrupted; the thumbnails written so far are kept\n", stderr);
+        return 128 + stopSignal;
     } catch (const AppError& e) {
         std::fprintf(stderr, "pictelle-batch: %s\n", qPrintable(e.description()));
         return Failed;

@@ -3,6 +3,7 @@
 #include "tests/common/TestUtils.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -49,6 +51,8 @@ private slots:
     void relativeNamesAndOptionLikeNames();
     void failureStopsOrGoesOn();
     void progressOnlyOnATerminal();
+    void interruptStopsBetweenFiles_data();
+    void interruptStopsBetweenFiles();
 
 private:
     Result batch(const QStringList& arguments, const QString& folder = {});
@@ -261,6 +265,66 @@ void TestBatch::progressOnlyOnATerminal()
     QVERIFY2(shown.contains("[2/2] 100% b.bmp"), shown);
     // The line is cleared before "done", so no progress is left standing.
     QVERIFY2(shown.endsWith("\r\033[K"), shown);
+}
+
+void TestBatch::interruptStopsBetweenFiles_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<bool>("wholeGroup");
+    QTest::newRow("SIGTERM to the program") << int(SIGTERM) << false;
+    // As Ctrl-C does: the converter running at that moment is interrupted too.
+    QTest::newRow("SIGINT to the process group") << int(SIGINT) << true;
+}
+
+void TestBatch::interruptStopsBetweenFiles()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(bool, wholeGroup);
+    // PNG entries, each through both converters: a run long enough to be caught midway.
+    const int count = 60;
+    QStringList files;
+    const QImage picture = gradient(1000, 750);
+    for (int i = 0; i < count; ++i) {
+        files << pics(QStringLiteral("p%1.png").arg(i, 2, 10, QLatin1Char('0')));
+        QVERIFY(picture.save(files.last(), "PNG", 0));
+    }
+
+    QProcess process;
+    if (wholeGroup)
+        process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    process.start(TestUtils::binDir() + "/pictelle-batch", QStringList { "-p", "30" } + files);
+    QVERIFY(process.waitForStarted());
+    const QString first = pics("tp00.png");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QFile::exists(first) || process.state() == QProcess::NotRunning, 60000);
+    const pid_t pid = pid_t(process.processId());
+    QVERIFY(::kill(wholeGroup ? -pid : pid, signalNumber) == 0);
+    QVERIFY(process.waitForFinished(60000));
+
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 128 + signalNumber);
+    QVERIFY(process.readAllStandardOutput().isEmpty()); // no "done"
+    const QByteArray err = process.readAllStandardError();
+    QCOMPARE(
+        err, QByteArray("pictelle-batch: interrupted; the thumbnails written so far are kept\n"));
+
+    // The thumbnails are those of the first files, each one whole; nothing else was left.
+    int written = 0;
+    while (written < count && QFile::exists(pics("t" + QFileInfo(files[written]).fileName())))
+        ++written;
+    QVERIFY(written >= 1 && written < count);
+    QDirIterator it(m_pics->path(), QDir::Files | QDir::Hidden);
+    int entries = 0;
+    while (it.hasNext()) {
+        const QString name = QFileInfo(it.next()).fileName();
+        ++entries;
+        if (name.startsWith("tp"))
+            QCOMPARE(QImageReader(it.filePath()).size(), QSize(300, 225));
+        else
+            QVERIFY2(name == "a.jpg" || (name.startsWith('p') && name.endsWith(".png")),
+                qPrintable(name));
+    }
+    QCOMPARE(entries, 1 + count + written);
 }
 
 QTEST_GUILESS_MAIN(TestBatch)
