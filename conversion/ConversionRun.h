@@ -10,7 +10,8 @@
 // Check2_Click, and the tests and pictelle-batch drive it directly.
 namespace ConversionRun {
 
-// What the run needs from its host. Calls come from the thread that runs the run.
+// What the run needs from its host. Calls come from the thread that runs the run. A host
+// stops a run by throwing from a call anything but AppError: it passes out of run.
 class Host
 {
 public:

@@ -11,14 +11,14 @@ const QString AppName = QStringLiteral("Quorvane");
 const QString Section = QStringLiteral("Pictelle");
 const QString Key = QStringLiteral("SliderValue");
 
-} // namespace
-
 int fromText(const QString& stored)
 {
     bool ok = false;
     const int value = stored.trimmed().toInt(&ok, 10);
     return ok && value >= 1 && value <= 100 ? value : Default;
 }
+
+} // namespace
 
 int remembered()
 {

@@ -10,11 +10,8 @@ namespace Percentage {
 
 inline constexpr int Default = 40;
 
-// `stored` as a percentage when it is a whole number from 1 to 100; Default otherwise.
-int fromText(const QString& stored);
-
-// The remembered percentage; Default when none is stored, the stored text is not a
-// percentage, or the store cannot be read.
+// The remembered percentage; Default when none is stored, the stored text is not a whole
+// number from 1 to 100, or the store cannot be read.
 int remembered();
 
 // Stores `value` as decimal digits. Throws AppError 75 naming the settings file when it

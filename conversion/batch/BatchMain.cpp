@@ -141,7 +141,6 @@ QString entryPath(const QString& argument)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("pictelle-batch"));
 
     QCommandLineParser parser;
     const QCommandLineOption percentageOption(
