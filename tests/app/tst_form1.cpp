@@ -5,6 +5,7 @@
 #include "app/PictureButton.h"
 #include "app/runtime/Runtime.h"
 #include "tests/common/FakeDialogs.h"
+#include "tests/common/ImageFixtures.h"
 #include "tests/common/TestUtils.h"
 
 #include <QApplication>
@@ -84,11 +85,7 @@ void moveOnto(QWidget* widget, QPoint pos)
 
 void writeImage(const QString& path, int width, int height, const char* format)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb(x * 255 / width, y * 255 / height, 128));
-    QVERIFY2(image.save(path, format), qPrintable(path));
+    QVERIFY2(ImageFixtures::gradient(width, height).save(path, format), qPrintable(path));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "app/Form1.h"
 #include "app/PictureButton.h"
 #include "tests/common/FakeDialogs.h"
+#include "tests/common/ImageFixtures.h"
 #include "tests/common/TestUtils.h"
 
 #include <QApplication>
@@ -43,15 +44,6 @@ QByteArray fileBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writePicture(const QString& path, int width, int height, const char* format)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb(x * 255 / width, y * 255 / height, (x * y) % 256));
-    QVERIFY2(image.save(path, format), qPrintable(path));
 }
 
 } // namespace
@@ -148,8 +140,8 @@ void ScaledTest::thumbnailsAreThoseOfScaleOne()
     const char* formats[] = { "JPG", "PNG", "BMP" };
     QStringList windowFiles, batchFiles;
     for (int i = 0; i < names.size(); ++i) {
-        writePicture(
-            fromWindow.filePath(names[i]), sizes[i].width(), sizes[i].height(), formats[i]);
+        QVERIFY(ImageFixtures::gradient(sizes[i].width(), sizes[i].height())
+                    .save(fromWindow.filePath(names[i]), formats[i]));
         QVERIFY(QFile::copy(fromWindow.filePath(names[i]), fromBatch.filePath(names[i])));
         windowFiles << fromWindow.filePath(names[i]);
         batchFiles << fromBatch.filePath(names[i]);

@@ -348,4 +348,13 @@ QByteArray jpegFile(const QImage& picture, JpegKind kind, int quality, const QBy
     return result;
 }
 
+QImage gradient(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb((x * 255) / width, (y * 255) / height, 90));
+    return image;
+}
+
 } // namespace ImageFixtures

@@ -85,4 +85,8 @@ QByteArray exifOrientation(int orientation, bool bigEndian = false);
 QByteArray jpegFile(
     const QImage& picture, JpegKind kind, int quality = 95, const QByteArray& app1 = {});
 
+// A smooth width x height RGB picture (red across, green down) for tests that need some
+// picture of a given size.
+QImage gradient(int width, int height);
+
 } // namespace ImageFixtures

@@ -1,5 +1,6 @@
 // pictelle-batch as its users meet it: options, the remembered percentage, messages, exit
 // statuses and the progress line.
+#include "tests/common/ImageFixtures.h"
 #include "tests/common/TestUtils.h"
 
 #include <QDir>
@@ -20,21 +21,14 @@
 
 namespace {
 
+using ImageFixtures::gradient;
+
 struct Result
 {
     int status = -1;
     QByteArray out;
     QByteArray err;
 };
-
-QImage gradient(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb((x * 255) / width, (y * 255) / height, 90));
-    return image;
-}
 
 } // namespace
 

@@ -1,6 +1,7 @@
 // Pictelle installed into a prefix, as a packager or a user with "cmake --install" gets it:
 // the layout, the desktop entry, and a conversion from an installed copy that nobody may
 // write, so its scratch files must go to the user's cache folder.
+#include "tests/common/ImageFixtures.h"
 #include "tests/common/TestUtils.h"
 
 #include <QDir>
@@ -18,6 +19,8 @@
 #include <unistd.h>
 
 namespace {
+
+using ImageFixtures::gradient;
 
 // Every path under `root`, relative to it, sorted.
 QStringList tree(const QString& root)
@@ -42,15 +45,6 @@ void makeReadOnly(const QString& root)
         if (::lstat(path.constData(), &st) == 0 && !S_ISLNK(st.st_mode))
             ::chmod(path.constData(), st.st_mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH));
     }
-}
-
-QImage gradient(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb((x * 255) / width, (y * 255) / height, 60));
-    return image;
 }
 
 // Root may write anywhere, so a read-only prefix means nothing to it: the installed copy is
