@@ -2,14 +2,15 @@
 
 #include "app/MainModule.h"
 #include "app/PictureButton.h"
-#include "app/runtime/AppError.h"
-#include "app/runtime/Pictures.h"
-#include "app/runtime/Runtime.h"
+#include "app/QtDialogs.h"
 #include "background/WhiteSlider.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/Percentage.h"
 #include "filelist/widgets/ImageListHandlers.h"
-#include "imaging/Shell32.h"
+#include "imaging/Pictures.h"
+#include "runtime/AppError.h"
+#include "runtime/Runtime.h"
+#include "runtime/Shell32.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #include "background/WhiteSlider.h"
 
-#include "app/runtime/AppError.h"
 #include "background/PainterProperties.h"
 #include "background/SliderHook.h"
+#include "runtime/AppError.h"
 
 #include <QGuiApplication>
 #include <QImage>

@@ -1,15 +1,15 @@
 #include "conversion/ConversionRun.h"
 
-#include "app/runtime/Pictures.h"
-#include "app/runtime/Runtime.h"
 #include "conversion/DecodeAhead.h"
 #include "conversion/FileNames.h"
 #include "conversion/PictureScaling.h"
 #include "conversion/ScratchFolder.h"
 #include "imaging/FileBytes.h"
+#include "imaging/Pictures.h"
 #include "imaging/SaveAsJPG.h"
-#include "imaging/Shell32.h"
-#include "imaging/ShortFilename.h"
+#include "runtime/Runtime.h"
+#include "runtime/Shell32.h"
+#include "runtime/ShortFilename.h"
 
 #include <QFile>
 #include <functional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/runtime/AppError.h"
+#include "runtime/AppError.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "conversion/DecodeAhead.h"
 
-#include "app/runtime/AppError.h"
+#include "runtime/AppError.h"
 
 #include <QFile>
 #include <algorithm>

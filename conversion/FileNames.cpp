@@ -1,6 +1,6 @@
 #include "conversion/FileNames.h"
 
-#include "app/runtime/AppError.h"
+#include "runtime/AppError.h"
 
 namespace FileNames {
 namespace {

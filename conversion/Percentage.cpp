@@ -1,7 +1,7 @@
 #include "conversion/Percentage.h"
 
-#include "app/runtime/AppError.h"
-#include "app/runtime/Runtime.h"
+#include "runtime/AppError.h"
+#include "runtime/Runtime.h"
 
 namespace Percentage {
 

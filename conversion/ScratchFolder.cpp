@@ -1,7 +1,7 @@
 #include "conversion/ScratchFolder.h"
 
-#include "app/runtime/AppError.h"
 #include "conversion/FileNames.h"
+#include "runtime/AppError.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "filelist/AddFolder.h"
 
-#include "app/runtime/Runtime.h"
+#include "runtime/Runtime.h"
 
 #include <QFile>
 #include <chrono>

@@ -2,10 +2,10 @@
 // Every input must give a picture or an AppError; the row reader must agree with the whole
 // picture, pixel for pixel.
 
-#include "app/runtime/AppError.h"
 #include "fuzz/FuzzSupport.h"
 #include "imaging/Bmp.h"
 #include "imaging/Icon.h"
+#include "runtime/AppError.h"
 
 #include <QImage>
 #include <cstdlib>

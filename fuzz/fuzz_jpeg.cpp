@@ -2,9 +2,9 @@
 // from a target size, EXIF orientation, damaged and cut files. The first input byte picks
 // the percentage, so reductions from none to 1/8 are all reached.
 
-#include "app/runtime/AppError.h"
-#include "app/runtime/Pictures.h"
 #include "fuzz/FuzzSupport.h"
+#include "imaging/Pictures.h"
+#include "runtime/AppError.h"
 
 #include <QImage>
 #include <cstdlib>

@@ -2,9 +2,9 @@
 // it. It must either exit 0 with a BMP that the project's reader takes at the PNG's size,
 // or exit 1 leaving no output and no temporary file behind.
 
-#include "app/runtime/AppError.h"
 #include "fuzz/FuzzSupport.h"
 #include "imaging/Bmp.h"
+#include "runtime/AppError.h"
 
 #include <QDir>
 #include <QFile>

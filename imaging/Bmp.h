@@ -20,27 +20,6 @@
 // size and a pixel limit before anything is allocated.
 namespace Bmp {
 
-// Largest picture accepted, in pixels (134 megapixels, 512 MiB as a 32-bit picture);
-// larger ones are refused as invalid (481). Thumbnails of larger pictures are rare enough
-// that the memory such a picture takes is not worth risking on a hostile file.
-constexpr qint64 maxPixels = qint64(1) << 27;
-
-// A compressed picture (RLE BMP, JPEG) larger than `trustedPixels` must hold at least one
-// byte of data per `maxPixelsPerByte` pixels, so that a file of a few bytes cannot make a
-// decoder take hundreds of megabytes. Huffman-coded JPEG needs at least one bit per 8 x 8
-// block, a byte per 512 pixels; an RLE run covers at most 255 pixels in two bytes. Only
-// pictures that leave nearly every pixel unwritten (or an arithmetic-coded flat JPEG) are
-// refused.
-constexpr qint64 trustedPixels = qint64(1) << 24;
-constexpr qint64 maxPixelsPerByte = 1024;
-
-// Whether a picture of `pixels` may be decoded from `dataBytes` of compressed data.
-constexpr bool plausibleSize(qint64 pixels, qint64 dataBytes)
-{
-    return pixels <= maxPixels
-        && (pixels <= trustedPixels || dataBytes * maxPixelsPerByte >= pixels);
-}
-
 QImage read(const QString& path);
 
 // Writes an uncompressed bottom-up BMP, replacing an existing file: 24-bit, or 32-bit with

@@ -3,11 +3,50 @@
 #include <QImage>
 #include <QString>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <vector>
 
+// The BMP file layout: header numbers and little-endian fields, shared by the reader and
+// the writer. Not part of the public imaging interface.
+namespace BmpFormat {
+
+enum Compression : int {
+    BiRgb = 0,
+    BiRle8 = 1,
+    BiRle4 = 2,
+    BiBitfields = 3,
+    BiAlphaBitfields = 6,
+};
+
+constexpr int fileHeaderSize = 14;
+
+inline quint16 u16(const uchar* p)
+{
+    return quint16(p[0] | (p[1] << 8));
+}
+inline quint32 u32(const uchar* p)
+{
+    return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
+}
+
+inline void put16(uchar* p, quint32 v)
+{
+    p[0] = uchar(v);
+    p[1] = uchar(v >> 8);
+}
+inline void put32(uchar* p, quint32 v)
+{
+    put16(p, v);
+    put16(p + 2, v >> 16);
+}
+
+constexpr bool littleEndian = std::endian::native == std::endian::little;
+
+} // namespace BmpFormat
+
 // Decoding of a device-independent bitmap held in memory, shared by the BMP reader and
-// the icon/cursor reader. Not part of the public imaging interface.
+// the icon/cursor reader.
 namespace BmpDecode {
 
 class DibDecoder
@@ -17,7 +56,7 @@ public:
     // data starts, or -1 when it follows the colour table directly (icons). With `icon`
     // the stored height covers the colour rows and the AND mask below them, which makes
     // pixels transparent unless a 32-bit image carries alpha of its own.
-    // Every size and offset is checked against `size` and Bmp::maxPixels; throws AppError
+    // Every size and offset is checked against `size` and DecodeLimits::maxPixels; throws AppError
     // 481 naming `path` on any inconsistency, 7 when memory runs out.
     DibDecoder(const uchar* data, qint64 size, qint64 infoOffset, qint64 bitsOffset, bool icon,
         const QString& path);

@@ -1,6 +1,6 @@
 #include "imaging/FileBytes.h"
 
-#include "app/runtime/AppError.h"
+#include "runtime/AppError.h"
 
 #include <QFile>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "imaging/JpegReader.h"
 
-#include "app/runtime/AppError.h"
-#include "imaging/Bmp.h"
+#include "imaging/DecodeLimits.h"
 #include "imaging/FileBytes.h"
+#include "runtime/AppError.h"
 
 #include <QTransform>
 #include <csetjmp>
@@ -283,9 +283,9 @@ Result read(const QString& path, const std::function<QSize(QSize)>& targetFor)
 
     const qint64 w = d.cinfo.image_width;
     const qint64 h = d.cinfo.image_height;
-    if (w * h > Bmp::maxPixels)
+    if (w * h > DecodeLimits::maxPixels)
         throwOutOfMemory(path);
-    if (!Bmp::plausibleSize(w * h, bytes.size()))
+    if (!DecodeLimits::plausibleSize(w * h, bytes.size()))
         throwInvalidPicture(path);
     const int orientation = orientationOf(d.cinfo);
     const bool swap = orientation >= 5;

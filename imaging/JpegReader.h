@@ -25,8 +25,8 @@ struct Result
 // directions. Without it the picture is decoded at full size.
 // Throws AppError 53 "File not found: <path>" for a missing file, 481 "Invalid picture:
 // <path>" for a file that is not a JPEG or cannot be decoded (also one too small for the
-// picture it declares, see Bmp::plausibleSize, or one of more than 500 scans), 7 "Out of
-// memory: <path>" when its header declares more than Bmp::maxPixels pixels or memory runs
+// picture it declares, see DecodeLimits::plausibleSize, or one of more than 500 scans), 7 "Out of
+// memory: <path>" when its header declares more than DecodeLimits::maxPixels pixels or memory runs
 // out.
 Result read(const QString& path, const std::function<QSize(QSize)>& targetFor = {});
 

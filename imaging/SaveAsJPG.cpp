@@ -1,7 +1,7 @@
 #include "imaging/SaveAsJPG.h"
 
-#include "app/runtime/AppError.h"
 #include "imaging/JpegEncoder.h"
+#include "runtime/AppError.h"
 
 namespace SaveAsJPG {
 

@@ -8,8 +8,8 @@
 
 #include "app/Form1.h"
 #include "app/PictureButton.h"
-#include "app/runtime/Runtime.h"
 #include "bench/common/ListDialogs.h"
+#include "runtime/Runtime.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

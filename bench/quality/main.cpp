@@ -4,9 +4,9 @@
 //
 //   bench-scale PERCENT SOURCE OUTPUT.bmp
 
-#include "app/runtime/AppError.h"
-#include "app/runtime/Pictures.h"
 #include "conversion/PictureScaling.h"
+#include "imaging/Pictures.h"
+#include "runtime/AppError.h"
 
 #include <QCoreApplication>
 #include <QImage>

@@ -1,5 +1,5 @@
-#include "app/runtime/Runtime.h"
 #include "filelist/widgets/ImageListHandlers.h"
+#include "runtime/Runtime.h"
 #include "tests/common/FolderTree.h"
 
 #include <QApplication>

@@ -1,5 +1,5 @@
-#include "app/runtime/AppError.h"
 #include "background/WhiteSlider.h"
+#include "runtime/AppError.h"
 
 #include <QGuiApplication>
 #include <QImage>

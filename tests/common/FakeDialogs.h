@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Dialogs.h"
+#include "runtime/Dialogs.h"
 
 #include <QList>
 #include <QPair>

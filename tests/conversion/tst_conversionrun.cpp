@@ -1,5 +1,5 @@
-#include "app/runtime/AppError.h"
 #include "conversion/ConversionRun.h"
+#include "runtime/AppError.h"
 #include "tests/common/TestUtils.h"
 
 #include <QDir>

@@ -3,11 +3,11 @@
 // that would be options or commands to a careless program. In every case the run must
 // report the failing entry, write nothing half-done and never touch a source.
 
-#include "app/runtime/AppError.h"
-#include "app/runtime/Pictures.h"
-#include "app/runtime/Runtime.h"
 #include "conversion/ConversionRun.h"
+#include "imaging/Pictures.h"
 #include "imaging/SaveAsJPG.h"
+#include "runtime/AppError.h"
+#include "runtime/Runtime.h"
 #include "tests/common/TestUtils.h"
 
 #include <QCryptographicHash>

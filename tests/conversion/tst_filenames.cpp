@@ -1,5 +1,5 @@
-#include "app/runtime/AppError.h"
 #include "conversion/FileNames.h"
+#include "runtime/AppError.h"
 
 #include <QTest>
 

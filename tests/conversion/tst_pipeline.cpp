@@ -1,6 +1,6 @@
-#include "app/runtime/AppError.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/DecodeAhead.h"
+#include "runtime/AppError.h"
 #include "tests/common/TestUtils.h"
 
 #include <QCryptographicHash>

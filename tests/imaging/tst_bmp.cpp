@@ -1,5 +1,6 @@
-#include "app/runtime/AppError.h"
 #include "imaging/Bmp.h"
+#include "imaging/DecodeLimits.h"
+#include "runtime/AppError.h"
 #include "tests/common/ImageFixtures.h"
 
 #include <QFile>
@@ -512,7 +513,7 @@ void TestBmp::mutatedHeaders()
         try {
             const QImage image = Bmp::read(file);
             QVERIFY(!image.isNull());
-            QVERIFY(qint64(image.width()) * image.height() <= Bmp::maxPixels);
+            QVERIFY(qint64(image.width()) * image.height() <= DecodeLimits::maxPixels);
             ++decoded;
         } catch (const AppError& e) {
             QVERIFY2(e.number() == 481 || e.number() == 7, qPrintable(e.description()));

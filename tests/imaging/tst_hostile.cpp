@@ -3,8 +3,8 @@
 // file, quickly and without taking memory out of proportion to the file; pictures that
 // really are that compressed must still load.
 
-#include "app/runtime/AppError.h"
-#include "app/runtime/Pictures.h"
+#include "imaging/Pictures.h"
+#include "runtime/AppError.h"
 #include "tests/common/ImageFixtures.h"
 #include "tests/common/TestUtils.h"
 

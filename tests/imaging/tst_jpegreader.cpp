@@ -1,5 +1,5 @@
-#include "app/runtime/AppError.h"
 #include "imaging/JpegReader.h"
+#include "runtime/AppError.h"
 #include "tests/common/ImageFixtures.h"
 
 #include <QRandomGenerator>

@@ -1,6 +1,6 @@
-#include "app/runtime/AppError.h"
 #include "imaging/JpegEncoder.h"
 #include "imaging/SaveAsJPG.h"
+#include "runtime/AppError.h"
 
 #include <QDir>
 #include <QTemporaryDir>

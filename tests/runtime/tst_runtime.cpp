@@ -1,5 +1,5 @@
-#include "app/runtime/AppError.h"
-#include "app/runtime/Runtime.h"
+#include "runtime/AppError.h"
+#include "runtime/Runtime.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,8 +4,9 @@
 // opaque, RGB otherwise. Rows are converted one at a time; a BMP that carries alpha is read
 // twice, first to learn whether any pixel is transparent.
 
-#include "app/runtime/AppError.h"
 #include "imaging/Bmp.h"
+#include "imaging/DecodeLimits.h"
+#include "runtime/AppError.h"
 #include "tools/common/ToolSupport.h"
 
 #include <QFile>
@@ -140,7 +141,7 @@ std::unique_ptr<Bmp::RowReader> openBmp(const QByteArray& name)
     try {
         auto reader = std::make_unique<Bmp::RowReader>(path);
         const qint64 pixels = qint64(reader->width()) * reader->height();
-        if (pixels > Bmp::maxPixels)
+        if (pixels > DecodeLimits::maxPixels)
             throw ToolError(name,
                 QStringLiteral("picture too large: %1 x %2 pixels")
                     .arg(reader->width())

@@ -1,6 +1,6 @@
 #include "tools/common/ToolSupport.h"
 
-#include "app/runtime/AppError.h"
+#include "runtime/AppError.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -5,8 +5,9 @@
 // alpha channel or a tRNS chunk, 24-bit otherwise. 16-bit samples are rounded to 8 bits.
 // Non-interlaced pictures are converted one row at a time.
 
-#include "app/runtime/AppError.h"
 #include "imaging/Bmp.h"
+#include "imaging/DecodeLimits.h"
+#include "runtime/AppError.h"
 #include "tools/common/ToolSupport.h"
 #include "tools/png2bmp/FastPng.h"
 
@@ -154,15 +155,15 @@ private:
 void checkSize(FILE* input, const QByteArray& name, quint32 width, quint32 height)
 {
     const qint64 pixels = qint64(width) * height;
-    if (width > 0x7fffffff || height > 0x7fffffff || pixels > Bmp::maxPixels)
+    if (width > 0x7fffffff || height > 0x7fffffff || pixels > DecodeLimits::maxPixels)
         throw ToolError(
             name, QStringLiteral("picture too large: %1 x %2 pixels").arg(width).arg(height));
     // Deflate packs at most 1032 bytes into one, and a pixel takes at least 1/8 byte
     // unpacked: a file too small for its declared size is damaged, and must not get the
     // whole picture allocated (interlaced) or a huge output started.
     struct stat st;
-    if (::fstat(::fileno(input), &st) == 0 && S_ISREG(st.st_mode) && pixels > Bmp::trustedPixels
-        && qint64(st.st_size) * 8 * 1032 < pixels)
+    if (::fstat(::fileno(input), &st) == 0 && S_ISREG(st.st_mode)
+        && pixels > DecodeLimits::trustedPixels && qint64(st.st_size) * 8 * 1032 < pixels)
         throw ToolError(
             name, QStringLiteral("file too small for %1 x %2 pixels").arg(width).arg(height));
 }

@@ -1,4 +1,4 @@
-#include "app/runtime/Pictures.h"
+#include "imaging/Pictures.h"
 
 #include "imaging/Bmp.h"
 #include "imaging/FileBytes.h"

@@ -1,8 +1,8 @@
 #include "imaging/Bmp.h"
-
-#include "app/runtime/AppError.h"
 #include "imaging/BmpDecode_p.h"
+#include "imaging/DecodeLimits.h"
 #include "imaging/FileBytes.h"
+#include "runtime/AppError.h"
 
 #include <QFile>
 #include <algorithm>
@@ -14,41 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-enum Compression : int {
-    BiRgb = 0,
-    BiRle8 = 1,
-    BiRle4 = 2,
-    BiBitfields = 3,
-    BiAlphaBitfields = 6,
-};
-
-constexpr int fileHeaderSize = 14;
-
-quint16 u16(const uchar* p)
-{
-    return quint16(p[0] | (p[1] << 8));
-}
-quint32 u32(const uchar* p)
-{
-    return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
-}
-
-void put16(uchar* p, quint32 v)
-{
-    p[0] = uchar(v);
-    p[1] = uchar(v >> 8);
-}
-void put32(uchar* p, quint32 v)
-{
-    put16(p, v);
-    put16(p + 2, v >> 16);
-}
-
-constexpr bool littleEndian = std::endian::native == std::endian::little;
-
-} // namespace
+using namespace BmpFormat;
 
 namespace BmpDecode {
 
@@ -96,7 +62,7 @@ DibDecoder::DibDecoder(const uchar* data, qint64 size, qint64 infoOffset, qint64
     }
     if (icon)
         height /= 2;
-    if (width <= 0 || height <= 0 || width * height > Bmp::maxPixels)
+    if (width <= 0 || height <= 0 || width * height > DecodeLimits::maxPixels)
         invalid();
     m_width = int(width);
     m_height = int(height);
@@ -174,7 +140,7 @@ DibDecoder::DibDecoder(const uchar* data, qint64 size, qint64 infoOffset, qint64
     m_bits = bitsOffset;
 
     if (m_compression == BiRle4 || m_compression == BiRle8) {
-        if (!Bmp::plausibleSize(width * height, size - m_bits))
+        if (!DecodeLimits::plausibleSize(width * height, size - m_bits))
             invalid();
         decodeRle(path);
         return;
@@ -415,91 +381,6 @@ BmpDecode::DibDecoder openBmp(const QByteArray& bytes, const QString& path)
     return BmpDecode::DibDecoder(data, size, fileHeaderSize, u32(data + 10), false, path);
 }
 
-// A file being written; removed again unless finish() succeeds.
-class OutFile
-{
-public:
-    explicit OutFile(const QString& path)
-        : m_path(path)
-        , m_name(QFile::encodeName(path))
-    {
-        // Truncating a file in place makes ext4 flush it at close, which costs milliseconds
-        // per file; a regular file with content is therefore replaced by a new one. An empty
-        // one (the converters' output, created exclusively) is written in place, and a link
-        // is written through, so it keeps pointing where it did.
-        struct stat old;
-        if (::lstat(m_name.constData(), &old) == 0 && S_ISREG(old.st_mode) && old.st_size > 0)
-            ::unlink(m_name.constData());
-        m_fd = ::open(m_name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (m_fd < 0)
-            throw fileError(errno, path);
-        struct stat st;
-        m_regular = ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
-    }
-    ~OutFile()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            removePartial();
-        }
-    }
-    OutFile(const OutFile&) = delete;
-    OutFile& operator=(const OutFile&) = delete;
-
-    void writeAt(qint64 offset, const uchar* p, qint64 n)
-    {
-        while (n > 0) {
-            const ssize_t done = ::pwrite(m_fd, p, size_t(n), off_t(offset));
-            if (done < 0) {
-                if (errno == EINTR)
-                    continue;
-                fail(errno);
-            }
-            p += done;
-            n -= done;
-            offset += done;
-        }
-    }
-    void finish()
-    {
-        if (m_finished)
-            return;
-        if (m_fd < 0) // an earlier write failed and removed the file
-            throw fileError(EBADF, m_path);
-        const int fd = m_fd;
-        m_fd = -1;
-        // A full disk or a failed network write often shows only here.
-        if (::close(fd) != 0) {
-            const int err = errno;
-            removePartial();
-            throw fileError(err, m_path);
-        }
-        m_finished = true;
-    }
-    const QString& path() const { return m_path; }
-    [[noreturn]] void fail(int err)
-    {
-        ::close(m_fd);
-        m_fd = -1;
-        removePartial();
-        throw fileError(err, m_path);
-    }
-
-private:
-    // Only a file we wrote is removed, never a device or pipe that the path named.
-    void removePartial()
-    {
-        if (m_regular)
-            ::unlink(m_name.constData());
-    }
-
-    bool m_regular = false;
-    bool m_finished = false;
-    QString m_path;
-    QByteArray m_name;
-    int m_fd = -1;
-};
-
 } // namespace
 
 namespace Bmp {
@@ -547,154 +428,6 @@ void RowReader::readRow(QRgb* out)
         throw AppError(ErrorNumber::InvalidCall,
             QStringLiteral("Invalid procedure call or argument: ") + d->path);
     d->decoder.decodeRow(d->next++, out);
-}
-
-struct RowWriter::Private
-{
-    OutFile file;
-    int width;
-    int height;
-    bool alpha;
-    qint64 stride;
-    qint64 dataOffset;
-    int blockRows; // rows held before one write
-    int blockFirst = 0; // first (top) row of the current block
-    int rowsInBlock = 0;
-    std::vector<uchar> block;
-    int written = 0;
-
-    Private(const QString& path, int w, int h, bool a, qint64 s, qint64 off)
-        : file(path)
-        , width(w)
-        , height(h)
-        , alpha(a)
-        , stride(s)
-        , dataOffset(off)
-        , blockRows(int(std::clamp<qint64>((qint64(1) << 18) / s, 1, h)))
-    {
-        block.assign(size_t(blockRows * stride), 0);
-    }
-
-    // Rows arrive top first but lie bottom-up in the file, so the rows of a block fill
-    // the buffer from its end and the block is one contiguous write.
-    void flush()
-    {
-        if (rowsInBlock == 0)
-            return;
-        const qint64 lastRow = blockFirst + rowsInBlock - 1;
-        const qint64 offset = dataOffset + (height - 1 - lastRow) * stride;
-        file.writeAt(
-            offset, block.data() + (blockRows - rowsInBlock) * stride, rowsInBlock * stride);
-        blockFirst += rowsInBlock;
-        rowsInBlock = 0;
-    }
-};
-
-RowWriter::RowWriter(const QString& path, int width, int height, bool alpha)
-{
-    const qint64 headerSize = alpha ? 124 : 40;
-    const qint64 stride = (qint64(width) * (alpha ? 32 : 24) + 31) / 32 * 4;
-    const qint64 dataOffset = fileHeaderSize + headerSize;
-    if (width <= 0 || height <= 0)
-        throw AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Invalid procedure call or argument: ") + path);
-    if (stride * height + dataOffset > 0xFFFFFFFFLL)
-        throw AppError(ErrorNumber::Overflow, QStringLiteral("Overflow: ") + path);
-
-    d.reset(new Private(path, width, height, alpha, stride, dataOffset));
-
-    uchar header[fileHeaderSize + 124] = {};
-    header[0] = 'B';
-    header[1] = 'M';
-    put32(header + 2, quint32(dataOffset + stride * height));
-    put32(header + 10, quint32(dataOffset));
-    uchar* info = header + fileHeaderSize;
-    put32(info, quint32(headerSize));
-    put32(info + 4, quint32(width));
-    put32(info + 8, quint32(height));
-    put16(info + 12, 1);
-    put16(info + 14, alpha ? 32 : 24);
-    put32(info + 16, alpha ? BiBitfields : BiRgb);
-    put32(info + 20, quint32(stride * height));
-    put32(info + 24, 3780); // 96 dots per inch
-    put32(info + 28, 3780);
-    if (alpha) {
-        put32(info + 40, 0x00FF0000);
-        put32(info + 44, 0x0000FF00);
-        put32(info + 48, 0x000000FF);
-        put32(info + 52, 0xFF000000);
-        put32(info + 56, 0x73524742); // 'sRGB'
-        put32(info + 108, 4); // LCS_GM_IMAGES
-    }
-    d->file.writeAt(0, header, dataOffset);
-}
-
-RowWriter::~RowWriter() = default;
-
-void RowWriter::writeRow(const QRgb* row)
-{
-    Private& p = *d;
-    if (p.written >= p.height)
-        throw AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Invalid procedure call or argument: ") + p.file.path());
-    uchar* dst = p.block.data() + (p.blockRows - 1 - p.rowsInBlock) * p.stride;
-    const int w = p.width;
-    if (p.alpha) {
-        if constexpr (littleEndian) {
-            std::memcpy(dst, row, size_t(w) * 4);
-        } else {
-            for (int x = 0; x < w; ++x)
-                put32(dst + 4 * x, row[x]);
-        }
-    } else {
-        for (int x = 0; x < w; ++x, dst += 3) {
-            const QRgb c = row[x];
-            dst[0] = uchar(c);
-            dst[1] = uchar(c >> 8);
-            dst[2] = uchar(c >> 16);
-        }
-    }
-    ++p.written;
-    if (++p.rowsInBlock == p.blockRows)
-        p.flush();
-}
-
-void RowWriter::finish()
-{
-    Private& p = *d;
-    if (p.written != p.height)
-        throw AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Invalid procedure call or argument: ") + p.file.path());
-    p.flush();
-    p.file.finish();
-}
-
-void write(const QImage& image, const QString& path)
-{
-    if (image.isNull())
-        throw AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Invalid procedure call or argument: ") + path);
-    QImage src = image;
-    bool alpha = false;
-    if (image.hasAlphaChannel()) {
-        if (src.format() != QImage::Format_ARGB32)
-            src = src.convertToFormat(QImage::Format_ARGB32);
-        for (int y = 0; y < src.height() && !alpha; ++y) {
-            const QRgb* row = reinterpret_cast<const QRgb*>(src.constScanLine(y));
-            quint32 all = 0xFF000000u;
-            for (int x = 0; x < src.width(); ++x)
-                all &= row[x];
-            alpha = (all & 0xFF000000u) != 0xFF000000u;
-        }
-    } else if (src.format() != QImage::Format_RGB32) {
-        src = src.convertToFormat(QImage::Format_RGB32);
-    }
-    if (src.isNull())
-        throwOutOfMemory(path);
-    RowWriter writer(path, src.width(), src.height(), alpha);
-    for (int y = 0; y < src.height(); ++y)
-        writer.writeRow(reinterpret_cast<const QRgb*>(src.constScanLine(y)));
-    writer.finish();
 }
 
 } // namespace Bmp

@@ -2,9 +2,9 @@
 // without a display. It lies beside the pictelle executable and uses the same converters,
 // scratch files and remembered percentage.
 
-#include "app/runtime/Runtime.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/Percentage.h"
+#include "runtime/Runtime.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "app/Dialogs.h"
+#include "app/QtDialogs.h"
 
 #include <QFileDialog>
 #include <QInputDialog>

@@ -1,6 +1,6 @@
-#include "app/runtime/AppError.h"
-#include "app/runtime/Pictures.h"
 #include "imaging/Icon.h"
+#include "imaging/Pictures.h"
+#include "runtime/AppError.h"
 #include "tests/common/ImageFixtures.h"
 
 #include <QBuffer>

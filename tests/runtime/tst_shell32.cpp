@@ -1,6 +1,6 @@
-#include "app/runtime/Runtime.h"
-#include "imaging/Shell32.h"
-#include "imaging/ShortFilename.h"
+#include "runtime/Runtime.h"
+#include "runtime/Shell32.h"
+#include "runtime/ShortFilename.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "imaging/Shell32.h"
+#include "runtime/Shell32.h"
 
-#include "app/runtime/AppError.h"
-#include "app/runtime/Runtime.h"
+#include "runtime/AppError.h"
+#include "runtime/Runtime.h"
 
 #include <algorithm>
 #include <cerrno>

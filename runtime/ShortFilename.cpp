@@ -1,6 +1,6 @@
-#include "imaging/ShortFilename.h"
+#include "runtime/ShortFilename.h"
 
-#include "app/runtime/Runtime.h"
+#include "runtime/Runtime.h"
 
 namespace ShortFilename {
 

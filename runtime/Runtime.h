@@ -7,8 +7,8 @@
 #include <memory>
 
 // General services of the forms runtime that several parts of Pictelle call: file and folder
-// queries, process start, event yield, the per-user settings store, the program folder, the
-// screen and random numbers. GUI-free; errors are AppError (app/runtime/AppError.h).
+// queries, process start, event yield, the per-user settings store, the program folder and
+// random numbers. GUI-free; errors are AppError (runtime/AppError.h).
 namespace Runtime {
 
 // File attribute bits, as GetAttr returns them and as Dir masks use them.
@@ -131,18 +131,6 @@ QString settingsFilePath(const QString& appName);
 
 // The folder holding the running executable, links resolved, without a trailing "/".
 QString AppPath();
-
-struct ScreenInfo
-{
-    double width; // twips
-    double height; // twips
-    double twipsPerPixelX;
-    double twipsPerPixelY;
-};
-
-// The primary screen's logical size in twips and twips per logical pixel (1440 / dpi, so 15 at
-// 96 dpi). Without a QGuiApplication or a screen: 1920 x 1080 pixels at 96 dpi.
-ScreenInfo Screen();
 
 // Seeds Rnd from the time of day.
 void Randomize();

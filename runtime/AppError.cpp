@@ -1,4 +1,4 @@
-#include "app/runtime/AppError.h"
+#include "runtime/AppError.h"
 
 #include <QFile>
 #include <cerrno>
