@@ -7,6 +7,7 @@
 #include "imaging/FileBytes.h"
 #include "imaging/Pictures.h"
 #include "imaging/SaveAsJPG.h"
+#include "runtime/Logging.h"
 #include "runtime/Runtime.h"
 #include "runtime/Shell32.h"
 #include "runtime/ShortFilename.h"
@@ -114,6 +115,8 @@ public:
             return;
         }
         const QImage scaled = readScaled(path, kind);
+        qCInfo(lcConversion).noquote()
+            << "entry" << m_index + 1 << path << "scaled to" << scaled.size();
 
         // The scaled picture is always kept as temp.bmp: bmp2png reads it, and it stays
         // after a JPEG entry as the record of the last picture read.
@@ -197,6 +200,7 @@ bool run(const Options& options, Host& host)
     if (n <= 0)
         return true;
     const ScratchFolder scratch(options.programFolder, options.entries);
+    qCInfo(lcConversion) << n << "entries at" << host.percentage() << "%";
 
     // BMP and JPEG entries are read from their own files, which the workers may read ahead;
     // a PNG entry is read through png2bmp and temp1.bmp, which exists only for the length

@@ -2,6 +2,7 @@
 
 #include "conversion/FileNames.h"
 #include "runtime/AppError.h"
+#include "runtime/Logging.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -90,8 +91,10 @@ QString cacheFolder()
 
 ScratchFolder::ScratchFolder(const QString& programFolder, const QStringList& entries)
 {
-    if (tryUse(programFolder, entries))
+    if (tryUse(programFolder, entries)) {
+        qCInfo(lcConversion).noquote() << "scratch folder: the program folder" << m_path;
         return;
+    }
     const QString cache = cacheFolder();
     // Private to the user: scratch copies of pictures are nobody else's business.
     QDir().mkpath(cache);
@@ -99,9 +102,12 @@ ScratchFolder::ScratchFolder(const QString& programFolder, const QStringList& en
     struct stat st;
     if (::lstat(encoded.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
         ::chmod(encoded.constData(), 0700);
-    if (tryUse(cache, entries))
+    if (tryUse(cache, entries)) {
+        qCInfo(lcConversion).noquote() << "scratch folder: the cache folder" << m_path;
         return;
+    }
     makePrivate(ownedAndClosed(cache) ? cache : QDir::tempPath());
+    qCInfo(lcConversion).noquote() << "scratch folder: a private folder" << m_path;
 }
 
 ScratchFolder::~ScratchFolder()

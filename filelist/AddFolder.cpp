@@ -1,5 +1,6 @@
 #include "filelist/AddFolder.h"
 
+#include "runtime/Logging.h"
 #include "runtime/Runtime.h"
 
 #include <QFile>
@@ -173,6 +174,8 @@ QStringList FolderEntries(const QString& folder, const QString& extensionText)
                 entries.append(JoinPath(parent, name));
         }
     }
+    qCInfo(lcFileList).noquote() << "folder scan of" << folder << "for" << pattern << "found"
+                                 << entries.size() << "files in" << folders.size() << "folders";
     return entries;
 }
 

@@ -4,6 +4,7 @@
 #include "imaging/FileBytes.h"
 #include "imaging/Icon.h"
 #include "imaging/JpegReader.h"
+#include "runtime/Logging.h"
 
 namespace Pictures {
 
@@ -26,6 +27,8 @@ Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& ta
     }
     if (head.size() >= 2 && uchar(head[0]) == 0xFF && uchar(head[1]) == 0xD8) {
         JpegReader::Result r = JpegReader::read(path, targetFor);
+        qCInfo(lcImaging).noquote()
+            << "JPEG" << path << r.fullSize << "decoded at" << r.image.size();
         return { std::move(r.image), r.fullSize };
     }
     if (Icon::looksLikeIcon(head)) {

@@ -1,6 +1,7 @@
 #include "runtime/Shell32.h"
 
 #include "runtime/AppError.h"
+#include "runtime/Logging.h"
 #include "runtime/Runtime.h"
 
 #include <algorithm>
@@ -137,8 +138,10 @@ qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle)
     try {
         pid = pid_t(Runtime::Shell(commandLine, style, Runtime::Reaping::ByCaller));
     } catch (const AppError& error) {
+        qCInfo(lcRuntime).noquote() << "not started:" << commandLine << "-" << error.description();
         return startFailureOffset + error.number();
     }
+    qCInfo(lcRuntime).noquote() << "started" << pid << commandLine;
 
     Child child(pid);
     qint32 exitCode = 0;
@@ -146,6 +149,7 @@ qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle)
         Runtime::DoEvents();
         child.waitForEnd(pollIntervalMs);
     }
+    qCInfo(lcRuntime) << "ended" << pid << "with exit code" << exitCode;
     return exitCode;
 }
 
