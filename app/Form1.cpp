@@ -3,10 +3,12 @@
 #include "app/MainModule.h"
 #include "app/PictureButton.h"
 #include "app/QtDialogs.h"
-#include "background/WhiteSlider.h"
+#include "app/RunBridge.h"
+#include "background/PercentageSlider.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/Percentage.h"
 #include "filelist/widgets/ImageListHandlers.h"
+#include "filelist/widgets/WindowPointer.h"
 #include "imaging/Pictures.h"
 #include "runtime/AppError.h"
 #include "runtime/Runtime.h"
@@ -15,40 +17,24 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
-#include <QHeaderView>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QSlider>
 #include <QTreeWidget>
 #include <QtEndian>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
+#include <exception>
 
 namespace {
 
-constexpr int PointerDefault = 0;
-constexpr int PointerBusy = 11;
-constexpr int PointerCustom = 99;
-
 const QString AppTitle = QStringLiteral("Pictelle");
 
-// Thrown on the worker when the window has given up on the run, to unwind it quickly.
-struct Abandoned
-{
-};
-
-QFont arial(qreal points)
-{
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(points);
-    font.setBold(true);
-    return font;
-}
+// "pictelle.window": what the window passes over without a message box.
+Q_LOGGING_CATEGORY(lcWindow, "pictelle.window")
 
 // The hot spot stored in a .cur file's first directory entry; the picture loader returns
 // the image only.
@@ -63,126 +49,6 @@ QPoint cursorHotSpot(const QString& path)
     return QPoint(qFromLittleEndian<quint16>(head.constData() + 10),
         qFromLittleEndian<quint16>(head.constData() + 12));
 }
-
-} // namespace
-
-// Carries the run's calls from the worker thread to the window: progress is posted, the
-// message boxes are waited for. Once abandoned, every call throws Abandoned on the worker.
-class RunBridge : public std::enable_shared_from_this<RunBridge>
-{
-public:
-    explicit RunBridge(QObject* window)
-        : m_window(window)
-    {
-    }
-
-    void post(std::function<void()> onGui)
-    {
-        if (abandoned())
-            throw Abandoned {};
-        QMetaObject::invokeMethod(m_window, std::move(onGui), Qt::QueuedConnection);
-    }
-
-    // Runs `onGui` on the window's thread and returns its answer.
-    bool ask(std::function<bool()> onGui)
-    {
-        auto reply = std::make_shared<Reply>();
-        post([self = shared_from_this(), reply, onGui = std::move(onGui)] {
-            bool value = false;
-            if (!self->abandoned()) {
-                try {
-                    value = onGui();
-                } catch (...) {
-                }
-            }
-            {
-                std::lock_guard lock(self->m_mutex);
-                reply->value = value;
-                reply->ready = true;
-            }
-            self->m_changed.notify_all();
-        });
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return reply->ready || m_abandoned; });
-        if (!reply->ready)
-            throw Abandoned {};
-        return reply->value;
-    }
-
-    void abandon()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_abandoned = true;
-        }
-        m_changed.notify_all();
-    }
-
-    bool abandoned()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_abandoned;
-    }
-
-private:
-    struct Reply
-    {
-        bool ready = false;
-        bool value = false;
-    };
-
-    QObject* m_window;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_abandoned = false;
-};
-
-namespace {
-
-// The run's host on the worker thread. The slider and the list are locked while the run
-// goes on, so the percentage and the count read at the start stay true.
-class WindowHost : public ConversionRun::Host
-{
-public:
-    WindowHost(RunBridge& bridge, int percentage, int count,
-        std::function<void(float)> showProgress, std::function<void()> showDoneOnGui,
-        std::function<bool(const AppError&, bool)> askOnGui)
-        : m_bridge(bridge)
-        , m_percentage(percentage)
-        , m_count(count)
-        , m_showProgress(std::move(showProgress))
-        , m_showDone(std::move(showDoneOnGui))
-        , m_ask(std::move(askOnGui))
-    {
-    }
-
-    int percentage() override { return m_percentage; }
-    int entryCount() override { return m_count; }
-    void setProgress(float value) override
-    {
-        m_bridge.post([show = m_showProgress, value] { show(value); });
-    }
-    void showDone() override
-    {
-        m_bridge.ask([show = m_showDone] {
-            show();
-            return true;
-        });
-    }
-    bool goOnAfter(const AppError& error, bool entriesRemain) override
-    {
-        return m_bridge.ask(
-            [ask = m_ask, error, entriesRemain] { return ask(error, entriesRemain); });
-    }
-
-private:
-    RunBridge& m_bridge;
-    int m_percentage;
-    int m_count;
-    std::function<void(float)> m_showProgress;
-    std::function<void()> m_showDone;
-    std::function<bool(const AppError&, bool)> m_ask;
-};
 
 } // namespace
 
@@ -215,6 +81,7 @@ Form1::Form1(Services services, QWidget* parent)
 {
     Runtime::setDoEventsHook([] { QCoreApplication::processEvents(); });
     buildControls();
+    connectHandlers();
     // The list's folder scan, drops and pointer drag live with the list's other handlers.
     m_imageList = new ImageListHandlers(ListView1,
         { m_services.dialogs, [this] { return m_mousePointer; },
@@ -227,116 +94,16 @@ Form1::Form1(Services services, QWidget* parent)
 
 Form1::~Form1()
 {
-    if (m_worker.joinable()) {
-        m_bridge->abandon();
-        Shell32::terminateRunning();
-        m_worker.join();
+    if (m_run) {
+        m_run->abandon();
+        Shell32::terminateRunning(); // a converter the run waits for
+        m_run.reset();
     }
-}
-
-void Form1::buildControls()
-{
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Form1"));
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-        | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
-        | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(444, 321);
-    QIcon blank(QStringLiteral(":/pictures/blank.ico"));
-    if (blank.isNull()) {
-        QPixmap clear(32, 32);
-        clear.fill(Qt::transparent);
-        blank = QIcon(clear);
-    }
-    setWindowIcon(blank);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    white.setColor(QPalette::Button, Qt::white);
-    setPalette(white);
-    setAutoFillBackground(true);
-    setMouseTracking(true);
-
-    Command1 = new QPushButton(QStringLiteral("Command1"), this);
-    Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->setGeometry(-48, 176, 41, 33);
-
-    const auto pictureButton = [this](const char* name, const QString& caption, int left) {
-        auto* button = new PictureButton(this);
-        button->setObjectName(QLatin1String(name));
-        button->setText(caption);
-        button->setIcon(QIcon(QStringLiteral(":/pictures/%1.png").arg(QLatin1String(name))));
-        button->setFont(arial(11.25));
-        button->setGeometry(left, 136, 137, 81);
-        button->setMouseTracking(true);
-        button->installEventFilter(this);
-        return button;
-    };
-    Check1 = pictureButton("Check1", QStringLiteral("Add Image File(s)"), 8);
-    Check2 = pictureButton("Check2", QStringLiteral("Convert to Thumbnail"), 296);
-
-    ListView1 = new QTreeWidget(this);
-    ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListView1->setGeometry(8, 8, 425, 121);
-    ListView1->setFont(arial(9));
-    ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setColumnCount(0);
-    ListView1->header()->setStretchLastSection(false);
-    ListView1->setToolTip(
-        QStringLiteral("Drag and drop files here. Double-click item to remove it. Move bar to "
-                       "right and out of window to reveal full names."));
-    ListView1->setMouseTracking(true);
-    ListView1->viewport()->setMouseTracking(true);
-    ListView1->viewport()->installEventFilter(this);
-
-    Check3 = pictureButton("Check3", QStringLiteral("Add All File(s) In Folder"), 152);
-
-    ProgressBar1 = new QProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setGeometry(8, 288, 425, 25);
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
-    ProgressBar1->installEventFilter(this);
-
-    Slider1 = new QSlider(Qt::Horizontal, this);
-    Slider1->setObjectName(QStringLiteral("Slider1"));
-    Slider1->setGeometry(8, 240, 425, 41);
-    Slider1->setRange(1, 100);
-    Slider1->setValue(40);
-    Slider1->setPageStep(5);
-    Slider1->setSingleStep(1);
-    Slider1->setTickPosition(QSlider::TicksBelow);
-    Slider1->setTickInterval(1);
-
-    Label1 = new QLabel(QStringLiteral("Percentage of Original:"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(16, 224, 209, 17);
-    Label1->setFont(arial(9));
-    Label1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    Label1->setMouseTracking(true);
-    Label1->installEventFilter(this);
-
-    setTabOrder(Command1, Check1);
-    setTabOrder(Check1, Check2);
-    setTabOrder(Check2, ListView1);
-    setTabOrder(ListView1, Check3);
-    setTabOrder(Check3, Slider1);
-    Command1->setFocus();
-
-    connect(Check1, &QAbstractButton::clicked, this, &Form1::Check1_Click);
-    connect(Check2, &QAbstractButton::clicked, this, &Form1::Check2_Click);
-    connect(Check3, &QAbstractButton::clicked, this, &Form1::Check3_Click);
-    connect(Slider1, &QSlider::valueChanged, this, &Form1::Slider1_Change);
 }
 
 void Form1::Form_Load()
 {
-    WhiteSlider::SetStyle(Slider1, 0);
-    WhiteSlider::SetSolidColor(Slider1, 0xFFFFFF);
-    WhiteSlider::HookWindow(Slider1);
+    PercentageSlider::paintWhite(*Slider1);
 
     Main::CenterForm(*this);
     setWindowTitle(AppTitle);
@@ -355,10 +122,13 @@ void Form1::Form_Load()
 
     const int draw = int(m_services.rnd() * 100.0f) + 1;
     if (draw == 7) {
+        // The page is a courtesy; nothing may keep the program from starting. The real
+        // launch already passes over an AppError (no browser); what else a launch can throw
+        // is a std::exception (out of memory, above all).
         try {
             m_services.launch(QStringLiteral("xdg-open \"%1\"").arg(QLatin1String(WebPage)));
-        } catch (...) {
-            // The page is a courtesy; nothing may keep the program from starting.
+        } catch (const std::exception& error) {
+            qCWarning(lcWindow, "The web page could not be opened: %s", error.what());
         }
     }
 
@@ -382,7 +152,7 @@ void Form1::Form_Unload()
 
 void Form1::Form_MouseMove()
 {
-    setPointerUnlessBusy(PointerDefault);
+    setPointerUnlessBusy(WindowPointer::Default);
 }
 
 void Form1::Check1_Click()
@@ -403,7 +173,7 @@ void Form1::Check1_Click()
 
 void Form1::Check1_MouseMove()
 {
-    setPointerUnlessBusy(PointerCustom);
+    setPointerUnlessBusy(WindowPointer::Custom);
 }
 
 void Form1::Check2_Click()
@@ -421,54 +191,15 @@ void Form1::Check2_Click()
         return;
     options.programFolder = m_services.programFolder;
 
-    const auto showProgress = [this](float value) { ProgressBar1->setValue(qRound(value)); };
-    const auto showDone = [this] {
-        m_services.dialogs->msgBox(
-            this, QStringLiteral("done"), Dialogs::Buttons::OkOnly, Dialogs::Icon::None, AppTitle);
-    };
-    const auto askGoOn = [this](const AppError& error, bool entriesRemain) {
-        if (!entriesRemain) {
-            m_services.dialogs->msgBox(this, error.description(), Dialogs::Buttons::OkOnly,
-                Dialogs::Icon::Critical, AppTitle);
-            return false;
-        }
-        return m_services.dialogs->msgBox(this,
-                   error.description() + QStringLiteral("\n\nGo on with the remaining entries?"),
-                   Dialogs::Buttons::YesNo, Dialogs::Icon::Critical, AppTitle)
-            == Dialogs::Answer::Yes;
-    };
-
     setLocked(true);
-    m_bridge = std::make_shared<RunBridge>(this);
-    m_worker = std::thread([bridge = m_bridge, options, percentage = Slider1->value(),
-                               count = int(options.entries.size()), showProgress, showDone, askGoOn,
-                               this] {
-        WindowHost host(*bridge, percentage, count, showProgress, showDone, askGoOn);
-        try {
-            ConversionRun::run(options, host);
-        } catch (const Abandoned&) {
-        } catch (const AppError& error) {
-            try {
-                bridge->ask([askGoOn, error] { return askGoOn(error, false); });
-            } catch (const Abandoned&) {
-            }
-        } catch (const std::exception& error) {
-            const AppError wrapped(ErrorNumber::InvalidCall, QString::fromLocal8Bit(error.what()));
-            try {
-                bridge->ask([askGoOn, wrapped] { return askGoOn(wrapped, false); });
-            } catch (const Abandoned&) {
-            }
-        }
-        try {
-            bridge->post([this] { conversionEnded(); });
-        } catch (const Abandoned&) {
-        }
-    });
+    m_run = std::make_unique<RunWorker>(this, runWindowSide(), Slider1->value(),
+        int(options.entries.size()),
+        [options](ConversionRun::Host& host) { ConversionRun::run(options, host); });
 }
 
 void Form1::Check2_MouseMove()
 {
-    setPointerUnlessBusy(PointerCustom);
+    setPointerUnlessBusy(WindowPointer::Custom);
 }
 
 void Form1::ListView1_DblClick()
@@ -491,12 +222,12 @@ void Form1::Check3_Click()
 
 void Form1::Check3_MouseMove()
 {
-    setPointerUnlessBusy(PointerCustom);
+    setPointerUnlessBusy(WindowPointer::Custom);
 }
 
 void Form1::ProgressBar1_MouseDown()
 {
-    setPointerUnlessBusy(PointerDefault);
+    setPointerUnlessBusy(WindowPointer::Default);
 }
 
 void Form1::Slider1_Change()
@@ -507,23 +238,22 @@ void Form1::Slider1_Change()
         // Said once: a store that cannot be written would otherwise speak at every move.
         if (!m_settingsErrorShown) {
             m_settingsErrorShown = true;
-            m_services.dialogs->msgBox(this, error.description(), Dialogs::Buttons::OkOnly,
-                Dialogs::Icon::Critical, AppTitle);
+            showMessage(error.description(), Dialogs::Icon::Critical);
         }
     }
 }
 
 void Form1::Label1_MouseMove()
 {
-    setPointerUnlessBusy(PointerDefault);
+    setPointerUnlessBusy(WindowPointer::Default);
 }
 
 void Form1::setMousePointer(int value)
 {
     m_mousePointer = value;
-    if (value == PointerBusy)
+    if (value == WindowPointer::Busy)
         setCursor(Qt::WaitCursor);
-    else if (value == PointerCustom && m_mouseIcon)
+    else if (value == WindowPointer::Custom && m_mouseIcon)
         setCursor(*m_mouseIcon);
     else
         unsetCursor();
@@ -531,7 +261,7 @@ void Form1::setMousePointer(int value)
 
 void Form1::setPointerUnlessBusy(int value)
 {
-    if (m_mousePointer != PointerBusy)
+    if (m_mousePointer != WindowPointer::Busy)
         setMousePointer(value);
 }
 
@@ -543,13 +273,44 @@ void Form1::setLocked(bool locked)
     emit conversionLockChanged(locked);
 }
 
+// What the conversion run shows and asks, on the window's thread.
+RunWindowSide Form1::runWindowSide()
+{
+    RunWindowSide side;
+    side.showProgress = [this](float value) { ProgressBar1->setValue(qRound(value)); };
+    side.showDone = [this] { showMessage(QStringLiteral("done"), Dialogs::Icon::None); };
+    side.askGoOn = [this](const AppError& error, bool entriesRemain) {
+        if (!entriesRemain) {
+            showMessage(error.description(), Dialogs::Icon::Critical);
+            return false;
+        }
+        return m_services.dialogs->msgBox(this,
+                   error.description() + QStringLiteral("\n\nGo on with the remaining entries?"),
+                   Dialogs::Buttons::YesNo, Dialogs::Icon::Critical, AppTitle)
+            == Dialogs::Answer::Yes;
+    };
+    side.ended = [this] { conversionEnded(); };
+    return side;
+}
+
+void Form1::showMessage(const QString& text, Dialogs::Icon icon)
+{
+    m_services.dialogs->msgBox(this, text, Dialogs::Buttons::OkOnly, icon, AppTitle);
+}
+
 void Form1::conversionEnded()
 {
-    if (m_worker.joinable())
-        m_worker.join();
-    m_bridge.reset();
+    m_run.reset(); // its last call has come: this waits for the thread to end
     setLocked(false);
     emit conversionFinished();
+}
+
+void Form1::connectHandlers()
+{
+    connect(Check1, &QAbstractButton::clicked, this, &Form1::Check1_Click);
+    connect(Check2, &QAbstractButton::clicked, this, &Form1::Check2_Click);
+    connect(Check3, &QAbstractButton::clicked, this, &Form1::Check3_Click);
+    connect(Slider1, &QSlider::valueChanged, this, &Form1::Slider1_Change);
 }
 
 void Form1::closeEvent(QCloseEvent* event)

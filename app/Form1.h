@@ -7,7 +7,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 
 class ImageListHandlers;
 class PictureButton;
@@ -16,7 +15,8 @@ class QProgressBar;
 class QPushButton;
 class QSlider;
 class QTreeWidget;
-class RunBridge;
+class RunWorker;
+struct RunWindowSide;
 
 // The one window of Pictelle. Handler names follow the Control_Event form of the product's
 // documents (Check2_Click, Slider1_Change, Form_Load), so they are not lowerCamel; the
@@ -45,18 +45,18 @@ public:
 
     // Builds the window as designed and runs Form_Load.
     explicit Form1(Services services = defaultServices(), QWidget* parent = nullptr);
-    // Waits for a conversion run still under way; only reached when the program did not end
-    // through Form_Unload (tests).
+    // Abandons a conversion run still under way and waits for its thread; only reached when
+    // the program did not end through Form_Unload (tests).
     ~Form1() override;
 
-    // The window pointer: 0 default, 11 busy, 99 the hand loaded from HAND-M.CUR (an arrow
-    // when there is none).
+    // The window pointer (WindowPointer): 0 default, 11 busy, 99 the hand loaded from
+    // HAND-M.CUR (an arrow when there is none).
     int MousePointer() const { return m_mousePointer; }
     void setMousePointer(int value);
     // True when HAND-M.CUR was loaded as the window's custom pointer.
     bool hasMouseIcon() const { return m_mouseIcon.has_value(); }
     // True while a conversion run started by Check2 is under way.
-    bool isConverting() const { return m_worker.joinable(); }
+    bool isConverting() const { return m_run != nullptr; }
 
     // The controls, by their designer names, in tab order.
     QPushButton* Command1 = nullptr;
@@ -96,7 +96,18 @@ private slots:
     void Label1_MouseMove();
 
 private:
+    // The controls as designed (Form1Controls.cpp).
     void buildControls();
+    void buildFrame();
+    PictureButton* buildPictureButton(const char* name, const QString& caption, int left);
+    void buildList();
+    void buildPercentageControls();
+
+    // The control events that arrive as signals; the others pass through eventFilter.
+    void connectHandlers();
+
+    RunWindowSide runWindowSide();
+    void showMessage(const QString& text, Dialogs::Icon icon);
     void setPointerUnlessBusy(int value);
     void setLocked(bool locked);
     void conversionEnded();
@@ -105,7 +116,6 @@ private:
     int m_mousePointer = 0;
     std::optional<QCursor> m_mouseIcon;
     ImageListHandlers* m_imageList = nullptr;
-    std::shared_ptr<RunBridge> m_bridge;
-    std::thread m_worker;
+    std::unique_ptr<RunWorker> m_run; // the conversion run under way
     bool m_settingsErrorShown = false;
 };

@@ -1,6 +1,7 @@
 // Measures how long one paint of the main window's slider takes on the GUI thread, hooked
 // (style 0, white) and, for comparison, as the plain control. Run it offscreen or on a
 // desktop: bench-painter [paints]
+#include "background/PercentageSlider.h"
 #include "background/WhiteSlider.h"
 
 #include <QApplication>
@@ -16,13 +17,8 @@ namespace {
 
 std::unique_ptr<QSlider> makeSlider()
 {
-    auto slider = std::make_unique<QSlider>(Qt::Horizontal);
-    slider->setRange(1, 100);
-    slider->setValue(40);
-    slider->setPageStep(5);
-    slider->setTickPosition(QSlider::TicksBelow);
-    slider->setTickInterval(1);
-    slider->setFixedSize(425, 41);
+    auto slider = std::make_unique<QSlider>();
+    PercentageSlider::configure(*slider);
     return slider;
 }
 
@@ -66,9 +62,7 @@ int main(int argc, char** argv)
     const Figures own = measure(*plain, paints);
 
     auto hooked = makeSlider();
-    WhiteSlider::SetStyle(hooked.get(), 0);
-    WhiteSlider::SetSolidColor(hooked.get(), 0xFFFFFF);
-    WhiteSlider::HookWindow(hooked.get());
+    PercentageSlider::paintWhite(*hooked);
     const Figures white = measure(*hooked, paints);
 
     auto gradient = makeSlider();

@@ -17,8 +17,6 @@
 namespace {
 
 const QString AppTitle = QStringLiteral("Pictelle");
-constexpr int ListPointerArrow = 1;
-constexpr int ListPointerCustom = 99;
 
 } // namespace
 
@@ -182,7 +180,7 @@ void ImageListHandlers::ListView1_MouseDown()
 
 void ImageListHandlers::ListView1_ItemClick()
 {
-    m_listMousePointer = ListPointerCustom;
+    m_listMousePointer = WindowPointer::Custom;
     // Read at every click, as the pointer file may change while the program runs.
     const QImage icon(m_services.programFolder + QStringLiteral("/drag.ico"));
     if (icon.isNull())
@@ -240,7 +238,7 @@ void ImageListHandlers::ListView1_MouseMove(const QPoint& position)
 void ImageListHandlers::ListView1_MouseUp()
 {
     m_buttonHeld = false;
-    m_listMousePointer = ListPointerArrow;
+    m_listMousePointer = WindowPointer::Arrow;
     m_list->setCursor(Qt::ArrowCursor);
     m_dropsAccepted = true;
 }

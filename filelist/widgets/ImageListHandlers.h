@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filelist/widgets/WindowPointer.h"
 #include "runtime/Dialogs.h"
 
 #include <QObject>
@@ -25,11 +26,6 @@ namespace AddFolder {
 QString BrowseForFolder(Dialogs& dialogs, QWidget* owner, const QString& title);
 
 } // namespace AddFolder
-
-// The window pointer values the image list reads and sets.
-namespace WindowPointer {
-enum : int { Default = 0, Busy = 11, Custom = 99 };
-}
 
 // Shows the busy pointer (11) through `set` while it lives. At the end the pointer goes back
 // to the default (0), or stays busy when it was busy already (a scan started while another

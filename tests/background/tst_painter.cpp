@@ -1,3 +1,4 @@
+#include "background/PercentageSlider.h"
 #include "background/SliderHook.h"
 #include "background/WhiteSlider.h"
 
@@ -33,13 +34,8 @@ public:
 // A slider laid out as the main window's percentage slider.
 std::unique_ptr<TestSlider> makeSlider()
 {
-    auto slider = std::make_unique<TestSlider>(Qt::Horizontal);
-    slider->setRange(1, 100);
-    slider->setValue(40);
-    slider->setPageStep(5);
-    slider->setTickPosition(QSlider::TicksBelow);
-    slider->setTickInterval(1);
-    slider->setFixedSize(425, 41);
+    auto slider = std::make_unique<TestSlider>();
+    PercentageSlider::configure(*slider);
     // A fresh slider draws its ticks in another colour the first time only.
     slider->grab();
     return slider;
@@ -277,8 +273,7 @@ void TestPainter::destroyingControlRemovesPainter()
 void TestPainter::pagingStillRepeats()
 {
     auto slider = makeSlider();
-    SetSolidColor(slider.get(), 0xFFFFFF);
-    HookWindow(slider.get());
+    PercentageSlider::paintWhite(*slider); // as the window paints it
     slider->show();
     QVERIFY(QTest::qWaitForWindowExposed(slider.get()));
     const QImage onScreen = slider->screen()

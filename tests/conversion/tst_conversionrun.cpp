@@ -1,5 +1,6 @@
 #include "conversion/ConversionRun.h"
 #include "runtime/AppError.h"
+#include "tests/common/FakeRunHost.h"
 #include "tests/common/TestUtils.h"
 
 #include <QDir>
@@ -17,31 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Records what the run tells its host; answers "go on?" as told.
-class RecordingHost : public ConversionRun::Host
-{
-public:
-    int percent = 40;
-    bool goOn = false;
-    int count = -1; // -1: as many as there are entries
-    int entries = 0;
-    QList<float> progress;
-    int doneShown = 0;
-    QList<AppError> errors;
-    QList<bool> remainFlags;
-
-    int percentage() override { return percent; }
-    int entryCount() override { return count >= 0 ? count : entries; }
-    void setProgress(float value) override { progress.append(value); }
-    void showDone() override { ++doneShown; }
-    bool goOnAfter(const AppError& error, bool entriesRemain) override
-    {
-        errors.append(error);
-        remainFlags.append(entriesRemain);
-        return goOn;
-    }
-};
 
 QImage photo(int width, int height, bool alpha = false)
 {
@@ -125,7 +101,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_program;
     std::unique_ptr<QTemporaryDir> m_pics;
-    RecordingHost m_host;
+    FakeRunHost m_host;
 };
 
 void TestConversionRun::init()
@@ -136,7 +112,7 @@ void TestConversionRun::init()
     QVERIFY(m_program->isValid() && m_pics->isValid());
     for (const char* tool : { "png2bmp", "bmp2png" })
         QVERIFY(QFile::link(TestUtils::binDir() + "/" + tool, prog(tool)));
-    m_host = RecordingHost();
+    m_host = FakeRunHost();
 }
 
 bool TestConversionRun::run(const QStringList& entries)

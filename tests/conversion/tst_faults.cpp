@@ -8,6 +8,7 @@
 #include "imaging/SaveAsJPG.h"
 #include "runtime/AppError.h"
 #include "runtime/Runtime.h"
+#include "tests/common/FakeRunHost.h"
 #include "tests/common/TestUtils.h"
 
 #include <QCryptographicHash>
@@ -20,7 +21,6 @@
 #include <QTest>
 #include <csignal>
 #include <fcntl.h>
-#include <functional>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -31,28 +31,15 @@ extern char** environ;
 
 namespace {
 
-// Answers "go on" to every failure and lets a test act just before an entry is worked on.
-class Host : public ConversionRun::Host
+// Answers "go on" to every failure, at 50 %, for a list of `entries` entries.
+FakeRunHost goingOnHost(qsizetype entries)
 {
-public:
-    int entries = 0;
-    QList<AppError> errors;
-    std::function<void(int entry)> beforeEntry; // 1-based
-
-    int percentage() override { return 50; }
-    int entryCount() override { return entries; }
-    void setProgress(float value) override
-    {
-        if (beforeEntry)
-            beforeEntry(int(value * entries / 100.0f + 0.5f));
-    }
-    void showDone() override { }
-    bool goOnAfter(const AppError& error, bool) override
-    {
-        errors.append(error);
-        return true;
-    }
-};
+    FakeRunHost host;
+    host.percent = 50;
+    host.goOn = true;
+    host.entries = int(entries);
+    return host;
+}
 
 // A picture of one main colour with a little structure, so a thumbnail's centre tells
 // which source it was made from.
@@ -332,8 +319,7 @@ void TestFaults::sourceChangesBeforeItsTurn()
     QVERIFY(save(picture(qRgb(200, 20, 20)), pics("last.bmp")));
     const QStringList entries { pics("first.jpg"), pics(name), pics("last.bmp") };
 
-    Host host;
-    host.entries = int(entries.size());
+    FakeRunHost host = goingOnHost(entries.size());
     host.beforeEntry = [&](int entry) {
         if (entry != 2)
             return;
@@ -378,8 +364,7 @@ void TestFaults::scratchFolderRemoved()
         QVERIFY(save(picture(qRgb(120, 130, 140)), pics(name)));
         entries.append(pics(name));
     }
-    Host host;
-    host.entries = int(entries.size());
+    FakeRunHost host = goingOnHost(entries.size());
     bool sawScratch = false;
     host.beforeEntry = [&](int entry) {
         if (entry == 2) {
@@ -493,8 +478,7 @@ void TestFaults::plantedScratchLinks()
         QVERIFY(save(picture(qRgb(200, 200, 10)), pics(name)));
         entries.append(pics(name));
     }
-    Host host;
-    host.entries = int(entries.size());
+    FakeRunHost host = goingOnHost(entries.size());
     QVERIFY(ConversionRun::run({ entries, m_prog }, host));
     QVERIFY(host.errors.isEmpty());
     QCOMPARE(digest(pics("victim.bmp")), victim);
@@ -569,8 +553,7 @@ void TestFaults::nameNotUtf8()
     QCOMPARE(::access((QFile::encodeName(m_pics) + "/tbad\xff.jpg").constData(), F_OK), -1);
 
     // In the run itself the message names the file as best it can be shown.
-    Host host;
-    host.entries = 1;
+    FakeRunHost host = goingOnHost(1);
     QVERIFY(ConversionRun::run({ { QFile::decodeName(raw) }, m_prog }, host));
     QCOMPARE(host.errors.size(), 1);
     QVERIFY(host.errors.first().description().contains("not valid UTF-8"));

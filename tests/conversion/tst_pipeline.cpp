@@ -1,6 +1,7 @@
 #include "conversion/ConversionRun.h"
 #include "conversion/DecodeAhead.h"
 #include "runtime/AppError.h"
+#include "tests/common/FakeRunHost.h"
 #include "tests/common/TestUtils.h"
 
 #include <QCryptographicHash>
@@ -16,25 +17,6 @@
 #include <thread>
 
 namespace {
-
-class QuietHost : public ConversionRun::Host
-{
-public:
-    int percent = 40;
-    bool goOn = false;
-    int entries = 0;
-    QStringList events; // "progress <n>" and "error <description>" in order
-
-    int percentage() override { return percent; }
-    int entryCount() override { return entries; }
-    void setProgress(float) override { events << QStringLiteral("progress"); }
-    void showDone() override { events << QStringLiteral("done"); }
-    bool goOnAfter(const AppError& error, bool) override
-    {
-        events << QStringLiteral("error ") + error.description();
-        return goOn;
-    }
-};
 
 // A picture with detail in it, so that any difference in reading or scaling shows.
 QImage photo(int width, int height, int seed, bool alpha = false)
@@ -155,14 +137,14 @@ void TestPipeline::sameFilesAsOneAtATime()
     const QStringList listAlone = makeMixedList(alone);
     QVERIFY(!listTogether.isEmpty() && !listAlone.isEmpty());
 
-    QuietHost host;
+    FakeRunHost host;
     host.percent = percent;
     host.entries = int(listTogether.size());
     QVERIFY(ConversionRun::run({ listTogether, together.program.path() }, host));
     QVERIFY(!host.events.join('\n').contains("error"));
 
     for (const QString& entry : listAlone) {
-        QuietHost single;
+        FakeRunHost single;
         single.percent = percent;
         single.entries = 1;
         QVERIFY(ConversionRun::run({ { entry }, alone.program.path() }, single));
@@ -191,7 +173,7 @@ void TestPipeline::stopLeavesNothingOfLaterEntries()
     list.insert(2, box.pic("bad.bmp"));
     const auto before = contents(box.pics.path());
 
-    QuietHost host;
+    FakeRunHost host;
     host.entries = int(list.size());
     QVERIFY(!ConversionRun::run({ list, box.program.path() }, host));
 

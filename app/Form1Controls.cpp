@@ -1,0 +1,128 @@
+// The window's controls as designed: geometry, fonts, captions and tab order. The handlers
+// and the routing of events to them are in Form1.cpp.
+#include "app/Form1.h"
+#include "app/PictureButton.h"
+#include "background/PercentageSlider.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTreeWidget>
+
+namespace {
+
+QFont arial(qreal points)
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    font.setBold(true);
+    return font;
+}
+
+} // namespace
+
+void Form1::buildControls()
+{
+    buildFrame();
+
+    Command1 = new QPushButton(QStringLiteral("Command1"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(-48, 176, 41, 33);
+
+    // Created in the designer's order, which is also the order the controls overlap in.
+    Check1 = buildPictureButton("Check1", QStringLiteral("Add Image File(s)"), 8);
+    Check2 = buildPictureButton("Check2", QStringLiteral("Convert to Thumbnail"), 296);
+    buildList();
+    Check3 = buildPictureButton("Check3", QStringLiteral("Add All File(s) In Folder"), 152);
+    buildPercentageControls();
+
+    setTabOrder(Command1, Check1);
+    setTabOrder(Check1, Check2);
+    setTabOrder(Check2, ListView1);
+    setTabOrder(ListView1, Check3);
+    setTabOrder(Check3, Slider1);
+    Command1->setFocus();
+}
+
+void Form1::buildFrame()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Form1"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+        | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+        | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(444, 321);
+    QIcon blank(QStringLiteral(":/pictures/blank.ico"));
+    if (blank.isNull()) {
+        QPixmap clear(32, 32);
+        clear.fill(Qt::transparent);
+        blank = QIcon(clear);
+    }
+    setWindowIcon(blank);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::Button, Qt::white);
+    setPalette(white);
+    setAutoFillBackground(true);
+    setMouseTracking(true);
+}
+
+PictureButton* Form1::buildPictureButton(const char* name, const QString& caption, int left)
+{
+    auto* button = new PictureButton(this);
+    button->setObjectName(QLatin1String(name));
+    button->setText(caption);
+    button->setIcon(QIcon(QStringLiteral(":/pictures/%1.png").arg(QLatin1String(name))));
+    button->setFont(arial(11.25));
+    button->setGeometry(left, 136, 137, 81);
+    button->setMouseTracking(true);
+    button->installEventFilter(this);
+    return button;
+}
+
+void Form1::buildList()
+{
+    ListView1 = new QTreeWidget(this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setGeometry(8, 8, 425, 121);
+    ListView1->setFont(arial(9));
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setColumnCount(0);
+    ListView1->header()->setStretchLastSection(false);
+    ListView1->setToolTip(
+        QStringLiteral("Drag and drop files here. Double-click item to remove it. Move bar to "
+                       "right and out of window to reveal full names."));
+    ListView1->setMouseTracking(true);
+    ListView1->viewport()->setMouseTracking(true);
+    ListView1->viewport()->installEventFilter(this);
+}
+
+void Form1::buildPercentageControls()
+{
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(8, 288, 425, 25);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->installEventFilter(this);
+
+    Slider1 = new QSlider(this);
+    Slider1->setObjectName(QStringLiteral("Slider1"));
+    PercentageSlider::configure(*Slider1);
+    Slider1->move(8, 240);
+
+    Label1 = new QLabel(QStringLiteral("Percentage of Original:"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(16, 224, 209, 17);
+    Label1->setFont(arial(9));
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Label1->setMouseTracking(true);
+    Label1->installEventFilter(this);
+}
