@@ -11,6 +11,7 @@
 #include "filelist/widgets/WindowPointer.h"
 #include "imaging/Pictures.h"
 #include "runtime/AppError.h"
+#include "runtime/Logging.h"
 #include "runtime/Runtime.h"
 #include "runtime/Shell32.h"
 
@@ -18,7 +19,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>
-#include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QProgressBar>
@@ -32,9 +32,6 @@
 namespace {
 
 const QString AppTitle = QStringLiteral("Pictelle");
-
-// "pictelle.window": what the window passes over without a message box.
-Q_LOGGING_CATEGORY(lcWindow, "pictelle.window")
 
 // The hot spot stored in a .cur file's first directory entry; the picture loader returns
 // the image only.
@@ -128,7 +125,7 @@ void Form1::Form_Load()
         try {
             m_services.launch(QStringLiteral("xdg-open \"%1\"").arg(QLatin1String(WebPage)));
         } catch (const std::exception& error) {
-            qCWarning(lcWindow, "The web page could not be opened: %s", error.what());
+            qCWarning(lcApp, "The web page could not be opened: %s", error.what());
         }
     }
 

@@ -1,10 +1,10 @@
 #include "app/RunBridge.h"
 
+#include "runtime/Logging.h"
+
 #include <QMetaObject>
 #include <QObject>
 #include <exception>
-
-Q_LOGGING_CATEGORY(lcRun, "pictelle.run")
 
 namespace {
 
@@ -16,10 +16,10 @@ bool guarded(const std::function<bool()>& onGui) noexcept
     try {
         return onGui();
     } catch (const std::exception& error) {
-        qCWarning(lcRun, "The window's side of the conversion run failed: %s; taken as No.",
+        qCWarning(lcApp, "The window's side of the conversion run failed: %s; taken as No.",
             error.what());
     } catch (...) {
-        qCWarning(lcRun,
+        qCWarning(lcApp,
             "The window's side of the conversion run failed with an exception of unknown type; "
             "taken as No.");
     }

@@ -2,7 +2,6 @@
 
 #include "conversion/ConversionRun.h"
 
-#include <QLoggingCategory>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -10,9 +9,6 @@
 #include <thread>
 
 class QObject;
-
-// "pictelle.run": what goes wrong between the conversion run's thread and the window.
-Q_DECLARE_LOGGING_CATEGORY(lcRun)
 
 // Thrown on the worker when the window has given up on the run, to unwind it quickly. Not an
 // AppError, so it passes out of ConversionRun::run.
@@ -35,7 +31,7 @@ public:
     // Worker side: runs `onGui` on the window's thread and returns its answer. Throws
     // RunAbandoned when the bridge is abandoned before the answer comes, at once, without
     // waiting for it. An exception thrown by `onGui` does not pass into the window's event
-    // loop: it is logged as a warning (lcRun) and the answer is false, No.
+    // loop: it is logged as a warning (pictelle.app) and the answer is false, No.
     bool ask(std::function<bool()> onGui);
 
     // Window side: gives up on the run. A worker waiting in ask() wakes and throws
