@@ -5,7 +5,9 @@
 #include "runtime/Runtime.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <mutex>
 #include <poll.h>
@@ -25,7 +27,7 @@ namespace {
 
 constexpr qint32 startFailureOffset = -2147221504; // 0x80040000
 constexpr int defaultWindowStyle = 6;
-constexpr int pollIntervalMs = 100;
+std::atomic<int> eventIntervalMs = 100;
 // Without pidfd the end cannot be awaited, only polled; poll briskly so the return is prompt.
 constexpr int fallbackPollMs = 5;
 
@@ -147,10 +149,16 @@ qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle)
     qint32 exitCode = 0;
     while (!child.tryReap(exitCode)) {
         Runtime::DoEvents();
-        child.waitForEnd(pollIntervalMs);
+        child.waitForEnd(eventIntervalMs.load());
     }
     qCInfo(lcRuntime) << "ended" << pid << "with exit code" << exitCode;
     return exitCode;
+}
+
+std::chrono::milliseconds setEventInterval(std::chrono::milliseconds interval)
+{
+    const int ms = int(std::clamp<std::chrono::milliseconds::rep>(interval.count(), 0, INT_MAX));
+    return std::chrono::milliseconds(eventIntervalMs.exchange(ms));
 }
 
 void terminateRunning()

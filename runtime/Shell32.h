@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <optional>
 
 // Starting an external program and waiting for it.
@@ -12,6 +13,11 @@ namespace Shell32 {
 // returns -2147221504 plus the runtime error number (53 for a missing program), at once.
 // `windowStyle` is validated (missing or outside 0..6 gives 6) and otherwise has no effect.
 qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle = std::nullopt);
+
+// The longest time the wait goes without processing events (100 ms unless set). Tests make it
+// very long to show that the wait ends with the program, not with the interval. Returns the
+// interval it replaces.
+std::chrono::milliseconds setEventInterval(std::chrono::milliseconds interval);
 
 // Ends the programs that RunAndWait is waiting for (any thread); used when the window
 // closes during a run.
