@@ -180,6 +180,10 @@ void writeBmp(const Arguments& arguments, int width, int height, bool alpha,
         fill(writer);
         writer.finish();
     } catch (const AppError& error) {
+        // fileError() words ENOENT as the forms runtime did; the converter says what the
+        // system says, as for every other reason.
+        if (error.number() == ErrorNumber::FileNotFound)
+            throw toolError(arguments.output, ENOENT);
         throw toolError(arguments.output, error, path);
     }
 }
