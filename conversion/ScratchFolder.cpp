@@ -48,10 +48,8 @@ bool writable(const QString& folder)
 {
     // access() says yes to root on any folder it may not really write; try a file.
     QByteArray probe = QFile::encodeName(folder + QStringLiteral("/.pictelle-probe-XXXXXX"));
-    const int fd = mkstemp(probe.data());
-    if (fd < 0)
+    if (!Files::UniqueFd(mkstemp(probe.data())).valid())
         return false;
-    ::close(fd);
     ::unlink(probe.constData());
     return true;
 }
@@ -112,8 +110,7 @@ ScratchFolder::ScratchFolder(const QString& programFolder, const QStringList& en
 
 ScratchFolder::~ScratchFolder()
 {
-    if (m_lockFd >= 0)
-        ::close(m_lockFd); // releases the lock
+    m_lock.reset(); // releases the lock
     if (m_private)
         QDir(m_path).removeRecursively();
 }
@@ -124,17 +121,13 @@ bool ScratchFolder::tryUse(const QString& folder, const QStringList& entries)
 {
     if (folder.isEmpty() || !ownedAndClosed(folder) || !writable(folder))
         return false;
-    const int fd = ::open(
-        QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    Files::UniqueFd lock(::open(
+        QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!lock.valid() || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0
+        || entriesCollide(folder, entries) || scratchNamesTaken(folder, entries))
         return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || entriesCollide(folder, entries)
-        || scratchNamesTaken(folder, entries)) {
-        ::close(fd);
-        return false;
-    }
     m_path = folder;
-    m_lockFd = fd;
+    m_lock = std::move(lock);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/files/Fd.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -36,6 +38,6 @@ private:
     void makePrivate(const QString& parent);
 
     QString m_path;
-    int m_lockFd = -1;
+    Files::UniqueFd m_lock; // the folder's descriptor, holding its lock
     bool m_private = false;
 };

@@ -24,9 +24,10 @@ QImage read(const QString& path);
 
 // Writes an uncompressed bottom-up BMP, replacing an existing file: 24-bit, or 32-bit with
 // an alpha mask (BITMAPV5HEADER, straight alpha) when the image has an alpha channel and
-// some pixel is not opaque. Not atomic: on failure the partial file is removed and
-// AppError from fileError() naming the path is thrown (61 for a full disk); a null image
-// throws 5, a picture too large for the format 6.
+// some pixel is not opaque. The file is written beside the path and renamed into place
+// (Files::ReplacingFile: a link there is replaced, a device written in place), so on failure
+// the path keeps what it held and AppError from fileError() naming the path is thrown (61 for
+// a full disk); a null image throws 5, a picture too large for the format 6.
 void write(const QImage& image, const QString& path);
 
 // Reads a BMP one row at a time, top row first, so that a converter holds one row rather
@@ -54,8 +55,9 @@ private:
 };
 
 // Writes a BMP one row at a time, top row first (rows land at their places in the
-// bottom-up file by seeking). finish() closes and checks the file; without it the
-// destructor removes the partial file.
+// bottom-up file by positioned writes), beside the path as write() does. finish() closes
+// and checks the file and renames it into place; without it the destructor removes the
+// unfinished file and the path keeps what it held.
 class RowWriter
 {
 public:

@@ -3,104 +3,50 @@
 #include "imaging/DecodeLimits.h"
 #include "imaging/FileBytes.h"
 #include "runtime/AppError.h"
+#include "runtime/files/Fd.h"
+#include "runtime/files/ReplacingFile.h"
 
 #include <QFile>
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace BmpFormat;
 
 namespace {
 
-// A file being written; removed again unless finish() succeeds.
+// The BMP being written beside its destination (0666 less the umask) and renamed into place
+// by finish(); until then the destination stays as it was, and the temporary goes on any
+// failure and with the object. A device such as /dev/full is written in place.
 class OutFile
 {
 public:
     explicit OutFile(const QString& path)
         : m_path(path)
-        , m_name(QFile::encodeName(path))
     {
-        // Truncating a file in place makes ext4 flush it at close, which costs milliseconds
-        // per file; a regular file with content is therefore replaced by a new one. An empty
-        // one (the converters' output, created exclusively) is written in place, and a link
-        // is written through, so it keeps pointing where it did.
-        struct stat old;
-        if (::lstat(m_name.constData(), &old) == 0 && S_ISREG(old.st_mode) && old.st_size > 0)
-            ::unlink(m_name.constData());
-        m_fd = ::open(m_name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (m_fd < 0)
-            throw fileError(errno, path);
-        struct stat st;
-        m_regular = ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode);
+        if (const int error = m_file.open(QFile::encodeName(path).toStdString(), 0666))
+            throw fileError(error, path);
     }
-    ~OutFile()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            removePartial();
-        }
-    }
-    OutFile(const OutFile&) = delete;
-    OutFile& operator=(const OutFile&) = delete;
 
     void writeAt(qint64 offset, const uchar* p, qint64 n)
     {
-        while (n > 0) {
-            const ssize_t done = ::pwrite(m_fd, p, size_t(n), off_t(offset));
-            if (done < 0) {
-                if (errno == EINTR)
-                    continue;
-                fail(errno);
-            }
-            p += done;
-            n -= done;
-            offset += done;
+        if (const int error = Files::writeFullAt(m_file.fd(), p, size_t(n), off_t(offset))) {
+            m_file.abandon();
+            throw fileError(error, m_path);
         }
     }
     void finish()
     {
-        if (m_finished)
-            return;
-        if (m_fd < 0) // an earlier write failed and removed the file
-            throw fileError(EBADF, m_path);
-        const int fd = m_fd;
-        m_fd = -1;
-        // A full disk or a failed network write often shows only here.
-        if (::close(fd) != 0) {
-            const int err = errno;
-            removePartial();
-            throw fileError(err, m_path);
-        }
-        m_finished = true;
+        // EBADF after an earlier write failed and removed the temporary.
+        if (const int error = m_file.commit())
+            throw fileError(error, m_path);
     }
     const QString& path() const { return m_path; }
-    [[noreturn]] void fail(int err)
-    {
-        ::close(m_fd);
-        m_fd = -1;
-        removePartial();
-        throw fileError(err, m_path);
-    }
 
 private:
-    // Only a file we wrote is removed, never a device or pipe that the path named.
-    void removePartial()
-    {
-        if (m_regular)
-            ::unlink(m_name.constData());
-    }
-
-    bool m_regular = false;
-    bool m_finished = false;
     QString m_path;
-    QByteArray m_name;
-    int m_fd = -1;
+    Files::ReplacingFile m_file;
 };
 
 } // namespace

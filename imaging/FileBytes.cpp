@@ -1,59 +1,48 @@
 #include "imaging/FileBytes.h"
 
 #include "runtime/AppError.h"
+#include "runtime/files/Fd.h"
 
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-struct Fd
-{
-    int fd;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 constexpr qint64 maxFileSize = qint64(1) << 32;
 
 // Opens `path` for reading, refusing anything but a regular file: a folder with EISDIR,
 // a device, pipe or socket as an invalid picture. The open does not wait for a pipe's
 // writer, which might never come (a FIFO among the pictures would hang the run).
-int openRegular(const QString& path)
+Files::UniqueFd openRegular(const QString& path)
 {
     if (path.isEmpty())
         throw fileError(ENOENT, path);
-    Fd file { ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) };
-    if (file.fd < 0)
+    Files::UniqueFd file(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!file.valid())
         throw fileError(errno, path);
     struct stat st;
-    if (::fstat(file.fd, &st) != 0)
+    if (::fstat(file.get(), &st) != 0)
         throw fileError(errno, path);
     if (S_ISDIR(st.st_mode))
         throw fileError(EISDIR, path);
     if (!S_ISREG(st.st_mode))
         throwInvalidPicture(path);
     // Back to blocking reads, which a regular file needs on network file systems.
-    ::fcntl(file.fd, F_SETFL, ::fcntl(file.fd, F_GETFL) & ~O_NONBLOCK);
-    const int fd = file.fd;
-    file.fd = -1;
-    return fd;
+    ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
+    return file;
 }
 
 } // namespace
 
 QByteArray readFileBytes(const QString& path)
 {
-    const Fd file { openRegular(path) };
+    const Files::UniqueFd file = openRegular(path);
     struct stat st;
-    if (::fstat(file.fd, &st) != 0)
+    if (::fstat(file.get(), &st) != 0)
         throw fileError(errno, path);
     if (st.st_size > maxFileSize)
         throwInvalidPicture(path);
@@ -73,14 +62,11 @@ QByteArray readFileBytes(const QString& path)
                 throwInvalidPicture(path);
             // A regular file has reached its size: one probe tells whether it grew.
             char probe;
-            const ssize_t n = ::read(file.fd, &probe, 1);
-            if (n == 0)
+            const Files::ReadResult got = Files::readFull(file.get(), &probe, 1);
+            if (got.error != 0)
+                throw fileError(got.error, path);
+            if (got.bytes == 0)
                 break;
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw fileError(errno, path);
-            }
             try {
                 bytes.resize(bytes.size() * 2);
             } catch (const std::bad_alloc&) {
@@ -89,15 +75,13 @@ QByteArray readFileBytes(const QString& path)
             bytes[used++] = probe;
             continue;
         }
-        const ssize_t n = ::read(file.fd, bytes.data() + used, size_t(bytes.size() - used));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw fileError(errno, path);
-        }
-        if (n == 0)
+        const size_t wanted = size_t(bytes.size() - used);
+        const Files::ReadResult got = Files::readFull(file.get(), bytes.data() + used, wanted);
+        if (got.error != 0)
+            throw fileError(got.error, path);
+        used += qsizetype(got.bytes);
+        if (got.bytes < wanted) // the end of the file
             break;
-        used += n;
     }
     bytes.truncate(used);
     return bytes;
@@ -105,21 +89,12 @@ QByteArray readFileBytes(const QString& path)
 
 QByteArray readFileHead(const QString& path, int n)
 {
-    const Fd file { openRegular(path) };
+    const Files::UniqueFd file = openRegular(path);
     QByteArray head(n, Qt::Uninitialized);
-    qsizetype used = 0;
-    while (used < n) {
-        const ssize_t got = ::read(file.fd, head.data() + used, size_t(n - used));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw fileError(errno, path);
-        }
-        if (got == 0)
-            break;
-        used += got;
-    }
-    head.truncate(used);
+    const Files::ReadResult got = Files::readFull(file.get(), head.data(), size_t(n));
+    if (got.error != 0)
+        throw fileError(got.error, path);
+    head.truncate(qsizetype(got.bytes));
     return head;
 }
 

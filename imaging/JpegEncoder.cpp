@@ -1,17 +1,16 @@
 #include "imaging/JpegEncoder.h"
 
+#include "runtime/files/Fd.h"
+#include "runtime/files/ReplacingFile.h"
+
 #include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
 #include <atomic>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <new>
-#include <unistd.h>
 
 // After <cstdio>: jpeglib.h uses FILE.
 #include <jerror.h>
@@ -50,7 +49,7 @@ struct ErrorManager
 void jumpBack(j_common_ptr cinfo)
 {
     auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
-    errors->savedErrno = errno; // a failed fwrite left its reason here
+    errors->savedErrno = errno; // a failed write left its reason here
     std::longjmp(errors->jump, 1);
 }
 
@@ -58,17 +57,56 @@ void dropMessage(j_common_ptr)
 {
 }
 
+// libjpeg's output, written to a descriptor in 64 KiB pieces: the bytes are those that
+// jpeg_stdio_dest would give, without a stdio stream between. A failed write leaves by
+// JERR_FILE_WRITE with its errno for statusForErrno.
+struct Destination
+{
+    static constexpr size_t size = 1 << 16;
+
+    jpeg_destination_mgr pub;
+    int fd;
+    std::unique_ptr<JOCTET[]> buffer;
+
+    static void init(j_compress_ptr cinfo)
+    {
+        auto* self = reinterpret_cast<Destination*>(cinfo->dest);
+        self->pub.next_output_byte = self->buffer.get();
+        self->pub.free_in_buffer = size;
+    }
+    static void put(j_compress_ptr cinfo, size_t bytes)
+    {
+        auto* self = reinterpret_cast<Destination*>(cinfo->dest);
+        if (const int error = Files::writeFull(self->fd, self->buffer.get(), bytes)) {
+            errno = error;
+            ERREXIT(cinfo, JERR_FILE_WRITE);
+        }
+    }
+    static boolean empty(j_compress_ptr cinfo)
+    {
+        put(cinfo, size); // libjpeg asks only with the whole buffer full
+        init(cinfo);
+        return TRUE;
+    }
+    static void term(j_compress_ptr cinfo) { put(cinfo, size - cinfo->dest->free_in_buffer); }
+};
+
 // Owns the compress struct; destroying a struct that was never created is harmless.
 class Compressor
 {
 public:
-    Compressor()
+    explicit Compressor(int fd)
     {
         std::memset(&cinfo, 0, sizeof cinfo);
         std::memset(&errors, 0, sizeof errors);
         cinfo.err = jpeg_std_error(&errors.pub);
         errors.pub.error_exit = jumpBack;
         errors.pub.output_message = dropMessage;
+        destination.pub.init_destination = Destination::init;
+        destination.pub.empty_output_buffer = Destination::empty;
+        destination.pub.term_destination = Destination::term;
+        destination.fd = fd;
+        destination.buffer.reset(new JOCTET[Destination::size]);
     }
     ~Compressor() { jpeg_destroy_compress(&cinfo); }
     Compressor(const Compressor&) = delete;
@@ -76,12 +114,13 @@ public:
 
     jpeg_compress_struct cinfo;
     ErrorManager errors;
+    Destination destination {};
 };
 
 struct Encoding
 {
     jpeg_compress_struct* cinfo;
-    FILE* file;
+    jpeg_destination_mgr* destination;
     const uchar* bits;
     qsizetype bytesPerLine;
     int width;
@@ -107,7 +146,7 @@ int encodeRows(const Encoding& job)
     }
 
     jpeg_create_compress(cinfo);
-    jpeg_stdio_dest(cinfo, job.file);
+    cinfo->dest = job.destination;
     cinfo->image_width = JDIMENSION(job.width);
     cinfo->image_height = JDIMENSION(job.height);
     cinfo->input_components = 4;
@@ -132,55 +171,6 @@ int encodeRows(const Encoding& job)
     jpeg_finish_compress(cinfo);
     return Ok;
 }
-
-struct FileCloser
-{
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-// A file created exclusively under a fresh name in the target's folder; removed again unless
-// it was renamed into place.
-class TempFile
-{
-public:
-    ~TempFile()
-    {
-        if (!m_name.isEmpty())
-            ::unlink(m_name.constData());
-    }
-
-    // Returns the open descriptor, or -1 with errno set.
-    int create(const QString& target)
-    {
-        const QByteArray folder = QFile::encodeName(QFileInfo(target).path());
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const QByteArray name = folder + "/.pictelle-"
-                + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
-            // 0644 less the umask, as any file the program writes.
-            const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-            if (fd >= 0) {
-                m_name = name;
-                return fd;
-            }
-            if (errno != EEXIST)
-                return -1;
-        }
-        return -1;
-    }
-
-    // Returns 0, or -1 with errno set.
-    int renameTo(const QString& target)
-    {
-        if (::rename(m_name.constData(), QFile::encodeName(target).constData()) != 0)
-            return -1;
-        m_name.clear();
-        return 0;
-    }
-
-private:
-    QByteArray m_name;
-};
 
 // Reads the quality from the parameters; false when they are not what this encoder takes.
 bool qualityFrom(const EncoderParameters* parameters, int* quality)
@@ -250,30 +240,21 @@ public:
             return InvalidParameter;
 
         try {
-            TempFile temp;
-            const int fd = temp.create(path);
-            if (fd < 0)
-                return statusForErrno(errno);
-            FilePtr file(::fdopen(fd, "wb"));
-            if (!file) {
-                const int error = errno;
-                ::close(fd);
+            // 0644 less the umask, as any file the program writes.
+            Files::ReplacingFile file;
+            if (const int error = file.open(QFile::encodeName(path).toStdString(), 0644))
                 return statusForErrno(error);
-            }
-
             int status = Ok;
             {
-                Compressor compressor;
-                status = encodeRows({ &compressor.cinfo, file.get(), image.constBits(),
-                    image.bytesPerLine(), image.width(), image.height(), quality });
+                Compressor compressor(file.fd());
+                status = encodeRows(
+                    { &compressor.cinfo, &compressor.destination.pub, image.constBits(),
+                        image.bytesPerLine(), image.width(), image.height(), quality });
             }
             if (status != Ok)
-                return status;
-            // A full disk may show only when the last buffer is flushed at close.
-            if (std::fclose(file.release()) != 0)
-                return statusForErrno(errno);
-            if (temp.renameTo(path) != 0)
-                return statusForErrno(errno);
+                return status; // the file's destructor removes the temporary
+            if (const int error = file.commit())
+                return statusForErrno(error);
             return Ok;
         } catch (const std::bad_alloc&) {
             return OutOfMemory;

@@ -1,8 +1,9 @@
 #include "runtime/AppError.h"
 #include "runtime/Runtime.h"
+#include "runtime/files/Fd.h"
+#include "runtime/files/ReplacingFile.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,33 +14,6 @@
 namespace Runtime {
 
 namespace {
-
-class UniqueFd
-{
-public:
-    explicit UniqueFd(int fd = -1)
-        : m_fd(fd)
-    {
-    }
-    ~UniqueFd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return m_fd; }
-    // Closes now and reports the result, since a write error may only show at close.
-    int close()
-    {
-        const int rc = ::close(m_fd);
-        m_fd = -1;
-        return rc;
-    }
-
-private:
-    int m_fd;
-};
 
 struct DirCloser
 {
@@ -259,41 +233,10 @@ void Kill(const QString& path)
         throw fileError(errno, path);
 }
 
-namespace {
-
-// Removes a temporary file unless it was renamed into place.
-struct TempFileGuard
-{
-    QByteArray path;
-    bool armed = true;
-    ~TempFileGuard()
-    {
-        if (armed)
-            unlink(path.constData());
-    }
-};
-
-bool writeAll(int fd, const char* data, ssize_t size)
-{
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size_t(size));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= written;
-    }
-    return true;
-}
-
-} // namespace
-
 void FileCopy(const QString& from, const QString& to)
 {
-    UniqueFd source(open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC));
-    if (source.get() < 0)
+    Files::UniqueFd source(open(QFile::encodeName(from).constData(), O_RDONLY | O_CLOEXEC));
+    if (!source.valid())
         throw fileError(errno, from);
     struct stat st;
     if (fstat(source.get(), &st) != 0)
@@ -301,36 +244,30 @@ void FileCopy(const QString& from, const QString& to)
     if (S_ISDIR(st.st_mode))
         throw fileError(EISDIR, from);
 
-    const QString folder = QFileInfo(to).absolutePath();
-    TempFileGuard temp { QFile::encodeName(folder + QStringLiteral("/.pictelle-copy-XXXXXX")) };
-    UniqueFd target(mkostemp(temp.path.data(), O_CLOEXEC));
-    if (target.get() < 0) {
-        temp.armed = false;
-        if (errno == ENOENT || errno == ENOTDIR)
+    Files::ReplacingFile target;
+    if (const int error = target.open(QFile::encodeName(to).toStdString(), st.st_mode & 0777)) {
+        if (error == ENOENT || error == ENOTDIR)
             throw AppError(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + to);
-        throw fileError(errno, to);
+        throw fileError(error, to);
     }
 
     std::vector<char> buffer(1 << 16);
     for (;;) {
-        const ssize_t got = read(source.get(), buffer.data(), buffer.size());
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw fileError(errno, from);
-        }
-        if (got == 0)
+        const Files::ReadResult got = Files::readFull(source.get(), buffer.data(), buffer.size());
+        if (got.error != 0)
+            throw fileError(got.error, from);
+        if (const int error = Files::writeFull(target.fd(), buffer.data(), got.bytes))
+            throw fileError(error, to);
+        if (got.bytes < buffer.size())
             break;
-        if (!writeAll(target.get(), buffer.data(), got))
-            throw fileError(errno, to);
     }
-    // The permission bits only: a set-user-ID bit of someone else's file must not reappear
-    // on a copy that the user running Pictelle owns.
-    if (fchmod(target.get(), st.st_mode & 0777) != 0 || target.close() != 0)
+    // The permission bits only, all of them (the umask reduced the create's mode): a
+    // set-user-ID bit of someone else's file must not reappear on a copy that the user running
+    // Pictelle owns. A device written in place keeps its own.
+    if (!target.inPlace() && fchmod(target.fd(), st.st_mode & 0777) != 0)
         throw fileError(errno, to);
-    if (rename(temp.path.constData(), QFile::encodeName(to).constData()) != 0)
-        throw fileError(errno, to);
-    temp.armed = false;
+    if (const int error = target.commit())
+        throw fileError(error, to);
 }
 
 } // namespace Runtime

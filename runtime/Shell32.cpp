@@ -3,6 +3,7 @@
 #include "runtime/AppError.h"
 #include "runtime/Logging.h"
 #include "runtime/Runtime.h"
+#include "runtime/files/Fd.h"
 
 #include <algorithm>
 #include <atomic>
@@ -67,8 +68,7 @@ public:
 
     ~Child()
     {
-        if (m_pidfd >= 0)
-            close(m_pidfd);
+        m_pidfd.reset();
         if (m_reaped)
             return;
         std::lock_guard lock(running().mutex);
@@ -108,11 +108,11 @@ public:
     // Waits until the child ends or `timeoutMs` passes, whichever comes first.
     void waitForEnd(int timeoutMs) const
     {
-        if (m_pidfd < 0) {
+        if (!m_pidfd.valid()) {
             poll(nullptr, 0, std::min(timeoutMs, fallbackPollMs));
             return;
         }
-        pollfd fd { m_pidfd, POLLIN, 0 };
+        pollfd fd { m_pidfd.get(), POLLIN, 0 };
         poll(&fd, 1, timeoutMs);
     }
 
@@ -124,7 +124,7 @@ private:
     }
 
     pid_t m_pid;
-    int m_pidfd;
+    Files::UniqueFd m_pidfd; // -1 without pidfd support
     bool m_reaped = false;
 };
 

@@ -3,6 +3,7 @@
 #include "runtime/AppError.h"
 #include "tests/common/ImageFixtures.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -624,17 +625,33 @@ void TestBmp::writeFailures()
     QVERIFY(!QFile::exists(path("empty.bmp")));
 }
 
-// Rows are written top first; an unfinished writer leaves no file behind.
+// Rows are written top first into a file beside the path, which takes the path only at
+// finish(); an unfinished writer leaves the path as it was and no temporary behind.
 void TestBmp::rowWriterWithoutFinish()
 {
+    const auto temporaries = [this] {
+        return QDir(m_dir.path()).entryList({ ".pictelle-*" }, QDir::Files | QDir::Hidden);
+    };
     const QString file = path("rows.bmp");
     const std::vector<QRgb> row(5, qRgb(1, 2, 3));
     {
         Bmp::RowWriter writer(file, 5, 4, false);
         writer.writeRow(row.data());
-        QVERIFY(QFile::exists(file));
+        QVERIFY(!QFile::exists(file));
+        QCOMPARE(temporaries().size(), 1);
     }
     QVERIFY(!QFile::exists(file));
+    QCOMPARE(temporaries(), QStringList());
+
+    QVERIFY(writeFile(file, "an older file"));
+    {
+        Bmp::RowWriter writer(file, 5, 4, false);
+        writer.writeRow(row.data());
+    }
+    QFile older(file);
+    QVERIFY(older.open(QIODevice::ReadOnly));
+    QCOMPARE(older.readAll(), QByteArray("an older file"));
+    QCOMPARE(temporaries(), QStringList());
 
     Bmp::RowWriter writer(file, 5, 2, false);
     writer.writeRow(row.data());
@@ -645,6 +662,7 @@ void TestBmp::rowWriterWithoutFinish()
     const QImage back = Bmp::read(file);
     QCOMPARE(back.pixel(4, 0), row[0]);
     QCOMPARE(back.pixel(0, 1), second[0]);
+    QCOMPARE(temporaries(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestBmp)

@@ -7,6 +7,8 @@
 #include "imaging/Bmp.h"
 #include "imaging/DecodeLimits.h"
 #include "runtime/AppError.h"
+#include "runtime/files/Fd.h"
+#include "runtime/files/ReplacingFile.h"
 #include "tools/common/ToolSupport.h"
 
 #include <QFile>
@@ -29,12 +31,17 @@ namespace {
 constexpr int compressionLevel = 1;
 constexpr int rowFilters = PNG_FILTER_UP;
 
+// libpng's output, gathered into 64 KiB pieces for the descriptor (libpng writes each chunk
+// in several small parts).
 struct WriteState
 {
-    FILE* file;
-    int savedErrno; // reason of a failed write
+    int fd;
+    unsigned char* buffer;
+    size_t used;
     char message[256];
 };
+
+constexpr size_t bufferSize = 1 << 16;
 
 void onError(png_structp png, png_const_charp message)
 {
@@ -47,22 +54,34 @@ void onWarning(png_structp, png_const_charp)
 {
 }
 
-void writeData(png_structp png, png_bytep data, size_t length)
+// Writes out what the buffer holds; 0 or the errno value.
+int flushBuffer(WriteState* state)
 {
-    auto* state = static_cast<WriteState*>(png_get_error_ptr(png));
-    if (std::fwrite(data, 1, length, state->file) != length) {
-        state->savedErrno = errno;
-        png_error(png, std::strerror(errno));
-    }
+    const int error = Files::writeFull(state->fd, state->buffer, state->used);
+    state->used = 0;
+    return error;
 }
 
 void flushData(png_structp png)
 {
     auto* state = static_cast<WriteState*>(png_get_error_ptr(png));
-    if (std::fflush(state->file) != 0) {
-        state->savedErrno = errno;
-        png_error(png, std::strerror(errno));
+    if (const int error = flushBuffer(state))
+        png_error(png, std::strerror(error));
+}
+
+void writeData(png_structp png, png_bytep data, size_t length)
+{
+    auto* state = static_cast<WriteState*>(png_get_error_ptr(png));
+    if (length > bufferSize - state->used) {
+        flushData(png);
+        if (length >= bufferSize) {
+            if (const int error = Files::writeFull(state->fd, data, length))
+                png_error(png, std::strerror(error));
+            return;
+        }
     }
+    std::memcpy(state->buffer + state->used, data, length);
+    state->used += length;
 }
 
 // The guarded steps: libpng leaves them by longjmp on error, so they hold no C++ object.
@@ -99,11 +118,13 @@ bool writeEnd(png_structp png, png_infop info)
 class PngWriter
 {
 public:
-    PngWriter(FILE* file, const QByteArray& name)
+    PngWriter(int fd, const QByteArray& name)
         : m_name(name)
+        , m_buffer(bufferSize)
     {
-        m_state.file = file;
-        m_state.savedErrno = 0;
+        m_state.fd = fd;
+        m_state.buffer = m_buffer.data();
+        m_state.used = 0;
         m_state.message[0] = '\0';
         m_png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &m_state, onError, onWarning);
         m_info = m_png ? png_create_info_struct(m_png) : nullptr;
@@ -120,7 +141,13 @@ public:
         check(writeHeader(m_png, m_info, png_uint_32(width), png_uint_32(height), alpha));
     }
     void row(const std::vector<png_byte>& bytes) { check(writeRow(m_png, bytes.data())); }
-    void end() { check(writeEnd(m_png, m_info)); }
+    // Writes the end and what the buffer still holds.
+    void end()
+    {
+        check(writeEnd(m_png, m_info));
+        if (const int error = flushBuffer(&m_state))
+            throw toolError(m_name, error);
+    }
 
 private:
     void check(bool ok)
@@ -130,6 +157,7 @@ private:
     }
 
     QByteArray m_name;
+    std::vector<unsigned char> m_buffer;
     WriteState m_state;
     png_structp m_png = nullptr;
     png_infop m_info = nullptr;
@@ -180,12 +208,13 @@ void convert(const Arguments& arguments)
     const int width = reader->width();
     const int height = reader->height();
 
-    OutputFile output(arguments.output);
-    FilePtr file(std::fopen(output.tempName().constData(), "wb"));
-    if (!file)
-        throw toolError(arguments.output, errno);
+    // Written beside the output (0644 less the umask) and renamed into place, so a failure
+    // leaves no output.
+    Files::ReplacingFile output;
+    if (const int error = output.open(arguments.output.toStdString(), 0644))
+        throw toolError(arguments.output, error);
     {
-        PngWriter writer(file.get(), arguments.output);
+        PngWriter writer(output.fd(), arguments.output);
         writer.header(width, height, alpha);
         std::vector<QRgb> row(static_cast<size_t>(width));
         std::vector<png_byte> bytes(size_t(width) * (alpha ? 4 : 3));
@@ -207,8 +236,8 @@ void convert(const Arguments& arguments)
         }
         writer.end();
     }
-    closeWritten(std::move(file), arguments.output);
-    output.commit();
+    if (const int error = output.commit())
+        throw toolError(arguments.output, error);
 }
 
 } // namespace

@@ -1,41 +1,24 @@
 #include "tools/common/ToolSupport.h"
 
 #include "runtime/AppError.h"
+#include "runtime/files/Temporaries.h"
 
-#include <QFile>
-#include <QRandomGenerator>
-#include <cerrno>
-#include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <unistd.h>
 
 namespace ToolSupport {
 
 namespace {
 
-// The temporary output of the moment, for the signal handler: a converter stopped by its
-// caller (the window closed during a run) must not leave it behind.
-char pendingTemp[PATH_MAX + 1];
-volatile std::sig_atomic_t hasPendingTemp = 0;
-
-extern "C" void removePendingTempAndDie(int signalNumber)
+// A converter stopped by its caller (the window closed during a run) must not leave its
+// temporary output behind.
+extern "C" void removeTemporariesAndDie(int signalNumber)
 {
-    if (hasPendingTemp)
-        ::unlink(pendingTemp);
+    Files::removeTemporaries();
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
-}
-
-void setPendingTemp(const QByteArray& name)
-{
-    hasPendingTemp = 0;
-    if (size_t(name.size()) < sizeof pendingTemp) {
-        std::memcpy(pendingTemp, name.constData(), size_t(name.size()) + 1);
-        hasPendingTemp = 1;
-    }
 }
 
 } // namespace
@@ -71,7 +54,7 @@ int runMain(const char* program, const char* usage, int argc, char** argv, const
         struct sigaction action
         {
         };
-        action.sa_handler = removePendingTempAndDie;
+        action.sa_handler = removeTemporariesAndDie;
         sigemptyset(&action.sa_mask);
         sigaction(signalNumber, &action, nullptr);
     }
@@ -97,53 +80,6 @@ int runMain(const char* program, const char* usage, int argc, char** argv, const
     std::fprintf(
         stderr, "%s: %s: %s\n", program, file.constData(), reason.toLocal8Bit().constData());
     return 1;
-}
-
-OutputFile::OutputFile(const QByteArray& target)
-    : m_target(target)
-{
-    const int slash = target.lastIndexOf('/');
-    const QByteArray folder = slash < 0 ? QByteArray(".") : target.left(std::max(slash, 1));
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray name = (folder == "/" ? QByteArray() : folder) + "/.pictelle-"
-            + QByteArray::number(QRandomGenerator::global()->generate64(), 36) + ".tmp";
-        const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            ::close(fd);
-            m_temp = name;
-            setPendingTemp(m_temp);
-            return;
-        }
-        if (errno != EEXIST)
-            break;
-    }
-    throw toolError(target, errno);
-}
-
-OutputFile::~OutputFile()
-{
-    if (!m_temp.isEmpty())
-        ::unlink(m_temp.constData());
-    hasPendingTemp = 0;
-}
-
-QString OutputFile::tempPath() const
-{
-    return QFile::decodeName(m_temp);
-}
-
-void OutputFile::commit()
-{
-    if (::rename(m_temp.constData(), m_target.constData()) != 0)
-        throw toolError(m_target, errno);
-    hasPendingTemp = 0;
-    m_temp.clear();
-}
-
-void closeWritten(FilePtr file, const QByteArray& reportAs)
-{
-    if (std::fclose(file.release()) != 0)
-        throw toolError(reportAs, errno);
 }
 
 } // namespace ToolSupport

@@ -2,9 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
-#include <cstdio>
 #include <functional>
-#include <memory>
 #include <stdexcept>
 
 class AppError;
@@ -43,36 +41,9 @@ using Convert = std::function<void(const Arguments&)>;
 // Takes `<program> -O <output> <input>` and runs `convert`. Exit status 0 on success; 1 after
 // a failure, reported in one line on stderr; 2 with a usage line for any other command line.
 // Arguments are taken by position only, so a file named "-O" is a file where it stands.
+// SIGTERM, SIGINT and SIGHUP remove the temporary output being written (the converters
+// write it through Files::ReplacingFile, whose record Files::removeTemporaries() empties)
+// and end the program by the signal.
 int runMain(const char* program, const char* usage, int argc, char** argv, const Convert& convert);
-
-// The output written under a fresh name beside it (created exclusively, 0644 less the umask)
-// and renamed into place by commit(); until then the destructor removes it. An existing file
-// under the output's name is only ever replaced whole.
-class OutputFile
-{
-public:
-    explicit OutputFile(const QByteArray& target); // throws ToolError
-    ~OutputFile();
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-
-    const QByteArray& target() const { return m_target; }
-    const QByteArray& tempName() const { return m_temp; }
-    QString tempPath() const;
-    void commit(); // throws ToolError
-
-private:
-    QByteArray m_target;
-    QByteArray m_temp;
-};
-
-struct FileCloser
-{
-    void operator()(FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
-// Closes a file that was written and checks the result (a full disk may show only here).
-void closeWritten(FilePtr file, const QByteArray& reportAs);
 
 } // namespace ToolSupport

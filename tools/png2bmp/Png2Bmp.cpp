@@ -8,6 +8,7 @@
 #include "imaging/Bmp.h"
 #include "imaging/DecodeLimits.h"
 #include "runtime/AppError.h"
+#include "runtime/files/Fd.h"
 #include "tools/common/ToolSupport.h"
 #include "tools/png2bmp/FastPng.h"
 
@@ -168,26 +169,28 @@ void checkSize(FILE* input, const QByteArray& name, quint32 width, quint32 heigh
             name, QStringLiteral("file too small for %1 x %2 pixels").arg(width).arg(height));
 }
 
-// Writes the BMP under a temporary name, filled row by row by `fill`, and renames it into
-// place.
+// Writes the BMP, filled row by row by `fill`: Bmp::RowWriter writes it beside the output
+// and renames it into place, so a failure leaves no output.
 void writeBmp(const Arguments& arguments, int width, int height, bool alpha,
     const std::function<void(Bmp::RowWriter&)>& fill)
 {
-    OutputFile output(arguments.output);
-    const QString tempPath = output.tempPath();
+    const QString path = QFile::decodeName(arguments.output);
     try {
-        Bmp::RowWriter writer(tempPath, width, height, alpha);
+        Bmp::RowWriter writer(path, width, height, alpha);
         fill(writer);
         writer.finish();
     } catch (const AppError& error) {
-        throw toolError(arguments.output, error, tempPath);
+        // fileError() words ENOENT as the forms runtime did; the converter says what the
+        // system says, as for every other reason.
+        if (error.number() == ErrorNumber::FileNotFound)
+            throw toolError(arguments.output, ENOENT);
+        throw toolError(arguments.output, error, path);
     }
-    output.commit();
 }
 
 void convert(const Arguments& arguments)
 {
-    FilePtr input(std::fopen(arguments.input.constData(), "rb"));
+    const Files::Stream input(std::fopen(arguments.input.constData(), "rb"));
     if (!input)
         throw toolError(arguments.input, errno);
     png_byte signature[8] = {};
