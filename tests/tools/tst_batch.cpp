@@ -47,6 +47,7 @@ private slots:
     void progressOnlyOnATerminal();
     void interruptStopsBetweenFiles_data();
     void interruptStopsBetweenFiles();
+    void diagnosticsOnlyWhenSwitchedOn();
 
 private:
     Result batch(const QStringList& arguments, const QString& folder = {});
@@ -55,6 +56,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_pics;
     std::unique_ptr<QTemporaryDir> m_config;
+    QString m_loggingRules; // QT_LOGGING_RULES of the next batch(); none when empty
 };
 
 void TestBatch::init()
@@ -70,6 +72,9 @@ Result TestBatch::batch(const QStringList& arguments, const QString& folder)
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", m_config->path());
+    env.remove("QT_LOGGING_RULES");
+    if (!m_loggingRules.isEmpty())
+        env.insert("QT_LOGGING_RULES", m_loggingRules);
     process.setProcessEnvironment(env);
     if (!folder.isEmpty())
         process.setWorkingDirectory(folder);
@@ -319,6 +324,28 @@ void TestBatch::interruptStopsBetweenFiles()
                 qPrintable(name));
     }
     QCOMPARE(entries, 1 + count + written);
+}
+
+void TestBatch::diagnosticsOnlyWhenSwitchedOn()
+{
+    QVERIFY(gradient(30, 20).save(pics("c.png"), "PNG"));
+    const QStringList arguments { "-p", "50", pics("a.jpg"), pics("c.png") };
+
+    const Result silent = batch(arguments);
+    QCOMPARE(silent.status, 0);
+    QCOMPARE(silent.err, QByteArray());
+
+    m_loggingRules = "pictelle.*.info=true";
+    const Result logged = batch(arguments);
+    QCOMPARE(logged.status, 0);
+    QCOMPARE(logged.out, QByteArray("done\n"));
+    // What a bug report needs: where the scratch files went, how each picture was read and
+    // scaled, and what the converters were asked and answered.
+    for (const char* line : { "pictelle.conversion: scratch folder: ", "pictelle.imaging: JPEG ",
+             "pictelle.conversion: entry 2 ", "/png2bmp\" -O ", "/bmp2png\" -O ",
+             "with exit code 0" })
+        QVERIFY2(logged.err.contains(line), line);
+    QVERIFY(logged.err.contains(QFile::encodeName(pics("c.png"))));
 }
 
 QTEST_GUILESS_MAIN(TestBatch)
