@@ -49,22 +49,50 @@ constexpr bool littleEndian = std::endian::native == std::endian::little;
 // the icon/cursor reader.
 namespace BmpDecode {
 
+// The info header of a device-independent bitmap, checked against the bytes that hold it:
+// every offset lies inside them, and the pixel data is long enough for the picture.
+struct DibHeader
+{
+    int width = 0;
+    int height = 0; // rows of colour; an icon's AND mask below them is not counted
+    bool topDown = false;
+    int bitCount = 0; // 1, 2, 4, 8, 16, 24 or 32
+    int compression = BmpFormat::BiRgb; // RLE only for 4 and 8 bits, bit fields for 16 and 32
+    std::array<quint32, 4> masks {}; // r, g, b, a bits of a 16 or 32-bit pixel; else zero
+    qint64 paletteOffset = 0; // the colour table of 1 to 8-bit pictures
+    int paletteEntries = 0; // 1 to 2^bitCount
+    int paletteEntrySize = 4; // B, G, R, and a fourth byte except in a core header
+    qint64 bitsOffset = 0; // the pixel data
+    qint64 stride = 0; // bytes of a stored row, 0 for RLE
+    qint64 maskOffset = -1; // an icon's AND mask, -1 when absent
+    qint64 maskStride = 0;
+
+    bool rle() const
+    {
+        return compression == BmpFormat::BiRle4 || compression == BmpFormat::BiRle8;
+    }
+};
+
+// Parses and checks the info header at `infoOffset` of the `size` bytes at `data`.
+// `bitsOffset` is where the pixel data starts, or -1 when it follows the colour table
+// directly (icons). With `icon` the stored height covers the colour rows and the AND mask
+// below them. Every size and offset is checked against `size` and DecodeLimits; throws
+// AppError 481 naming `path` on any inconsistency.
+DibHeader parseDibHeader(const uchar* data, qint64 size, qint64 infoOffset, qint64 bitsOffset,
+    bool icon, const QString& path);
+
 class DibDecoder
 {
 public:
-    // Parses the info header at `infoOffset` of `data`. `bitsOffset` is where the pixel
-    // data starts, or -1 when it follows the colour table directly (icons). With `icon`
-    // the stored height covers the colour rows and the AND mask below them, which makes
-    // pixels transparent unless a 32-bit image carries alpha of its own.
-    // Every size and offset is checked against `size` and DecodeLimits::maxPixels; throws AppError
-    // 481 naming `path` on any inconsistency, 7 when memory runs out.
-    DibDecoder(const uchar* data, qint64 size, qint64 infoOffset, qint64 bitsOffset, bool icon,
-        const QString& path);
+    // Decodes the bitmap that `header`, parsed from the same `data` and `size`, describes.
+    // An icon's AND mask makes pixels transparent unless a 32-bit image carries alpha of its
+    // own. RLE pictures are decoded here, whole: throws AppError 481 naming `path` when the
+    // stream is damaged, 7 when memory runs out.
+    DibDecoder(const uchar* data, qint64 size, const DibHeader& header, const QString& path);
 
-    int width() const { return m_width; }
-    int height() const { return m_height; }
+    int width() const { return m_header.width; }
+    int height() const { return m_header.height; }
     bool hasAlpha() const { return m_alpha; }
-    int bitCount() const { return m_bitCount; }
 
     // Decodes row `y` (0 = top) into width() pixels of 0xAARRGGBB, alpha 255 when opaque.
     void decodeRow(int y, QRgb* out) const;
@@ -78,6 +106,11 @@ private:
         quint32 mask = 0;
         int shift = 0;
         quint32 max = 0;
+        static Channel of(quint32 mask)
+        {
+            return mask ? Channel { mask, std::countr_zero(mask), mask >> std::countr_zero(mask) }
+                        : Channel {};
+        }
         quint32 get(quint32 px) const
         {
             const quint64 v = (px & mask) >> shift;
@@ -85,27 +118,21 @@ private:
         }
     };
 
-    void parseMasks(quint32 r, quint32 g, quint32 b, quint32 a);
+    void loadPalette();
+    void buildLut16(bool alpha);
     bool scanForAlpha() const;
-    void decodeRle(const QString& path);
-    const uchar* storedRow(int y) const;
+    void decodeRle();
+    const uchar* storedRow(qint64 stored) const;
+    void decode32(const uchar* src, QRgb* out) const;
+    void applyAndMask(qint64 stored, QRgb* out) const;
 
     const uchar* m_data;
     qint64 m_size;
     QString m_path;
-    int m_width = 0;
-    int m_height = 0;
-    bool m_topDown = false;
-    int m_bitCount = 0;
-    int m_compression = 0;
+    DibHeader m_header;
     bool m_alpha = false;
-    bool m_icon = false;
     bool m_applyMask = false;
     bool m_standard32 = false; // 32-bit laid out as B, G, R, A bytes
-    qint64 m_bits = 0;
-    qint64 m_stride = 0;
-    qint64 m_maskBits = -1; // icon AND mask, -1 when absent
-    qint64 m_maskStride = 0;
     std::array<QRgb, 256> m_palette {};
     std::array<Channel, 4> m_channels {}; // r, g, b, a
     std::vector<QRgb> m_lut16; // 16-bit value -> colour

@@ -15,201 +15,353 @@
 #include <unistd.h>
 
 using namespace BmpFormat;
+using BmpDecode::DibHeader;
 
-namespace BmpDecode {
+namespace {
 
-DibDecoder::DibDecoder(const uchar* data, qint64 size, qint64 infoOffset, qint64 bitsOffset,
-    bool icon, const QString& path)
-    : m_data(data)
-    , m_size(size)
-    , m_path(path)
-    , m_icon(icon)
+// The info header's size and what it says about the fields that follow.
+struct InfoHeader
 {
-    auto invalid = [&]() { throwInvalidPicture(path); };
+    const uchar* p; // its first byte
+    qint64 offset; // of the first byte in the file
+    quint32 size;
+    bool core; // OS/2 1.x: 16-bit sizes, 3-byte colour table entries
+    bool windows; // BITMAPINFOHEADER and its V2 to V5 extensions
+};
+
+InfoHeader readHeaderKind(const uchar* data, qint64 size, qint64 infoOffset, const QString& path)
+{
     if (infoOffset < 0 || infoOffset + 4 > size)
-        invalid();
+        throwInvalidPicture(path);
     const uchar* info = data + infoOffset;
     const quint32 headerSize = u32(info);
     const bool core = headerSize == 12;
-    const bool windowsHeader = headerSize == 40 || headerSize == 52 || headerSize == 56
+    const bool windows = headerSize == 40 || headerSize == 52 || headerSize == 56
         || headerSize == 108 || headerSize == 124;
     // OS/2 2.x headers may stop after any field from 16 to 64 bytes.
-    const bool os2Header = headerSize >= 16 && headerSize <= 64 && !windowsHeader;
-    if (!core && !windowsHeader && !os2Header)
-        invalid();
+    const bool os2 = headerSize >= 16 && headerSize <= 64 && !windows;
+    if (!core && !windows && !os2)
+        throwInvalidPicture(path);
     if (infoOffset + qint64(headerSize) > size)
-        invalid();
+        throwInvalidPicture(path);
+    return { info, infoOffset, headerSize, core, windows };
+}
 
-    qint64 width;
-    qint64 height;
-    quint32 clrUsed = 0;
-    if (core) {
-        width = u16(info + 4);
-        height = u16(info + 6);
-        m_bitCount = u16(info + 10);
-    } else {
-        width = qint32(u32(info + 4));
-        height = qint32(u32(info + 8));
-        m_bitCount = u16(info + 14);
-        if (headerSize >= 20)
-            m_compression = int(u32(info + 16));
-        if (headerSize >= 36)
-            clrUsed = u32(info + 32);
-    }
+// Width and height, the row order, and the pixel limit.
+void readDimensions(const InfoHeader& info, bool icon, DibHeader& h, const QString& path)
+{
+    qint64 width = info.core ? u16(info.p + 4) : qint32(u32(info.p + 4));
+    qint64 height = info.core ? u16(info.p + 6) : qint32(u32(info.p + 8));
     if (height < 0) {
-        m_topDown = true;
+        h.topDown = true;
         height = -height;
     }
     if (icon)
         height /= 2;
     if (width <= 0 || height <= 0 || width * height > DecodeLimits::maxPixels)
-        invalid();
-    m_width = int(width);
-    m_height = int(height);
+        throwInvalidPicture(path);
+    h.width = int(width);
+    h.height = int(height);
+}
 
-    switch (m_bitCount) {
-    case 1:
-    case 2:
-    case 4:
-    case 8:
-    case 16:
-    case 24:
-    case 32:
-        break;
-    default:
-        invalid();
-    }
-    switch (m_compression) {
+// The bit count and the compressions that go with it.
+void readFormat(const InfoHeader& info, bool icon, DibHeader& h, const QString& path)
+{
+    const int bits = info.core ? u16(info.p + 10) : u16(info.p + 14);
+    if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        throwInvalidPicture(path);
+    h.bitCount = bits;
+    if (!info.core && info.size >= 20)
+        h.compression = int(u32(info.p + 16));
+    bool valid = false;
+    switch (h.compression) {
     case BiRgb:
+        valid = true;
         break;
     case BiRle8:
-        if (m_bitCount != 8 || icon)
-            invalid();
+        valid = bits == 8 && !icon;
         break;
     case BiRle4:
-        if (m_bitCount != 4 || icon)
-            invalid();
+        valid = bits == 4 && !icon;
         break;
     case BiBitfields:
     case BiAlphaBitfields:
         // In OS/2 headers these numbers mean Huffman and RLE24, which nothing writes now.
-        if (!windowsHeader || (m_bitCount != 16 && m_bitCount != 32))
-            invalid();
+        valid = info.windows && (bits == 16 || bits == 32);
         break;
-    default:
-        invalid();
     }
+    if (!valid)
+        throwInvalidPicture(path);
+}
 
-    // Bit field masks sit in the V2+ header, or right after a 40-byte one.
-    qint64 tableStart = infoOffset + headerSize;
-    if (m_compression == BiBitfields || m_compression == BiAlphaBitfields) {
-        const qint64 maskBytes = m_compression == BiAlphaBitfields ? 16 : 12;
-        tableStart = infoOffset + std::max<qint64>(headerSize, 40 + maskBytes);
+// The bit-field masks of 16 and 32-bit pictures; returns where the colour table starts.
+qint64 readMasks(const InfoHeader& info, qint64 size, DibHeader& h, const QString& path)
+{
+    qint64 tableStart = info.offset + info.size;
+    if (h.compression == BiBitfields || h.compression == BiAlphaBitfields) {
+        // The masks sit in the V2+ header, or right after a 40-byte one.
+        const qint64 maskBytes = h.compression == BiAlphaBitfields ? 16 : 12;
+        tableStart = info.offset + std::max<qint64>(info.size, 40 + maskBytes);
         if (tableStart > size)
-            invalid();
-        const uchar* m = info + 40;
-        const bool alphaMask = m_compression == BiAlphaBitfields || headerSize >= 56;
-        parseMasks(u32(m), u32(m + 4), u32(m + 8), alphaMask ? u32(m + 12) : 0);
-    } else if (m_bitCount == 16) {
-        parseMasks(0x7C00, 0x03E0, 0x001F, 0);
-    } else if (m_bitCount == 32) {
-        parseMasks(0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000);
+            throwInvalidPicture(path);
+        const uchar* m = info.p + 40;
+        const bool alphaMask = h.compression == BiAlphaBitfields || info.size >= 56;
+        h.masks = { u32(m), u32(m + 4), u32(m + 8), alphaMask ? u32(m + 12) : 0 };
+    } else if (h.bitCount == 16) {
+        h.masks = { 0x7C00, 0x03E0, 0x001F, 0 };
+    } else if (h.bitCount == 32) {
+        h.masks = { 0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000 };
     }
+    if (h.bitCount == 16)
+        for (quint32& mask : h.masks)
+            mask &= 0xFFFF;
+    return tableStart;
+}
 
-    if (m_bitCount <= 8) {
-        const qint64 entrySize = core ? 3 : 4;
-        const qint64 maxEntries = qint64(1) << m_bitCount;
-        qint64 entries = core || clrUsed == 0 ? maxEntries : std::min<qint64>(clrUsed, maxEntries);
-        if (bitsOffset >= 0) // a short table ends where the pixel data begins
-            entries = std::min(entries, std::max<qint64>(0, bitsOffset - tableStart) / entrySize);
-        if (entries == 0 || tableStart + entries * entrySize > size)
-            invalid();
-        // Entries beyond the table are black, so that any index byte is a valid lookup.
-        m_palette.fill(0xFF000000);
-        for (qint64 i = 0; i < entries; ++i) {
-            const uchar* e = data + tableStart + i * entrySize;
-            m_palette[size_t(i)] = qRgb(e[2], e[1], e[0]);
-        }
-        if (bitsOffset < 0)
-            bitsOffset = tableStart + entries * entrySize;
-    } else if (bitsOffset < 0) {
-        bitsOffset = tableStart;
-    }
+// The colour table of 1 to 8-bit pictures; returns where the pixel data starts: at
+// `bitsOffset`, or after the table when that is -1.
+qint64 readColourTable(const InfoHeader& info, qint64 size, qint64 tableStart, qint64 bitsOffset,
+    DibHeader& h, const QString& path)
+{
+    if (h.bitCount > 8)
+        return bitsOffset >= 0 ? bitsOffset : tableStart;
+    const quint32 clrUsed = !info.core && info.size >= 36 ? u32(info.p + 32) : 0;
+    const qint64 entrySize = info.core ? 3 : 4;
+    const qint64 maxEntries = qint64(1) << h.bitCount;
+    qint64 entries = clrUsed == 0 ? maxEntries : std::min<qint64>(clrUsed, maxEntries);
+    if (bitsOffset >= 0) // a short table ends where the pixel data begins
+        entries = std::min(entries, std::max<qint64>(0, bitsOffset - tableStart) / entrySize);
+    if (entries == 0 || tableStart + entries * entrySize > size)
+        throwInvalidPicture(path);
+    h.paletteOffset = tableStart;
+    h.paletteEntries = int(entries);
+    h.paletteEntrySize = int(entrySize);
+    return bitsOffset >= 0 ? bitsOffset : tableStart + entries * entrySize;
+}
+
+// Where the pixel data lies and that the file holds it; an icon's AND mask below it.
+void placePixelData(
+    qint64 size, qint64 tableStart, qint64 bitsOffset, bool icon, DibHeader& h, const QString& path)
+{
     if (bitsOffset < tableStart || bitsOffset >= size)
-        invalid();
-    m_bits = bitsOffset;
-
-    if (m_compression == BiRle4 || m_compression == BiRle8) {
-        if (!DecodeLimits::plausibleSize(width * height, size - m_bits))
-            invalid();
-        decodeRle(path);
+        throwInvalidPicture(path);
+    h.bitsOffset = bitsOffset;
+    const qint64 width = h.width;
+    const qint64 height = h.height;
+    if (h.rle()) {
+        if (!DecodeLimits::plausibleSize(width * height, size - bitsOffset))
+            throwInvalidPicture(path);
         return;
     }
-
     // Some writers leave out the padding of the last row; anything shorter is truncated.
-    const qint64 rowBits = width * m_bitCount;
-    m_stride = (rowBits + 31) / 32 * 4;
-    const qint64 needed = m_stride * (height - 1) + (rowBits + 7) / 8;
-    if (m_bits + needed > size)
-        invalid();
-
+    const qint64 rowBits = width * h.bitCount;
+    h.stride = (rowBits + 31) / 32 * 4;
+    const qint64 needed = h.stride * (height - 1) + (rowBits + 7) / 8;
+    if (bitsOffset + needed > size)
+        throwInvalidPicture(path);
     if (icon) {
-        m_maskStride = (width + 31) / 32 * 4;
-        const qint64 maskStart = m_bits + m_stride * height;
-        if (maskStart + m_maskStride * height <= size)
-            m_maskBits = maskStart;
+        h.maskStride = (width + 31) / 32 * 4;
+        const qint64 maskStart = bitsOffset + h.stride * height;
+        if (maskStart + h.maskStride * height <= size)
+            h.maskOffset = maskStart;
+    }
+}
+
+// Decodes an RLE4 or RLE8 stream into palette indices, one byte a pixel, rows in stored
+// order, into `out` as it is. Unwritten pixels (skipped by a delta, an early end of line or
+// end of picture) keep what `out` holds. Runs and literal groups that pass the row's end are cut at
+// the end.
+class RleDecoder
+{
+public:
+    RleDecoder(
+        const uchar* p, const uchar* end, const DibHeader& h, uint8_t* out, const QString& path)
+        : m_p(p)
+        , m_end(end)
+        , m_four(h.compression == BiRle4)
+        , m_width(h.width)
+        , m_height(h.height)
+        , m_out(out)
+        , m_path(path)
+    {
     }
 
-    if (m_bitCount == 16) {
-        m_lut16.resize(65536);
-        for (quint32 v = 0; v < 65536; ++v) {
-            const quint32 a = m_channels[3].mask ? m_channels[3].get(v) : 255;
-            m_lut16[v] = qRgba(m_channels[0].mask ? int(m_channels[0].get(v)) : 0,
-                m_channels[1].mask ? int(m_channels[1].get(v)) : 0,
-                m_channels[2].mask ? int(m_channels[2].get(v)) : 0, int(a));
+    void decode()
+    {
+        while (m_y < m_height) {
+            need(2);
+            const int count = m_p[0];
+            const int value = m_p[1];
+            m_p += 2;
+            if (count > 0)
+                run(count, value);
+            else if (!escape(value))
+                return;
         }
+    }
+
+private:
+    void need(qint64 bytes) const
+    {
+        if (m_end - m_p < bytes)
+            throwInvalidPicture(m_path);
+    }
+
+    void put(int value)
+    {
+        if (m_x < m_width)
+            m_out[size_t(m_y) * size_t(m_width) + size_t(m_x)] = uint8_t(value);
+        ++m_x;
+    }
+
+    void run(int count, int value)
+    {
+        const int start = m_x;
+        const int n = std::min(count, std::max(0, m_width - m_x));
+        if (m_four) {
+            for (int i = 0; i < n; ++i)
+                put(i & 1 ? value & 0x0F : value >> 4);
+        } else if (n > 0) {
+            std::memset(&m_out[size_t(m_y) * size_t(m_width) + size_t(m_x)], value, size_t(n));
+        }
+        m_x = std::min(m_width, start + count);
+    }
+
+    // A literal group of `n` pixels, padded to a 16-bit boundary.
+    void literal(int n)
+    {
+        qint64 bytes = m_four ? (n + 1) / 2 : n;
+        bytes += bytes & 1;
+        need(bytes);
+        const int start = m_x;
+        for (int i = 0; i < n && m_x < m_width; ++i)
+            put(m_four ? (i & 1 ? m_p[i / 2] & 0x0F : m_p[i / 2] >> 4) : m_p[i]);
+        m_x = std::min(m_width, start + n);
+        m_p += bytes;
+    }
+
+    // The escapes after a zero count; false at the end of the picture.
+    bool escape(int value)
+    {
+        switch (value) {
+        case 0: // end of line
+            m_x = 0;
+            ++m_y;
+            return true;
+        case 1: // end of picture
+            return false;
+        case 2: // delta
+            need(2);
+            m_x = std::min(m_width, m_x + m_p[0]);
+            m_y += m_p[1];
+            m_p += 2;
+            return true;
+        default:
+            literal(value);
+            return true;
+        }
+    }
+
+    const uchar* m_p;
+    const uchar* m_end;
+    const bool m_four;
+    const int m_width;
+    const int m_height;
+    uint8_t* m_out;
+    const QString& m_path;
+    int m_x = 0;
+    int m_y = 0; // stored row
+};
+
+// Palette indices of `Bits` each, the leftmost pixel in the high bits of a byte.
+template <int Bits>
+void indexedRow(const uchar* src, const std::array<QRgb, 256>& palette, int width, QRgb* out)
+{
+    constexpr unsigned perByte = 8 / Bits;
+    constexpr unsigned valueMask = (1u << Bits) - 1;
+    for (int x = 0; x < width; ++x) {
+        const unsigned i = unsigned(x);
+        out[x] = palette[(src[i / perByte] >> ((perByte - 1 - i % perByte) * Bits)) & valueMask];
+    }
+}
+
+} // namespace
+
+namespace BmpDecode {
+
+DibHeader parseDibHeader(const uchar* data, qint64 size, qint64 infoOffset, qint64 bitsOffset,
+    bool icon, const QString& path)
+{
+    const InfoHeader info = readHeaderKind(data, size, infoOffset, path);
+    DibHeader h;
+    readDimensions(info, icon, h, path);
+    readFormat(info, icon, h, path);
+    const qint64 tableStart = readMasks(info, size, h, path);
+    bitsOffset = readColourTable(info, size, tableStart, bitsOffset, h, path);
+    placePixelData(size, tableStart, bitsOffset, icon, h, path);
+    return h;
+}
+
+DibDecoder::DibDecoder(const uchar* data, qint64 size, const DibHeader& header, const QString& path)
+    : m_data(data)
+    , m_size(size)
+    , m_path(path)
+    , m_header(header)
+{
+    loadPalette();
+    for (size_t i = 0; i < m_channels.size(); ++i)
+        m_channels[i] = Channel::of(header.masks[i]);
+    if (header.rle()) {
+        decodeRle();
+        return;
     }
     // An alpha channel whose values are all zero is an unused padding byte: opaque.
     m_alpha = m_channels[3].mask != 0 && scanForAlpha();
+    if (header.bitCount == 16)
+        buildLut16(m_alpha);
     // An icon without alpha of its own takes its transparency from the AND mask.
-    if (m_icon && !m_alpha && m_maskBits >= 0) {
+    if (!m_alpha && header.maskOffset >= 0) {
         m_applyMask = true;
         m_alpha = true;
     }
-    if (m_bitCount == 16 && !m_alpha && m_channels[3].mask)
-        for (QRgb& c : m_lut16)
-            c |= 0xFF000000;
-    m_standard32 = m_bitCount == 32 && m_channels[0].mask == 0x00FF0000
-        && m_channels[1].mask == 0x0000FF00 && m_channels[2].mask == 0x000000FF
-        && (m_channels[3].mask == 0xFF000000 || m_channels[3].mask == 0);
+    const auto& c = m_channels;
+    m_standard32 = header.bitCount == 32 && c[0].mask == 0x00FF0000 && c[1].mask == 0x0000FF00
+        && c[2].mask == 0x000000FF && (c[3].mask == 0xFF000000 || c[3].mask == 0);
 }
 
-void DibDecoder::parseMasks(quint32 r, quint32 g, quint32 b, quint32 a)
+// Entries beyond the table are black, so that any index byte is a valid lookup.
+void DibDecoder::loadPalette()
 {
-    const quint32 masks[4] = { r, g, b, a };
-    const quint32 limit = m_bitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
-    for (int i = 0; i < 4; ++i) {
-        Channel& c = m_channels[size_t(i)];
-        c.mask = masks[i] & limit;
-        if (!c.mask)
-            continue;
-        c.shift = std::countr_zero(c.mask);
-        c.max = c.mask >> c.shift;
+    m_palette.fill(0xFF000000);
+    for (int i = 0; i < m_header.paletteEntries; ++i) {
+        const uchar* e = m_data + m_header.paletteOffset + qint64(i) * m_header.paletteEntrySize;
+        m_palette[size_t(i)] = qRgb(e[2], e[1], e[0]);
+    }
+}
+
+// Every 16-bit value's colour; opaque unless `alpha`.
+void DibDecoder::buildLut16(bool alpha)
+{
+    const auto& c = m_channels;
+    m_lut16.resize(65536);
+    for (quint32 v = 0; v < 65536; ++v) {
+        m_lut16[v] = qRgba(c[0].mask ? int(c[0].get(v)) : 0, c[1].mask ? int(c[1].get(v)) : 0,
+            c[2].mask ? int(c[2].get(v)) : 0, alpha ? int(c[3].get(v)) : 255);
     }
 }
 
 bool DibDecoder::scanForAlpha() const
 {
     const quint32 amask = m_channels[3].mask;
-    for (int y = 0; y < m_height; ++y) {
-        const uchar* row = m_data + m_bits + m_stride * y;
-        if (m_bitCount == 16) {
-            for (int x = 0; x < m_width; ++x)
+    for (int y = 0; y < m_header.height; ++y) {
+        const uchar* row = storedRow(y);
+        if (m_header.bitCount == 16) {
+            for (int x = 0; x < m_header.width; ++x)
                 if (u16(row + 2 * x) & amask)
                     return true;
         } else {
             quint32 any = 0;
-            for (int x = 0; x < m_width; ++x)
+            for (int x = 0; x < m_header.width; ++x)
                 any |= u32(row + 4 * x) & amask;
             if (any)
                 return true;
@@ -218,108 +370,44 @@ bool DibDecoder::scanForAlpha() const
     return false;
 }
 
-// Unwritten pixels (skipped by a delta, an early end of line or end of picture) keep
-// palette index 0. Runs and literal groups that pass the row's end are cut at the end.
-void DibDecoder::decodeRle(const QString& path)
+// Unwritten pixels keep palette index 0.
+void DibDecoder::decodeRle()
 {
     try {
-        m_rle.assign(size_t(m_width) * size_t(m_height), 0);
+        m_rle.assign(size_t(m_header.width) * size_t(m_header.height), 0);
     } catch (const std::bad_alloc&) {
-        throwOutOfMemory(path);
+        throwOutOfMemory(m_path);
     }
-    const bool four = m_compression == BiRle4;
-    const uchar* p = m_data + m_bits;
-    const uchar* end = m_data + m_size;
-    const int w = m_width;
-    int x = 0;
-    int y = 0; // stored row
-    auto put = [&](int value) {
-        if (x < w)
-            m_rle[size_t(y) * size_t(w) + size_t(x)] = uint8_t(value);
-        ++x;
-    };
-    while (y < m_height) {
-        if (end - p < 2)
-            throwInvalidPicture(path);
-        const int count = p[0];
-        const int value = p[1];
-        p += 2;
-        if (count > 0) {
-            const int start = x;
-            const int n = std::min(count, std::max(0, w - x));
-            if (four) {
-                for (int i = 0; i < n; ++i)
-                    put(i & 1 ? value & 0x0F : value >> 4);
-            } else if (n > 0) {
-                std::memset(&m_rle[size_t(y) * size_t(w) + size_t(x)], value, size_t(n));
-            }
-            x = std::min(w, start + count);
-            continue;
-        }
-        switch (value) {
-        case 0: // end of line
-            x = 0;
-            ++y;
-            break;
-        case 1: // end of picture
-            return;
-        case 2: // delta
-            if (end - p < 2)
-                throwInvalidPicture(path);
-            x = std::min(w, x + p[0]);
-            y += p[1];
-            p += 2;
-            break;
-        default: { // literal group, padded to a 16-bit boundary
-            const int n = value;
-            qint64 bytes = four ? (n + 1) / 2 : n;
-            bytes += bytes & 1;
-            if (end - p < bytes)
-                throwInvalidPicture(path);
-            const int start = x;
-            for (int i = 0; i < n && x < w; ++i)
-                put(four ? (i & 1 ? p[i / 2] & 0x0F : p[i / 2] >> 4) : p[i]);
-            x = std::min(w, start + n);
-            p += bytes;
-            break;
-        }
-        }
-    }
+    RleDecoder(m_data + m_header.bitsOffset, m_data + m_size, m_header, m_rle.data(), m_path)
+        .decode();
 }
 
-const uchar* DibDecoder::storedRow(int y) const
+const uchar* DibDecoder::storedRow(qint64 stored) const
 {
-    const qint64 stored = m_topDown ? y : m_height - 1 - y;
-    return m_data + m_bits + m_stride * stored;
+    return m_data + m_header.bitsOffset + m_header.stride * stored;
 }
 
 void DibDecoder::decodeRow(int y, QRgb* out) const
 {
-    const int w = m_width;
+    const int w = m_header.width;
+    const qint64 stored = m_header.topDown ? y : m_header.height - 1 - y;
     if (!m_rle.empty()) {
-        const qint64 stored = m_topDown ? y : m_height - 1 - y;
-        const uint8_t* src = m_rle.data() + stored * w;
-        for (int x = 0; x < w; ++x)
-            out[x] = m_palette[src[x]];
+        indexedRow<8>(m_rle.data() + stored * w, m_palette, w, out);
         return;
     }
-    const uchar* src = storedRow(y);
-    switch (m_bitCount) {
+    const uchar* src = storedRow(stored);
+    switch (m_header.bitCount) {
     case 1:
-        for (int x = 0; x < w; ++x)
-            out[x] = m_palette[(src[x >> 3] >> (7 - (x & 7))) & 1];
+        indexedRow<1>(src, m_palette, w, out);
         break;
     case 2:
-        for (int x = 0; x < w; ++x)
-            out[x] = m_palette[(src[x >> 2] >> (6 - 2 * (x & 3))) & 3];
+        indexedRow<2>(src, m_palette, w, out);
         break;
     case 4:
-        for (int x = 0; x < w; ++x)
-            out[x] = m_palette[(src[x >> 1] >> (x & 1 ? 0 : 4)) & 15];
+        indexedRow<4>(src, m_palette, w, out);
         break;
     case 8:
-        for (int x = 0; x < w; ++x)
-            out[x] = m_palette[src[x]];
+        indexedRow<8>(src, m_palette, w, out);
         break;
     case 16:
         for (int x = 0; x < w; ++x)
@@ -330,39 +418,49 @@ void DibDecoder::decodeRow(int y, QRgb* out) const
             out[x] = 0xFF000000u | (quint32(src[2]) << 16) | (quint32(src[1]) << 8) | src[0];
         break;
     case 32:
-        if (m_standard32) {
-            if constexpr (littleEndian)
-                std::memcpy(out, src, size_t(w) * 4);
-            else
-                for (int x = 0; x < w; ++x)
-                    out[x] = u32(src + 4 * x);
-            if (!m_alpha)
-                for (int x = 0; x < w; ++x)
-                    out[x] |= 0xFF000000u;
-        } else {
-            for (int x = 0; x < w; ++x) {
-                const quint32 px = u32(src + 4 * x);
-                const auto& c = m_channels;
-                out[x] = qRgba(c[0].mask ? int(c[0].get(px)) : 0, c[1].mask ? int(c[1].get(px)) : 0,
-                    c[2].mask ? int(c[2].get(px)) : 0,
-                    m_alpha && c[3].mask ? int(c[3].get(px)) : 255);
-            }
-        }
+        decode32(src, out);
         break;
     }
-    if (m_applyMask) {
-        const uchar* mask = m_data + m_maskBits + m_maskStride * (m_topDown ? y : m_height - 1 - y);
-        for (int x = 0; x < w; ++x)
-            out[x] = (mask[x >> 3] >> (7 - (x & 7))) & 1 ? 0 : out[x] | 0xFF000000u;
+    if (m_applyMask)
+        applyAndMask(stored, out);
+}
+
+void DibDecoder::decode32(const uchar* src, QRgb* out) const
+{
+    const int w = m_header.width;
+    if (!m_standard32) {
+        const auto& c = m_channels;
+        for (int x = 0; x < w; ++x) {
+            const quint32 px = u32(src + 4 * x);
+            out[x] = qRgba(c[0].mask ? int(c[0].get(px)) : 0, c[1].mask ? int(c[1].get(px)) : 0,
+                c[2].mask ? int(c[2].get(px)) : 0, m_alpha && c[3].mask ? int(c[3].get(px)) : 255);
+        }
+        return;
     }
+    if constexpr (littleEndian)
+        std::memcpy(out, src, size_t(w) * 4);
+    else
+        for (int x = 0; x < w; ++x)
+            out[x] = u32(src + 4 * x);
+    if (!m_alpha)
+        for (int x = 0; x < w; ++x)
+            out[x] |= 0xFF000000u;
+}
+
+// A set bit of the AND mask makes the pixel transparent; the others become opaque.
+void DibDecoder::applyAndMask(qint64 stored, QRgb* out) const
+{
+    const uchar* mask = m_data + m_header.maskOffset + m_header.maskStride * stored;
+    for (int x = 0; x < m_header.width; ++x)
+        out[x] = (mask[x >> 3] >> (7 - (x & 7))) & 1 ? 0 : out[x] | 0xFF000000u;
 }
 
 QImage DibDecoder::decodeImage() const
 {
-    QImage image(m_width, m_height, m_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    QImage image(width(), height(), m_alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull())
         throwOutOfMemory(m_path);
-    for (int y = 0; y < m_height; ++y)
+    for (int y = 0; y < height(); ++y)
         decodeRow(y, reinterpret_cast<QRgb*>(image.scanLine(y)));
     return image;
 }
@@ -378,7 +476,9 @@ BmpDecode::DibDecoder openBmp(const QByteArray& bytes, const QString& path)
     const qint64 size = bytes.size();
     if (size < fileHeaderSize + 12 || data[0] != 'B' || data[1] != 'M')
         throwInvalidPicture(path);
-    return BmpDecode::DibDecoder(data, size, fileHeaderSize, u32(data + 10), false, path);
+    const BmpDecode::DibHeader header
+        = BmpDecode::parseDibHeader(data, size, fileHeaderSize, u32(data + 10), false, path);
+    return BmpDecode::DibDecoder(data, size, header, path);
 }
 
 } // namespace

@@ -5,16 +5,10 @@
 
 #include <algorithm>
 
-namespace {
+using BmpFormat::u16;
+using BmpFormat::u32;
 
-quint16 u16(const uchar* p)
-{
-    return quint16(p[0] | (p[1] << 8));
-}
-quint32 u32(const uchar* p)
-{
-    return quint32(p[0]) | (quint32(p[1]) << 8) | (quint32(p[2]) << 16) | (quint32(p[3]) << 24);
-}
+namespace {
 
 constexpr int directorySize = 6;
 constexpr int entrySize = 16;
@@ -75,7 +69,10 @@ Picture read(const QString& path)
         picture.image = picture.image.convertToFormat(QImage::Format_ARGB32);
     } else {
         // The entry's bytes bound the bitmap: a bad size cannot reach into other entries.
-        const BmpDecode::DibDecoder dib(data, offset + length, offset, -1, true, path);
+        const qint64 end = offset + length;
+        const BmpDecode::DibHeader header
+            = BmpDecode::parseDibHeader(data, end, offset, -1, true, path);
+        const BmpDecode::DibDecoder dib(data, end, header, path);
         picture.image = dib.decodeImage().convertToFormat(QImage::Format_ARGB32);
     }
     if (picture.image.isNull())

@@ -262,68 +262,54 @@ QImage upright(const QImage& image, int orientation)
     }
 }
 
-} // namespace
-
-namespace JpegReader {
-
-Result read(const QString& path, const std::function<QSize(QSize)>& targetFor)
+// Reads the header of the JPEG in `bytes` into `d` and checks the picture's size.
+void openJpeg(Decoder& d, const QByteArray& bytes, const QString& path)
 {
-    const QByteArray bytes = readFileBytes(path);
     if (bytes.size() < 3 || uchar(bytes[0]) != 0xFF || uchar(bytes[1]) != 0xD8)
         throwInvalidPicture(path);
-
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype length = completeLength(data, bytes.size());
-    Decoder d;
     if (!readHeader(d, data, static_cast<unsigned long>(length))) {
         if (d.err.base.msg_code == JERR_OUT_OF_MEMORY)
             throwOutOfMemory(path);
         throwInvalidPicture(path);
     }
-
-    const qint64 w = d.cinfo.image_width;
-    const qint64 h = d.cinfo.image_height;
-    if (w * h > DecodeLimits::maxPixels)
+    const qint64 pixels = qint64(d.cinfo.image_width) * d.cinfo.image_height;
+    if (pixels > DecodeLimits::maxPixels)
         throwOutOfMemory(path);
-    if (!DecodeLimits::plausibleSize(w * h, bytes.size()))
+    if (!DecodeLimits::plausibleSize(pixels, bytes.size()))
         throwInvalidPicture(path);
-    const int orientation = orientationOf(d.cinfo);
-    const bool swap = orientation >= 5;
+}
 
-    Result result;
-    result.fullSize = swap ? QSize(int(h), int(w)) : QSize(int(w), int(h));
-
-    // The smallest of 1/8, 2/8, 4/8, 8/8 whose (rounded up) result still covers the target.
-    unsigned int scaleNum = 8;
-    if (targetFor) {
-        QSize target = targetFor(result.fullSize);
-        if (swap)
-            target.transpose();
-        for (unsigned int num : { 1u, 2u, 4u }) {
-            if ((w * num + 7) / 8 >= target.width() && (h * num + 7) / 8 >= target.height()) {
-                scaleNum = num;
-                break;
-            }
-        }
+// The numerator of the smallest of 1/8, 2/8, 4/8, 8/8 whose (rounded up) result of a
+// `width` x `height` picture still covers `target`.
+unsigned int scaleFor(qint64 width, qint64 height, QSize target)
+{
+    for (unsigned int num : { 1u, 2u, 4u }) {
+        if ((width * num + 7) / 8 >= target.width() && (height * num + 7) / 8 >= target.height())
+            return num;
     }
+    return 8;
+}
 
-    J_COLOR_SPACE space;
-    switch (d.cinfo.jpeg_color_space) {
+J_COLOR_SPACE outputSpace(J_COLOR_SPACE stored, const QString& path)
+{
+    switch (stored) {
     case JCS_GRAYSCALE:
     case JCS_YCbCr:
     case JCS_RGB:
-        space = JCS_EXT_BGRA; // writes 255 in the fourth byte, as Format_RGB32 needs
-        break;
+        return JCS_EXT_BGRA; // writes 255 in the fourth byte, as Format_RGB32 needs
     case JCS_CMYK:
     case JCS_YCCK:
-        space = JCS_CMYK;
-        break;
+        return JCS_CMYK;
     default:
         throwInvalidPicture(path);
     }
-    if (!setOutput(d, space, scaleNum))
-        throwInvalidPicture(path);
+}
 
+// Decodes the picture as setOutput() arranged it.
+QImage decodeImage(Decoder& d, J_COLOR_SPACE space, const QString& path)
+{
     QImage image(int(d.cinfo.output_width), int(d.cinfo.output_height), QImage::Format_RGB32);
     if (image.isNull())
         throwOutOfMemory(path);
@@ -333,8 +319,37 @@ Result read(const QString& path, const std::function<QSize(QSize)>& targetFor)
             throwOutOfMemory(path);
         throwInvalidPicture(path);
     }
+    return image;
+}
 
-    result.image = upright(image, orientation);
+} // namespace
+
+namespace JpegReader {
+
+Result read(const QString& path, const std::function<QSize(QSize)>& targetFor)
+{
+    const QByteArray bytes = readFileBytes(path);
+    Decoder d; // reads from `bytes`
+    openJpeg(d, bytes, path);
+    const qint64 w = d.cinfo.image_width;
+    const qint64 h = d.cinfo.image_height;
+    const int orientation = orientationOf(d.cinfo);
+    const bool swap = orientation >= 5;
+
+    Result result;
+    result.fullSize = swap ? QSize(int(h), int(w)) : QSize(int(w), int(h));
+    unsigned int scaleNum = 8;
+    if (targetFor) {
+        QSize target = targetFor(result.fullSize);
+        if (swap)
+            target.transpose();
+        scaleNum = scaleFor(w, h, target);
+    }
+    const J_COLOR_SPACE space = outputSpace(d.cinfo.jpeg_color_space, path);
+    if (!setOutput(d, space, scaleNum))
+        throwInvalidPicture(path);
+
+    result.image = upright(decodeImage(d, space, path), orientation);
     if (result.image.isNull())
         throwOutOfMemory(path);
     return result;

@@ -140,6 +140,31 @@ Variant direct32(int headerSize, int compression, bool withAlpha, bool topDown =
     return v;
 }
 
+// 16-bit A4R4G4B4 bit fields; `withAlpha` stores alpha in the top nibble, else zero.
+Variant alpha16(bool withAlpha)
+{
+    Variant v;
+    v.layout.bitCount = 16;
+    v.layout.compression = 6;
+    v.layout.masks = { 0x0F00, 0x00F0, 0x000F, 0xF000 };
+    v.alpha = withAlpha;
+    auto nibbles = [withAlpha](int x, int y) {
+        const QRgb c = argbAt(x, y);
+        return std::array<quint32, 4> { quint32(qRed(c)) >> 4, quint32(qGreen(c)) >> 4,
+            quint32(qBlue(c)) >> 4, withAlpha ? quint32(qAlpha(c)) >> 4 : 0 };
+    };
+    v.value = [nibbles](int x, int y) {
+        const auto n = nibbles(x, y);
+        return (n[3] << 12) | (n[0] << 8) | (n[1] << 4) | n[2];
+    };
+    v.colour = [nibbles, withAlpha](int x, int y) {
+        const auto n = nibbles(x, y);
+        return qRgba(
+            int(n[0] * 17), int(n[1] * 17), int(n[2] * 17), withAlpha ? int(n[3] * 17) : 255);
+    };
+    return v;
+}
+
 // 32-bit bit fields in an unusual arrangement: 10 bits each, red lowest.
 Variant tenBit()
 {
@@ -180,6 +205,8 @@ const QList<QPair<const char*, Variant>>& variants()
         { "16-bit 555", direct16(5, 5, 5, 0) },
         { "16-bit 565 fields", direct16(5, 6, 5, 3) },
         { "16-bit 444 fields V3", direct16(4, 4, 4, 3, 56) },
+        { "16-bit 4444 alpha fields", alpha16(true) },
+        { "16-bit 4444 alpha unused", alpha16(false) },
         { "24-bit", direct24(40) },
         { "24-bit top-down", direct24(40, true) },
         { "24-bit core header", direct24(12) },

@@ -149,6 +149,119 @@ struct Inflater
     Inflater& operator=(const Inflater&) = delete;
 };
 
+// One chunk after the image data: left-over IDAT data is ignored, ancillary chunks are
+// checked and skipped, a critical chunk other than IEND is refused. True at IEND.
+bool afterImageData(
+    FILE* file, const QByteArray& name, const ChunkHeader& h, std::vector<unsigned char>& data)
+{
+    if (!isType(h.type, "IDAT") && critical(h.type) && !isType(h.type, "IEND"))
+        fail(name, "unexpected chunk after image data");
+    readChunkData(file, name, h, data);
+    return isType(h.type, "IEND");
+}
+
+// Inflates the IDAT chunks one row at a time, unfilters each row and writes its pixels.
+class RowDecoder
+{
+public:
+    RowDecoder(FILE* file, const QByteArray& name, const Plan& plan, Bmp::RowWriter& writer)
+        : m_file(file)
+        , m_name(name)
+        , m_plan(plan)
+        , m_writer(writer)
+        , m_bpp(plan.alpha ? 4 : 3)
+        , m_rowBytes(size_t(plan.width) * m_bpp)
+        , m_current(m_rowBytes + 1)
+        , m_previous(m_rowBytes + 1, 0)
+        , m_pixels(plan.width)
+        , m_inflater(name)
+    {
+        m_inflater.z.next_out = m_current.data();
+        m_inflater.z.avail_out = uInt(m_current.size());
+    }
+
+    // Decodes every row and the end of the zlib stream; true when IEND has been read too.
+    bool decode()
+    {
+        z_stream& z = m_inflater.z;
+        while (m_row < m_plan.height || !m_streamEnded) {
+            if (z.avail_in == 0) {
+                const ChunkHeader h = readChunkHeader(m_file, m_name);
+                if (!isType(h.type, "IDAT")) {
+                    // Image data ends with the IDAT chunks; the picture must be whole by then.
+                    if (m_row < m_plan.height)
+                        fail(m_name, "not enough image data");
+                    return afterImageData(m_file, m_name, h, m_chunk);
+                }
+                readChunkData(m_file, m_name, h, m_chunk);
+                z.next_in = m_chunk.data();
+                z.avail_in = uInt(m_chunk.size());
+                if (m_chunk.empty())
+                    continue;
+            }
+            inflateSome();
+        }
+        return false;
+    }
+
+private:
+    void inflateSome()
+    {
+        z_stream& z = m_inflater.z;
+        const bool pastLastRow = m_row == m_plan.height;
+        if (pastLastRow) {
+            // Past the last row only the stream's end should follow; extra data is let
+            // pass, as libpng lets it.
+            z.next_out = m_spare;
+            z.avail_out = sizeof m_spare;
+        }
+        const int rc = inflate(&z, Z_NO_FLUSH);
+        if (rc == Z_STREAM_END)
+            m_streamEnded = true;
+        else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0))
+            fail(m_name, z.msg ? z.msg : "damaged image data");
+        if (pastLastRow)
+            return;
+        if (z.avail_out == 0)
+            writeRow();
+        else if (m_streamEnded)
+            fail(m_name, "not enough image data");
+    }
+
+    // One filter byte, then the samples; the previous row starts as zeros.
+    void writeRow()
+    {
+        const int filter = m_current[0];
+        if (filter > 4)
+            fail(m_name, "bad adaptive filter value");
+        if (m_bpp == 4)
+            unfilter<4>(filter, m_current.data() + 1, m_previous.data() + 1, m_rowBytes);
+        else
+            unfilter<3>(filter, m_current.data() + 1, m_previous.data() + 1, m_rowBytes);
+        toPixels(m_current.data() + 1, m_pixels.data(), m_plan.width, m_plan.alpha);
+        m_writer.writeRow(m_pixels.data());
+        m_current.swap(m_previous);
+        ++m_row;
+        m_inflater.z.next_out = m_current.data();
+        m_inflater.z.avail_out = uInt(m_current.size());
+    }
+
+    FILE* m_file;
+    const QByteArray& m_name;
+    const Plan& m_plan;
+    Bmp::RowWriter& m_writer;
+    const int m_bpp;
+    const size_t m_rowBytes;
+    std::vector<unsigned char> m_current;
+    std::vector<unsigned char> m_previous;
+    std::vector<QRgb> m_pixels;
+    std::vector<unsigned char> m_chunk;
+    Inflater m_inflater;
+    unsigned char m_spare[256];
+    std::uint32_t m_row = 0;
+    bool m_streamEnded = false;
+};
+
 } // namespace
 
 std::optional<Plan> examine(FILE* file, const QByteArray& name)
@@ -186,85 +299,11 @@ void decode(FILE* file, const QByteArray& name, const Plan& plan, Bmp::RowWriter
 {
     if (std::fseek(file, plan.firstIdat, SEEK_SET) != 0)
         fail(name, std::strerror(errno));
-    const int bpp = plan.alpha ? 4 : 3;
-    const size_t rowBytes = size_t(plan.width) * bpp;
-    // One filter byte, then the samples; the previous row starts as zeros.
-    std::vector<unsigned char> current(rowBytes + 1), previous(rowBytes + 1, 0);
-    std::vector<QRgb> pixels(plan.width);
-    std::vector<unsigned char> chunk;
-    Inflater inflater(name);
-    z_stream& z = inflater.z;
-
-    std::uint32_t row = 0;
-    bool streamEnded = false;
-    z.next_out = current.data();
-    z.avail_out = uInt(current.size());
-    while (row < plan.height || !streamEnded) {
-        if (z.avail_in == 0) {
-            const ChunkHeader h = readChunkHeader(file, name);
-            if (!isType(h.type, "IDAT")) {
-                // Image data ends with the IDAT chunks; the picture must be whole by then.
-                if (row < plan.height)
-                    fail(name, "not enough image data");
-                if (critical(h.type) && !isType(h.type, "IEND"))
-                    fail(name, "unexpected chunk after image data");
-                readChunkData(file, name, h, chunk);
-                if (isType(h.type, "IEND"))
-                    return;
-                break;
-            }
-            readChunkData(file, name, h, chunk);
-            z.next_in = chunk.data();
-            z.avail_in = uInt(chunk.size());
-            if (chunk.empty())
-                continue;
-        }
-        unsigned char spare[256];
-        if (row == plan.height) {
-            // Past the last row only the stream's end should follow; extra data is let
-            // pass, as libpng lets it.
-            z.next_out = spare;
-            z.avail_out = sizeof spare;
-        }
-        const int rc = inflate(&z, Z_NO_FLUSH);
-        if (rc == Z_STREAM_END)
-            streamEnded = true;
-        else if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_in == 0))
-            fail(name, z.msg ? z.msg : "damaged image data");
-        if (row == plan.height)
-            continue;
-        if (z.avail_out == 0) {
-            const int filter = current[0];
-            if (filter > 4)
-                fail(name, "bad adaptive filter value");
-            if (bpp == 4)
-                unfilter<4>(filter, current.data() + 1, previous.data() + 1, rowBytes);
-            else
-                unfilter<3>(filter, current.data() + 1, previous.data() + 1, rowBytes);
-            toPixels(current.data() + 1, pixels.data(), plan.width, plan.alpha);
-            writer.writeRow(pixels.data());
-            current.swap(previous);
-            ++row;
-            z.next_out = current.data();
-            z.avail_out = uInt(current.size());
-        } else if (streamEnded) {
-            fail(name, "not enough image data");
-        }
-    }
-    // The rest of the file up to IEND: ancillary chunks, checked critical ones.
+    if (RowDecoder(file, name, plan, writer).decode())
+        return;
+    // The rest of the file up to IEND.
     std::vector<unsigned char> data;
-    for (;;) {
-        const ChunkHeader h = readChunkHeader(file, name);
-        if (isType(h.type, "IDAT")) {
-            readChunkData(file, name, h, data); // left-over image data: ignored
-            continue;
-        }
-        if (critical(h.type) && !isType(h.type, "IEND"))
-            fail(name, "unexpected chunk after image data");
-        readChunkData(file, name, h, data);
-        if (isType(h.type, "IEND"))
-            return;
-    }
+    while (!afterImageData(file, name, readChunkHeader(file, name), data)) { }
 }
 
 } // namespace FastPng
