@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "app/Form1.h"
 
 #include "app/MainModule.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // The window's controls as designed: geometry, fonts, captions and tab order. The handlers
 // and the routing of events to them are in Form1.cpp.
 #include "app/Form1.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "app/MainModule.h"
 
 #include <QFileInfo>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "app/QtDialogs.h"
 
 #include <QFileDialog>

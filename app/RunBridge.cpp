@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "app/RunBridge.h"
 
 #include "runtime/Logging.h"

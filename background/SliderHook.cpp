@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "background/SliderHook.h"
 
 #include "background/PainterProperties.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "conversion/ConversionRun.h"
 
 #include "conversion/DecodeAhead.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "conversion/Percentage.h"
 
 #include "runtime/AppError.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "conversion/PictureScaling.h"
 
 #include <cmath>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "conversion/ScratchFolder.h"
 
 #include "conversion/FileNames.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "filelist/AddFolder.h"
 
 #include "runtime/Logging.h"

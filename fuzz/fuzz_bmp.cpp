@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // The BMP reader, its row reader and the icon/cursor reader, which share the bitmap decoder.
 // Every input must give a picture or an AppError; the row reader must agree with the whole
 // picture, pixel for pixel.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // png2bmp as a whole: the input is written to a file and the converter's own main() runs on
 // it. It must either exit 0 with a BMP that the project's reader takes at the PNG's size,
 // or exit 1 leaving no output and no temporary file behind.

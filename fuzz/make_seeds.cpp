@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // fuzz_seeds <folder>: writes the seed corpora <folder>/bmp, <folder>/jpeg and <folder>/png
 // from small pictures that the test fixtures make: every BMP layout, icons and cursors,
 // every JPEG kind with and without an EXIF orientation, every PNG kind.

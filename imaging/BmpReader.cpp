@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "imaging/Bmp.h"
 #include "imaging/BmpDecode_p.h"
 #include "imaging/DecodeLimits.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "imaging/FileBytes.h"
 
 #include "runtime/AppError.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "imaging/Icon.h"
 
 #include "imaging/BmpDecode_p.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "imaging/JpegEncoder.h"
 
 #include "runtime/files/Fd.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "imaging/JpegReader.h"
 
 #include "imaging/DecodeLimits.h"

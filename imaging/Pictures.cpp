@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "imaging/Pictures.h"
 
 #include "imaging/Bmp.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "imaging/SaveAsJPG.h"
 
 #include "imaging/JpegEncoder.h"

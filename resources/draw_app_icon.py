@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Draws Pictelle's application icon: a framed landscape photograph with its own reduced
 copy in front of it.
 

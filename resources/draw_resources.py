@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Draws Pictelle's own pointer, icon and button pictures as pixel art.
 
 Writes HAND-M.CUR, drag.ico, blank.ico and the three 32 x 32 button pictures into the

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "runtime/Logging.h"
 
 Q_LOGGING_CATEGORY(lcRuntime, "pictelle.runtime", QtWarningMsg)

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "runtime/AppError.h"
 #include "runtime/Runtime.h"
 #include "runtime/files/Fd.h"

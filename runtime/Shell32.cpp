@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "runtime/Shell32.h"
 
 #include "runtime/AppError.h"

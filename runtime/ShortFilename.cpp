@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "runtime/ShortFilename.h"
 
 #include "runtime/Runtime.h"

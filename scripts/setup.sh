@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages Pictelle needs (only those missing), then configures
 # and builds it in build/. Safe to run again: a second run only rebuilds.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the whole project with AddressSanitizer and UndefinedBehaviorSanitizer (g++) in
 # build-sanitize/ and runs the whole test suite there. Any report fails the run: ASan
 # aborts on its first finding, UBSan is made fatal by the build flags, LeakSanitizer is on.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // The floor a thumbnailer can hope for: a bare libjpeg program that, for each file, decodes
 // at the largest DCT reduction still covering the thumbnail, shrinks with a box filter and
 // encodes at quality p. Nothing else: no scratch files, no checks. The files are shared out

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // How live the window stays during a conversion run: opens the window (offscreen is fine),
 // lists the files, presses "Convert to Thumbnail" and measures, with a 5 ms probe timer,
 // the gaps between turns of the event loop until the run has ended. Dialogs are answered

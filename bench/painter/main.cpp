@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // Measures how long one paint of the main window's slider takes on the GUI thread, hooked
 // (style 0, white) and, for comparison, as the plain control. Run it offscreen or on a
 // desktop: bench-painter [paints]

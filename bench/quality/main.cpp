@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // The scaled picture of one file as a conversion run stores it in temp.bmp: the run's own
 // reading (DCT-scaled JPEG decode, BMP reader; PNG through png2bmp's pixels, read here
 // with Qt) and its area-average scaling. For quality checks against other scalers.

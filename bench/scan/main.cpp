@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // The folder scan of "Add All File(s) In Folder" over a big tree, and the window's list
 // with that many entries: appending them as the open dialog's handler does, scrolling
 // through, and removing entries from the top as the double click does.

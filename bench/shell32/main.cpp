@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // Shell32::RunAndWait's timing, which the unit tests only check by order of events:
 // how long the wait takes to return once the program has ended, and how far apart its
 // rounds of event processing (Runtime::DoEvents) come while the program runs.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Times pictelle-batch against vipsthumbnail and ImageMagick on the same batches.
 
 Run by hand, never by ctest:  python3 bench/thumbs/bench.py [--rounds N] [--quick]

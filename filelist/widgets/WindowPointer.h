@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #pragma once
 
 // The pointer values of the window's MousePointer, and of the image list's own pointer,

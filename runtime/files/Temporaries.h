@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #pragma once
 
 // The record of the temporary files being written (Files::ReplacingFile enters and clears

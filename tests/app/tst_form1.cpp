@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // Mouse events travel through the window as real ones do, so hit-testing and propagation count.
 #define QTEST_QPA_MOUSE_HANDLING
 #include "app/Form1.h"

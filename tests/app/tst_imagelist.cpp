@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "filelist/widgets/ImageListHandlers.h"
 #include "runtime/Runtime.h"
 #include "tests/common/FolderTree.h"

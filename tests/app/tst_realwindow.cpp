@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // Starts the built program on a virtual X server, as a user would see it.
 #include "tests/common/TestUtils.h"
 

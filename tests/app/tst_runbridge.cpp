@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // The conversion run's worker thread and the window: what the run reports reaches the window
 // on its own thread, failures and answers travel both ways, and a window that gives up on the
 // run (closes) never waits for the worker nor hears from it again.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // The window on a display scaled by 2: the layout is kept in the desktop's logical pixels,
 // and the thumbnails come out exactly as at scale 1.
 #include "app/Form1.h"

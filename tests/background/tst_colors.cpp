@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "background/WhiteSlider.h"
 #include "runtime/AppError.h"
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "background/PercentageSlider.h"
 #include "background/SliderHook.h"
 #include "background/WhiteSlider.h"

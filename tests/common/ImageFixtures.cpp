@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "tests/common/ImageFixtures.h"
 
 #include <QFile>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "tests/common/OrdinaryUserAccess.h"
 
 #include <sys/fsuid.h>

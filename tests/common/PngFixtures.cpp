@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "tests/common/PngFixtures.h"
 
 #include <QFile>

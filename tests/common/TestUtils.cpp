@@ -1,1 +1,3 @@
+// SPDX-License-Identifier: MIT
+
 #include "tests/common/TestUtils.h"

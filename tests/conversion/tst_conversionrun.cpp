@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "conversion/ConversionRun.h"
 #include "runtime/AppError.h"
 #include "tests/common/FakeRunHost.h"

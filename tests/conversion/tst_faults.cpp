@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // Faults around the conversion run: broken converters, a disk that fills, sources that
 // vanish, a scratch folder that disappears, links, two processes at once and file names
 // that would be options or commands to a careless program. In every case the run must

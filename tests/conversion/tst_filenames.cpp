@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "conversion/FileNames.h"
 #include "runtime/AppError.h"
 

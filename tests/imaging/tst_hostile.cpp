@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // Hostile picture files: small files that declare huge pictures, files of endless scans,
 // and the inputs the fuzzers found. Each must give a picture or an AppError naming the
 // file, quickly and without taking memory out of proportion to the file; pictures that

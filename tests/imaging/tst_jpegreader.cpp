@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "imaging/JpegReader.h"
 #include "runtime/AppError.h"
 #include "tests/common/ImageFixtures.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "imaging/Icon.h"
 #include "imaging/Pictures.h"
 #include "runtime/AppError.h"

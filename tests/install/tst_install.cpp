@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // Pictelle installed into a prefix, as a packager or a user with "cmake --install" gets it:
 // the layout, the desktop entry, and a conversion from an installed copy that nobody may
 // write, so its scratch files must go to the user's cache folder.

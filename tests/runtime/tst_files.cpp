@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // The file layer of runtime/files: the file written beside its destination and renamed into
 // place, the record of temporaries that a signal handler empties, and the full reads and
 // writes.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "runtime/Runtime.h"
 #include "runtime/Shell32.h"
 #include "runtime/ShortFilename.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // pictelle-batch as its users meet it: options, the remembered percentage, messages, exit
 // statuses and the progress line.
 #include "tests/common/ImageFixtures.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "imaging/Bmp.h"
 #include "tests/common/PngFixtures.h"
 #include "tests/common/TestUtils.h"

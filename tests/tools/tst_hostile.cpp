@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // png2bmp and bmp2png on hostile input and on a disk that fills: they must fail with one
 // line naming the file, exit 1, and leave neither output nor temporary file; an output
 // that existed before stays whole.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // pictelle-batch: Pictelle's conversion run without its window, for scripts and for machines
 // without a display. It lies beside the pictelle executable and uses the same converters,
 // scratch files and remembered percentage.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // bmp2png -O <output.png> <input.bmp>
 //
 // Converts any BMP the project's reader takes to an 8-bit PNG: RGBA when some pixel is not

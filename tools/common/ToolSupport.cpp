@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "tools/common/ToolSupport.h"
 
 #include "runtime/AppError.h"

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 #include "tools/png2bmp/FastPng.h"
 
 #include "tools/common/ToolSupport.h"

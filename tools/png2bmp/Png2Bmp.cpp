@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+
 // png2bmp -O <output.bmp> <input.png>
 //
 // Converts any valid PNG (every colour type and bit depth, palette and tRNS transparency,
