@@ -145,7 +145,6 @@ private slots:
     void fullReadAcrossShortReads();
     void fullWriteAcrossShortWrites();
     void positionedWrite();
-    void uniqueFd();
 };
 
 // An older, longer file is replaced whole, and only at commit: until then it is untouched
@@ -530,41 +529,6 @@ void TestFiles::positionedWrite()
     QCOMPARE(::lseek(file.fd(), 0, SEEK_CUR), off_t(0));
     QCOMPARE(file.commit(), 0);
     QCOMPARE(readFile(dir.filePath("at")), QByteArray("0123456789tail"));
-    QCOMPARE(Files::writeFullAt(-1, "x", 1, 0), EBADF);
-    QCOMPARE(Files::writeFull(-1, "x", 1), EBADF);
-    QCOMPARE(Files::readFull(-1, nullptr, 1).error, EBADF);
-}
-
-void TestFiles::uniqueFd()
-{
-    int fds[2];
-    QCOMPARE(::pipe(fds), 0);
-    Files::UniqueFd a(fds[0]);
-    Files::UniqueFd b(std::move(a));
-    QVERIFY(!a.valid());
-    QCOMPARE(b.get(), fds[0]);
-    {
-        Files::UniqueFd c(fds[1]);
-        c = std::move(b); // closes the write end, takes the read end
-        QCOMPARE(::fcntl(fds[1], F_GETFD), -1);
-        QCOMPARE(c.get(), fds[0]);
-        b = std::move(c);
-    }
-    QVERIFY(::fcntl(fds[0], F_GETFD) >= 0);
-    QCOMPARE(b.close(), 0);
-    QVERIFY(!b.valid());
-    QCOMPARE(::fcntl(fds[0], F_GETFD), -1);
-    QCOMPARE(b.close(), EBADF);
-
-    QCOMPARE(::pipe(fds), 0);
-    Files::UniqueFd kept(fds[0]);
-    const int released = kept.release();
-    QCOMPARE(released, fds[0]);
-    QVERIFY(::fcntl(released, F_GETFD) >= 0);
-    kept.reset(fds[1]);
-    kept.reset();
-    QCOMPARE(::fcntl(fds[1], F_GETFD), -1);
-    ::close(released);
 }
 
 QTEST_GUILESS_MAIN(TestFiles)
