@@ -52,7 +52,10 @@ struct WindowRecord
         };
         return side;
     }
-    void check() { offThread |= QThread::currentThread() != qApp->thread(); }
+    void check()
+    {
+        offThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
+    }
 };
 
 // Waits for `flag` without running the event loop, so nothing posted to the window runs.
