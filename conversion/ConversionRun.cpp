@@ -2,6 +2,7 @@
 
 #include "conversion/ConversionRun.h"
 
+#include "conversion/ConverterMessage.h"
 #include "conversion/DecodeAhead.h"
 #include "conversion/FileNames.h"
 #include "conversion/PictureScaling.h"
@@ -15,6 +16,7 @@
 #include "runtime/ShortFilename.h"
 
 #include <QFile>
+#include <cstring>
 #include <functional>
 
 namespace ConversionRun {
@@ -43,6 +45,19 @@ QString thumbnailPath(const QString& path)
 
 const int hiddenWindow = 0;
 
+// Why a converter that wrote nothing failed: its own words, else the signal that ended it.
+QString failureReason(const Shell32::ErrorOutput& errors, qint32 code, const QString& program,
+    const QStringList& files)
+{
+    const QString said = ConverterMessage::reason(
+        errors.bytes, errors.truncated, FileNames::GetFileName(program), files);
+    if (!said.isEmpty() || code >= 0)
+        return said;
+    return QStringLiteral("ended by signal %1 (%2)")
+        .arg(-code)
+        .arg(QString::fromLocal8Bit(strsignal(-code)));
+}
+
 // Starts a converter and makes sure it wrote `output`; the exit code alone proves
 // nothing, and a missing file would otherwise surface later as a puzzling error.
 void runConverter(const QString& program, const QString& output, const QString& input)
@@ -52,14 +67,19 @@ void runConverter(const QString& program, const QString& output, const QString& 
         Runtime::Kill(output);
     const QString commandLine = Runtime::quoteArgument(program) + QStringLiteral(" -O ")
         + Runtime::quoteArgument(output) + QLatin1Char(' ') + Runtime::quoteArgument(input);
-    const qint32 code = Shell32::RunAndWait(commandLine, hiddenWindow);
+    Shell32::ErrorOutput errors;
+    const qint32 code = Shell32::RunAndWait(commandLine, hiddenWindow, errors);
     if (QFile::exists(output))
         return;
-    if (code < 0)
+    // Start failures are far below the negated signal numbers of a converter that crashed.
+    if (code < -255)
         throw AppError(ErrorNumber::FileNotFound,
             QStringLiteral("The converter could not be started: %1").arg(program));
-    throw AppError(ErrorNumber::FileNotFound,
-        QStringLiteral("The converter did not write %1 from %2").arg(output, input));
+    QString message = QStringLiteral("The converter did not write %1 from %2").arg(output, input);
+    const QString reason = failureReason(errors, code, program, { input, output });
+    if (!reason.isEmpty())
+        message += QStringLiteral(": ") + reason;
+    throw AppError(ErrorNumber::FileNotFound, message);
 }
 
 std::function<QSize(QSize)> targetFor(float factor)

@@ -106,11 +106,13 @@ enum class Reaping {
 // split arguments, and returns its process id. A program name without "/" is searched in PATH.
 // `windowStyle` (0..6) is checked and otherwise has no effect: Pictelle's helpers open no
 // window. The child gets stdin from /dev/null, Pictelle's stdout and stderr, and no other of
-// Pictelle's descriptors.
+// Pictelle's descriptors; with `errorOutput` (a descriptor, -1 for none) the child's stderr
+// goes there instead.
 // Throws AppError 5 for an empty or malformed command line or a style outside 0..6,
 // 53 "File not found: <program>" for a missing program, 70 "Permission denied: <program>" for
 // one that is not an executable file.
-qint64 Shell(const QString& commandLine, int windowStyle, Reaping reaping = Reaping::Automatic);
+qint64 Shell(const QString& commandLine, int windowStyle, Reaping reaping = Reaping::Automatic,
+    int errorOutput = -1);
 
 // Runs the event hook when called on the thread that installed it; a no-op on other threads
 // and when no hook is set.

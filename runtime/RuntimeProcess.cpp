@@ -150,7 +150,7 @@ void reapInBackground(pid_t pid)
 
 } // namespace
 
-qint64 Shell(const QString& commandLine, int windowStyle, Reaping reaping)
+qint64 Shell(const QString& commandLine, int windowStyle, Reaping reaping, int errorOutput)
 {
     if (windowStyle < 0 || windowStyle > 6)
         throw AppError(ErrorNumber::InvalidCall,
@@ -172,6 +172,8 @@ qint64 Shell(const QString& commandLine, int windowStyle, Reaping reaping)
 
     SpawnFileActions files;
     posix_spawn_file_actions_addopen(&files.actions, 0, "/dev/null", O_RDONLY, 0);
+    if (errorOutput >= 0)
+        posix_spawn_file_actions_adddup2(&files.actions, errorOutput, 2);
     // Descriptors opened without O_CLOEXEC (by Qt, libraries or another thread) must not leak.
     posix_spawn_file_actions_addclosefrom_np(&files.actions, 3);
 

@@ -10,8 +10,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
+#include <fcntl.h>
 #include <mutex>
 #include <poll.h>
 #include <sys/syscall.h>
@@ -107,15 +109,19 @@ public:
         return true;
     }
 
-    // Waits until the child ends or `timeoutMs` passes, whichever comes first.
-    void waitForEnd(int timeoutMs) const
+    // Waits until the child ends, `alsoReadable` (unless -1) has something to read or
+    // `timeoutMs` passes, whichever comes first.
+    void waitForEnd(int timeoutMs, int alsoReadable) const
     {
-        if (!m_pidfd.valid()) {
-            poll(nullptr, 0, std::min(timeoutMs, fallbackPollMs));
-            return;
-        }
-        pollfd fd { m_pidfd.get(), POLLIN, 0 };
-        poll(&fd, 1, timeoutMs);
+        pollfd fds[2];
+        nfds_t count = 0;
+        if (m_pidfd.valid())
+            fds[count++] = { m_pidfd.get(), POLLIN, 0 };
+        else
+            timeoutMs = std::min(timeoutMs, fallbackPollMs);
+        if (alsoReadable >= 0)
+            fds[count++] = { alsoReadable, POLLIN, 0 };
+        poll(fds, count, timeoutMs);
     }
 
 private:
@@ -130,31 +136,118 @@ private:
     bool m_reaped = false;
 };
 
-} // namespace
+// The child's end of a stderr pipe, and ours, read without blocking into an ErrorOutput.
+// Without an ErrorOutput, or when no pipe can be had, there is none and the child keeps
+// Pictelle's stderr.
+class ErrorPipe
+{
+public:
+    explicit ErrorPipe(ErrorOutput* output)
+        : m_output(output)
+    {
+        int ends[2];
+        if (!output || pipe2(ends, O_CLOEXEC) != 0)
+            return;
+        m_read.reset(ends[0]);
+        m_write.reset(ends[1]);
+        // Only our end: the child's writes must wait for room, not fail.
+        fcntl(m_read.get(), F_SETFL, fcntl(m_read.get(), F_GETFL) | O_NONBLOCK);
+    }
 
-qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle)
+    int childEnd() const { return m_write.get(); }
+    void closeChildEnd() { m_write.reset(); }
+    // -1 once the writers have gone (or there never was a pipe): nothing to wait for.
+    int readEnd() const { return m_read.get(); }
+
+    // Reads what is there, at most a bounded amount per call, so a child writing without
+    // pause cannot hold the wait away from the event hook.
+    void drain()
+    {
+        constexpr int maxReads = 16;
+        char buffer[65536];
+        for (int i = 0; i < maxReads && m_read.valid(); ++i) {
+            const ssize_t n = read(m_read.get(), buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EAGAIN)
+                return;
+            if (n <= 0) { // end of file, or a pipe that cannot be read any more
+                m_read.reset();
+                return;
+            }
+            keep(buffer, qsizetype(n));
+        }
+    }
+
+private:
+    void keep(const char* data, qsizetype size)
+    {
+        const qsizetype room = std::max<qsizetype>(0, m_output->limit - m_output->bytes.size());
+        m_output->bytes.append(data, std::min(room, size));
+        if (size > room)
+            m_output->truncated = true;
+    }
+
+    ErrorOutput* m_output;
+    Files::UniqueFd m_read;
+    Files::UniqueFd m_write;
+};
+
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left
+        = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return int(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
+}
+
+qint32 runAndWait(const QString& commandLine, std::optional<int> windowStyle, ErrorOutput* output)
 {
     int style = windowStyle.value_or(defaultWindowStyle);
     if (style < 0 || style > 6)
         style = defaultWindowStyle;
 
+    ErrorPipe errors(output);
     pid_t pid = 0;
     try {
-        pid = pid_t(Runtime::Shell(commandLine, style, Runtime::Reaping::ByCaller));
+        pid = pid_t(
+            Runtime::Shell(commandLine, style, Runtime::Reaping::ByCaller, errors.childEnd()));
     } catch (const AppError& error) {
         qCInfo(lcRuntime).noquote() << "not started:" << commandLine << "-" << error.description();
         return startFailureOffset + error.number();
     }
+    errors.closeChildEnd();
     qCInfo(lcRuntime).noquote() << "started" << pid << commandLine;
 
     Child child(pid);
     qint32 exitCode = 0;
+    auto nextEvents = std::chrono::steady_clock::now();
     while (!child.tryReap(exitCode)) {
-        Runtime::DoEvents();
-        child.waitForEnd(eventIntervalMs.load());
+        if (std::chrono::steady_clock::now() >= nextEvents) {
+            Runtime::DoEvents();
+            nextEvents = std::chrono::steady_clock::now()
+                + std::chrono::milliseconds(eventIntervalMs.load());
+        }
+        child.waitForEnd(millisecondsUntil(nextEvents), errors.readEnd());
+        errors.drain();
     }
+    // All the child wrote is in the pipe by now; a descendant that kept the pipe open is not
+    // waited for.
+    errors.drain();
     qCInfo(lcRuntime) << "ended" << pid << "with exit code" << exitCode;
     return exitCode;
+}
+
+} // namespace
+
+qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle)
+{
+    return runAndWait(commandLine, windowStyle, nullptr);
+}
+
+qint32 RunAndWait(
+    const QString& commandLine, std::optional<int> windowStyle, ErrorOutput& errorOutput)
+{
+    return runAndWait(commandLine, windowStyle, &errorOutput);
 }
 
 std::chrono::milliseconds setEventInterval(std::chrono::milliseconds interval)

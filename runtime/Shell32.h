@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <chrono>
 #include <optional>
@@ -15,6 +16,20 @@ namespace Shell32 {
 // returns -2147221504 plus the runtime error number (53 for a missing program), at once.
 // `windowStyle` is validated (missing or outside 0..6 gives 6) and otherwise has no effect.
 qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle = std::nullopt);
+
+// What a program wrote on its standard error: the first `limit` bytes. The rest is read and
+// dropped, so a program that writes a lot never blocks on a full pipe.
+struct ErrorOutput
+{
+    qsizetype limit = 4096;
+    QByteArray bytes;
+    bool truncated = false; // more was written than `bytes` holds
+};
+
+// RunAndWait, reading the program's standard error into `errorOutput` while it waits (the
+// program keeps Pictelle's stderr should no pipe be had).
+qint32 RunAndWait(
+    const QString& commandLine, std::optional<int> windowStyle, ErrorOutput& errorOutput);
 
 // The longest time the wait goes without processing events (100 ms unless set). Tests make it
 // very long to show that the wait ends with the program, not with the interval. Returns the

@@ -3,6 +3,7 @@
 #include "tests/common/PngFixtures.h"
 
 #include <QFile>
+#include <QtEndian>
 #include <cstdio>
 #include <memory>
 #include <png.h>
@@ -272,6 +273,24 @@ bool writeHeaderOnly(const QString& path, quint32 width, quint32 height)
     job.idat = someData;
     job.idatSize = sizeof someData;
     return runWrite(path, job);
+}
+
+bool damageImageData(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = file.readAll();
+    const qsizetype type = bytes.indexOf("IDAT");
+    if (type < 4)
+        return false;
+    const auto length = qFromBigEndian<quint32>(bytes.constData() + type - 4);
+    if (length == 0 || type + 4 + qsizetype(length) > bytes.size())
+        return false;
+    for (qsizetype i = type + 4 + length / 2;
+         i < type + 4 + qsizetype(length) && i < type + 8 + length / 2; ++i)
+        bytes[i] = char(~bytes[i]);
+    return file.seek(0) && file.write(bytes) == bytes.size();
 }
 
 Header readHeader(const QString& path)

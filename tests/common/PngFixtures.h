@@ -39,6 +39,10 @@ QImage write(const QString& path, const Kind& kind, int width, int height);
 // the whole picture. Returns false on failure.
 bool writeHeaderOnly(const QString& path, quint32 width, quint32 height);
 
+// Flips bytes in the middle of the first IDAT chunk's data of the PNG at `path`, leaving its
+// CRC as it was: the file a damaged disk or download gives. False when there is no IDAT.
+bool damageImageData(const QString& path);
+
 struct Header
 {
     int width = 0;

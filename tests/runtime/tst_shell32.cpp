@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -19,6 +20,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -30,6 +32,8 @@
 //   --helper sleep <ms> <code>     sleeps, then ends with <code>
 //   --helper argv <file> <args..>  writes each further argument to <file>, each ended by NUL
 //   --helper fds <file>            writes the numbers of its open descriptors to <file>
+//   --helper stderr <bytes> <code> writes <bytes> bytes of numbered lines to stderr, then
+//                                  ends with <code>
 //   --helper gate <fifo> <code>    ends with <code> once a byte arrives through <fifo>; with
 //                                  99 when none has come after a minute or the writer is gone
 namespace {
@@ -53,6 +57,18 @@ int helperMain(int argc, char** argv)
     const std::string job = argv[2];
     if (job == "exit")
         return std::atoi(argv[3]);
+    if (job == "stderr" && argc >= 5) {
+        std::setvbuf(stderr, nullptr, _IOFBF, 65536);
+        long left = std::atol(argv[3]);
+        for (long line = 0; left > 0; ++line) {
+            const std::string text = "line " + std::to_string(line) + '\n';
+            const size_t n = std::min<size_t>(size_t(left), text.size());
+            if (std::fwrite(text.data(), 1, n, stderr) != n)
+                return 106;
+            left -= long(n);
+        }
+        return std::atoi(argv[4]);
+    }
     if (job == "gate" && argc >= 5)
         return waitAtGate(argv[3], std::atoi(argv[4]));
     if (job == "sleep" && argc >= 5) {
@@ -162,6 +178,8 @@ private slots:
     void terminateRunningStopsWait();
     void failingHookStillReaps();
     void shortName();
+    void errorOutputCaptured_data();
+    void errorOutputCaptured();
 };
 
 void TestShell32::cleanup()
@@ -365,3 +383,32 @@ int main(int argc, char** argv)
 }
 
 #include "tst_shell32.moc"
+
+void TestShell32::errorOutputCaptured_data()
+{
+    QTest::addColumn<int>("written");
+    QTest::addColumn<int>("limit");
+    QTest::newRow("nothing") << 0 << 4096;
+    QTest::newRow("a line") << 7 << 4096;
+    QTest::newRow("exactly the limit") << 4096 << 4096;
+    // Far more than a pipe holds: a wait that stops reading at the limit never returns.
+    QTest::newRow("megabytes") << 8 * 1024 * 1024 << 4096;
+    QTest::newRow("nothing kept") << 100 << 0;
+}
+
+void TestShell32::errorOutputCaptured()
+{
+    QFETCH(int, written);
+    QFETCH(int, limit);
+    QByteArray expected;
+    for (int line = 0; expected.size() < qMin(written, limit); ++line)
+        expected += "line " + QByteArray::number(line) + '\n';
+    expected.truncate(qMin(written, limit));
+
+    Shell32::ErrorOutput errors;
+    errors.limit = limit;
+    const QString job = QStringLiteral("stderr %1 7").arg(written);
+    QCOMPARE(Shell32::RunAndWait(helper(job), 0, errors), 7);
+    QCOMPARE(errors.bytes, expected);
+    QCOMPARE(errors.truncated, written > limit);
+}

@@ -3,6 +3,7 @@
 // pictelle-batch as its users meet it: options, the remembered percentage, messages, exit
 // statuses and the progress line.
 #include "tests/common/ImageFixtures.h"
+#include "tests/common/PngFixtures.h"
 #include "tests/common/TestUtils.h"
 
 #include <QDir>
@@ -50,6 +51,7 @@ private slots:
     void interruptStopsBetweenFiles_data();
     void interruptStopsBetweenFiles();
     void diagnosticsOnlyWhenSwitchedOn();
+    void damagedPngSaysWhy();
 
 private:
     Result batch(const QStringList& arguments, const QString& folder = {});
@@ -66,6 +68,7 @@ void TestBatch::init()
     m_pics = std::make_unique<QTemporaryDir>();
     m_config = std::make_unique<QTemporaryDir>();
     QVERIFY(m_pics->isValid() && m_config->isValid());
+    m_loggingRules.clear();
     QVERIFY(gradient(200, 100).save(pics("a.jpg"), "JPG"));
 }
 
@@ -348,6 +351,26 @@ void TestBatch::diagnosticsOnlyWhenSwitchedOn()
              "with exit code 0" })
         QVERIFY2(logged.err.contains(line), line);
     QVERIFY(logged.err.contains(QFile::encodeName(pics("c.png"))));
+}
+
+// png2bmp's reason reaches the user of pictelle-batch, with the file's full path, on one line.
+void TestBatch::damagedPngSaysWhy()
+{
+    QVERIFY(!PngFixtures::write(pics("broken.png"), { 2, 8, false, false }, 64, 64).isNull());
+    QVERIFY(PngFixtures::damageImageData(pics("broken.png")));
+    QProcess png2bmp;
+    png2bmp.start(TestUtils::binDir() + "/png2bmp", { "-O", pics("out.bmp"), pics("broken.png") });
+    QVERIFY(png2bmp.waitForFinished(60000));
+    const QByteArray prefix = "png2bmp: " + QFile::encodeName(pics("broken.png")) + ": ";
+    const QByteArray said = png2bmp.readAllStandardError().trimmed();
+    QVERIFY2(said.startsWith(prefix) && said.size() > prefix.size(), said);
+
+    const Result result = batch({ "-p", "40", "broken.png" }, m_pics->path());
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.count('\n') == 1, result.err);
+    QVERIFY2(
+        result.err.contains(QFile::encodeName(pics("broken.png")) + ": " + said.mid(prefix.size())),
+        result.err);
 }
 
 QTEST_GUILESS_MAIN(TestBatch)
