@@ -58,8 +58,8 @@ public:
         QDir(m_root.path()).mkpath("program");
         for (const char* name : { "png2bmp", "bmp2png", "pictelle-batch" })
             QFile::copy(TestUtils::binDir() + '/' + name, program() + '/' + name);
-        const QImage picture = ImageFixtures::gradient(1400, 1000);
-        for (int i = 0; i < 2; ++i) {
+        const QImage picture = ImageFixtures::gradient(2400, 1800);
+        for (int i = 0; i < 3; ++i) {
             for (const char* format : { "jpg", "bmp", "png" }) {
                 const QString path = pics() + QStringLiteral("/p%1.%2").arg(i).arg(format);
                 picture.save(path, format, 90);
@@ -136,7 +136,7 @@ void TestClosing::initTestCase()
 {
     // A converter that outlived its parent would come to this process and be seen.
     QCOMPARE(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    QCOMPARE(m_bench.entries().size(), 6);
+    QCOMPARE(m_bench.entries().size(), 9);
     QProcess batch;
     QElapsedTimer clock;
     clock.start();
@@ -145,7 +145,7 @@ void TestClosing::initTestCase()
     QVERIFY(batch.waitForFinished(60000));
     m_runMs = clock.elapsed();
     QCOMPARE(batch.exitCode(), 0);
-    QCOMPARE(m_bench.thumbnails().size(), 6);
+    QCOMPARE(m_bench.thumbnails().size(), 9);
     qInfo("a whole run takes %lld ms", m_runMs);
 }
 
@@ -166,7 +166,7 @@ void TestClosing::windowCloseLeavesNothing()
         QCOMPARE(child.exitCode(), 0); // 3: the run did not start, 4: the close did not end it
         QCOMPARE(m_bench.leftBehind(), QStringList());
         const qsizetype made = m_bench.thumbnails().size();
-        midRun += i % 2 == 0 && made > 0 && made < 6;
+        midRun += i % 2 == 0 && made > 0 && made < 9;
     }
     qInfo("%d closes landed between the first thumbnail and the last", midRun);
 }
@@ -192,7 +192,7 @@ void TestClosing::batchSecondInterruptLeavesNothing()
         QVERIFY(batch.waitForFinished(30000));
         QCOMPARE(m_bench.leftBehind(), QStringList());
         const qsizetype made = m_bench.thumbnails().size();
-        midRun += i % 2 == 0 && made > 0 && made < 6;
+        midRun += i % 2 == 0 && made > 0 && made < 9;
     }
     qInfo("%d interrupts landed between the first thumbnail and the last", midRun);
 }
