@@ -16,6 +16,7 @@
 #include "runtime/Logging.h"
 #include "runtime/Runtime.h"
 #include "runtime/Shell32.h"
+#include "runtime/files/Temporaries.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -67,7 +68,12 @@ Form1::Services Form1::defaultServices()
         }
     };
     services.endProgram = [] {
+        // The run's thread may be writing still: what it has begun goes, nothing new is
+        // begun, and a converter gets its moment to take its own temporary file with it.
+        Files::closeTemporaries();
+        Shell32::endRunning();
         std::fflush(nullptr);
+        Files::removeTemporaries();
         std::_Exit(0);
     };
     services.programFolder = Runtime::AppPath();
@@ -145,7 +151,6 @@ void Form1::Form_Load()
 void Form1::Form_Unload()
 {
     // Nothing needs saving: the percentage is stored at every change.
-    Shell32::terminateRunning();
     m_services.endProgram();
 }
 

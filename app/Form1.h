@@ -34,7 +34,8 @@ public:
         std::shared_ptr<Dialogs> dialogs; // the modal dialogs
         std::function<float()> rnd; // seeded random fraction, at least 0 and below 1
         std::function<void(const QString&)> launch; // starts a command line, no waiting
-        std::function<void()> endProgram; // ends the process at once
+        // Ends the process at once, leaving no temporary file and no converter behind.
+        std::function<void()> endProgram;
         QString programFolder; // holds HAND-M.CUR, drag.ico and the converters
     };
 

@@ -42,6 +42,9 @@ struct Running
 {
     std::mutex mutex;
     std::vector<pid_t> pids;
+    // Held from a program's start until it is registered, and for good by endRunning, so
+    // that every program started is either seen by it or never started.
+    std::mutex startGate;
 };
 
 Running& running()
@@ -207,6 +210,8 @@ qint32 runAndWait(const QString& commandLine, std::optional<int> windowStyle, Er
         style = defaultWindowStyle;
 
     ErrorPipe errors(output);
+    // Held from the start until the child is registered, so that endRunning() sees it.
+    std::unique_lock gate(running().startGate);
     pid_t pid = 0;
     try {
         pid = pid_t(
@@ -219,6 +224,7 @@ qint32 runAndWait(const QString& commandLine, std::optional<int> windowStyle, Er
     qCInfo(lcRuntime).noquote() << "started" << pid << commandLine;
 
     Child child(pid);
+    gate.unlock();
     qint32 exitCode = 0;
     auto nextEvents = std::chrono::steady_clock::now();
     while (!child.tryReap(exitCode)) {
@@ -256,11 +262,33 @@ std::chrono::milliseconds setEventInterval(std::chrono::milliseconds interval)
     return std::chrono::milliseconds(eventIntervalMs.exchange(ms));
 }
 
-void terminateRunning()
+void terminateRunning(std::chrono::milliseconds grace)
 {
+    // Held throughout: nothing is reaped meanwhile, so every id still names our child.
     std::lock_guard lock(running().mutex);
-    for (pid_t pid : running().pids)
-        kill(pid, SIGKILL);
+    const std::vector<pid_t>& pids = running().pids;
+    for (pid_t pid : pids)
+        kill(pid, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    const auto ended = [](pid_t pid) {
+        siginfo_t info {};
+        return waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0
+            || info.si_pid != 0;
+    };
+    // Polled briskly rather than awaited: the closing window wants its answer at once.
+    while (!std::all_of(pids.begin(), pids.end(), ended)
+        && std::chrono::steady_clock::now() < deadline)
+        poll(nullptr, 0, 2);
+    for (pid_t pid : pids) {
+        if (!ended(pid))
+            kill(pid, SIGKILL);
+    }
+}
+
+void endRunning(std::chrono::milliseconds grace)
+{
+    running().startGate.lock(); // never unlocked: the process ends after this
+    terminateRunning(grace);
 }
 
 } // namespace Shell32

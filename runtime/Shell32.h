@@ -37,7 +37,13 @@ qint32 RunAndWait(
 std::chrono::milliseconds setEventInterval(std::chrono::milliseconds interval);
 
 // Ends the programs that RunAndWait is waiting for (any thread); used when the window
-// closes during a run.
-void terminateRunning();
+// closes during a run. Each is asked first (SIGTERM: the converters remove their temporary
+// output) and killed (SIGKILL) when it has not ended after `grace`; returns as soon as all
+// have ended.
+void terminateRunning(std::chrono::milliseconds grace = std::chrono::milliseconds(250));
+
+// The same for the program's end: afterwards no RunAndWait starts a program any more (it
+// waits for the process to end instead), so none can outlive it.
+void endRunning(std::chrono::milliseconds grace = std::chrono::milliseconds(250));
 
 } // namespace Shell32

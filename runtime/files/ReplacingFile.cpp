@@ -92,11 +92,14 @@ int ReplacingFile::open(const std::string& destination, mode_t mode) noexcept
         int error = EEXIST;
         for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
             std::string name = folder + ".pictelle-" + base36(randomBits()) + ".tmp";
+            if (!beginCreating())
+                return ECANCELED; // the program is ending
             // Entered before it exists, so that no moment passes in which a signal would
             // leave it behind.
             m_slot = recordTemporary(name.c_str());
             const int fd
                 = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, mode);
+            endCreating();
             if (fd >= 0) {
                 m_file.reset(fd);
                 m_temp = std::move(name);

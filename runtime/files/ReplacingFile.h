@@ -39,7 +39,8 @@ public:
     ReplacingFile& operator=(const ReplacingFile&) = delete;
 
     // Makes the file to write, with the permission bits `mode` less the umask. 0, or the
-    // errno value: ENOENT or ENOTDIR for a missing folder, EACCES, EISDIR, ...
+    // errno value: ENOENT or ENOTDIR for a missing folder, EACCES, EISDIR, ...; ECANCELED
+    // once the program is ending (Files::closeTemporaries).
     int open(const std::string& destination, mode_t mode) noexcept;
 
     // The descriptor to write to (-1 before open() and after commit() or abandon()).

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 
 namespace Files {
@@ -27,7 +28,27 @@ static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the
 constexpr int slotCount = 32;
 Slot slots[slotCount]; // zero-initialised: all Free before any constructor runs
 
+// Sequentially consistent, both: a writer raises `creating` and then reads `closed`, the
+// close sets `closed` and then reads `creating`, so either the writer makes nothing or the
+// close waits for its file to exist before removing it.
+std::atomic<bool> closed { false };
+std::atomic<int> creating { 0 };
+
 } // namespace
+
+bool beginCreating() noexcept
+{
+    creating.fetch_add(1);
+    if (!closed.load())
+        return true;
+    creating.fetch_sub(1);
+    return false;
+}
+
+void endCreating() noexcept
+{
+    creating.fetch_sub(1);
+}
 
 int recordTemporary(const char* path) noexcept
 {
@@ -64,6 +85,16 @@ void removeTemporaries() noexcept
         ::unlink(slot.path);
         slot.state.store(Recorded, std::memory_order_release);
     }
+}
+
+void closeTemporaries(int graceMs) noexcept
+{
+    closed.store(true);
+    // A creation is one open(); the grace only matters when a file system hangs.
+    const timespec pause { 0, 1000 * 1000 };
+    for (int waited = 0; creating.load() > 0 && waited < graceMs; ++waited)
+        ::nanosleep(&pause, nullptr);
+    removeTemporaries();
 }
 
 } // namespace Files

@@ -142,6 +142,7 @@ private slots:
     void signalRemovesTemporaries_data();
     void signalRemovesTemporaries();
     void moreWritersThanRecordSlots();
+    void closeStopsWritersMidway();
     void fullReadAcrossShortReads();
     void fullWriteAcrossShortWrites();
     void positionedWrite();
@@ -446,6 +447,61 @@ void TestFiles::moreWritersThanRecordSlots()
         QCOMPARE(file.commit(), 0);
     QCOMPARE(temporaries(dir.path()), QStringList());
     QCOMPARE(entries(dir.path()).size(), count);
+}
+
+// The program's end with writers still going: the close removes what they have begun, and
+// while they go on trying, nothing new appears; a destination holds a whole file or none.
+void TestFiles::closeStopsWritersMidway()
+{
+    QTemporaryDir dir;
+    const QByteArray content = pattern(64 * 1024);
+    int closed[2];
+    QCOMPARE(::pipe(closed), 0);
+
+    const pid_t child = ::fork(); // the close is for good: it happens in a child
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        ::close(closed[0]);
+        std::atomic<int> commits { 0 };
+        std::atomic<int> refused { 0 };
+        for (int t = 0; t < 4; ++t) {
+            const std::string base = encoded(dir.filePath(QString::number(t)));
+            std::thread([&, base] {
+                for (int n = 0;; ++n) {
+                    Files::ReplacingFile out;
+                    const int error = out.open(base + char('a' + n % 4), 0644);
+                    if (error == ECANCELED)
+                        refused.fetch_add(1);
+                    if (error == 0
+                        && Files::writeFull(out.fd(), content.data(), content.size()) == 0
+                        && out.commit() == 0)
+                        commits.fetch_add(1);
+                }
+            }).detach();
+        }
+        while (commits.load() < 40) { }
+        Files::closeTemporaries();
+        while (refused.load() < 8) { } // every writer has been turned away since
+        if (Files::writeFull(closed[1], "c", 1) != 0)
+            ::_exit(4);
+        for (;;)
+            ::pause(); // the writers go on meanwhile
+    }
+    ::close(closed[1]);
+    char byte = 0;
+    const Files::ReadResult got = Files::readFull(closed[0], &byte, 1);
+    ::close(closed[0]);
+    const QStringList whileRunning = temporaries(dir.path());
+    ::kill(child, SIGKILL);
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    QCOMPARE(got.bytes, size_t(1));
+    QCOMPARE(whileRunning, QStringList());
+    QCOMPARE(temporaries(dir.path()), QStringList());
+    const QStringList written = entries(dir.path());
+    QVERIFY(!written.isEmpty());
+    for (const QString& name : written)
+        QVERIFY2(readFile(dir.filePath(name)) == content, qPrintable(name));
 }
 
 // A pipe gives what its writer has put in so far, and a signal cuts reads short or makes

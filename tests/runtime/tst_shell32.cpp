@@ -30,6 +30,7 @@
 // argument it does one small job instead of running the tests.
 //   --helper exit <code>           ends with <code>
 //   --helper sleep <ms> <code>     sleeps, then ends with <code>
+//   --helper deaf <file> <ms>      ignores SIGTERM, makes <file> to say so, then sleeps
 //   --helper argv <file> <args..>  writes each further argument to <file>, each ended by NUL
 //   --helper fds <file>            writes the numbers of its open descriptors to <file>
 //   --helper stderr <bytes> <code> writes <bytes> bytes of numbered lines to stderr, then
@@ -71,6 +72,15 @@ int helperMain(int argc, char** argv)
     }
     if (job == "gate" && argc >= 5)
         return waitAtGate(argv[3], std::atoi(argv[4]));
+    if (job == "deaf" && argc >= 5) {
+        std::signal(SIGTERM, SIG_IGN);
+        const int fd = open(argv[3], O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return 106;
+        close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[4])));
+        return 0;
+    }
     if (job == "sleep" && argc >= 5) {
         std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[3])));
         return std::atoi(argv[4]);
@@ -175,6 +185,7 @@ private slots:
     void returnsPromptlyAfterEnd();
     void argumentsReachProgramWhole();
     void descriptorsNotInherited();
+    void terminateRunningStopsWait_data();
     void terminateRunningStopsWait();
     void failingHookStillReaps();
     void shortName();
@@ -341,17 +352,30 @@ void TestShell32::descriptorsNotInherited()
     QCOMPARE(fds, (QStringList { "0", "1", "2", "3" }));
 }
 
+void TestShell32::terminateRunningStopsWait_data()
+{
+    QTest::addColumn<bool>("deaf");
+    QTest::addColumn<qint32>("expected");
+    QTest::newRow("asked to end, it ends") << false << qint32(-SIGTERM);
+    QTest::newRow("deaf to the asking, it is killed") << true << qint32(-SIGKILL);
+}
+
 void TestShell32::terminateRunningStopsWait()
 {
+    QFETCH(bool, deaf);
+    QFETCH(qint32, expected);
+    QTemporaryDir dir;
+    const QString ready = dir.filePath("ready");
+    const QString job = deaf ? "deaf " + Runtime::quoteArgument(ready) + " 60000" : "sleep 60000 0";
     bool stopped = false;
-    Runtime::setDoEventsHook([&stopped] {
-        if (!stopped) {
+    Runtime::setDoEventsHook([&] {
+        if (!stopped && (!deaf || QFile::exists(ready))) {
             stopped = true;
             // As the window's close would: from any thread.
-            std::thread(&Shell32::terminateRunning).join();
+            std::thread(&Shell32::terminateRunning, std::chrono::milliseconds(200)).join();
         }
     });
-    QCOMPARE(Shell32::RunAndWait(helper("sleep 60000 0"), 0), -SIGKILL);
+    QCOMPARE(Shell32::RunAndWait(helper(job), 0), expected);
     QVERIFY(stopped);
 }
 

@@ -7,13 +7,19 @@
 #include "conversion/ConversionRun.h"
 #include "conversion/Percentage.h"
 #include "runtime/Runtime.h"
+#include "runtime/Shell32.h"
+#include "runtime/files/Temporaries.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <pthread.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -24,12 +30,41 @@ enum Status { Done = 0, Failed = 1, Usage = 2 };
 // The signal that asked the run to stop. Stopping between entries, never inside one, leaves
 // no half-made thumbnail or stray temporary file beside the user's pictures; a second
 // signal ends the program at once.
-volatile std::sig_atomic_t stopSignal = 0;
+std::atomic<int> stopSignal = 0;
 
-extern "C" void requestStop(int signal)
+const int stopSignals[] = { SIGINT, SIGTERM, SIGHUP };
+
+// The stop signals are blocked in every thread and taken here instead, so that the second
+// one can wait for the converter and for writers on other threads, which a handler cannot.
+void watchSignals(sigset_t set)
 {
-    stopSignal = signal;
+    int signal = 0;
+    for (int received = 0; received < 2;) {
+        if (sigwait(&set, &signal) == 0 && ++received == 1)
+            stopSignal = signal;
+    }
+    Files::closeTemporaries();
+    Shell32::endRunning();
+    Files::removeTemporaries();
+    // Ended by the signal, as without this thread.
     std::signal(signal, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, signal);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+    std::raise(signal);
+    std::_Exit(128 + signal);
+}
+
+// Called before any other thread exists: they all inherit the blocked set.
+void takeStopSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : stopSignals)
+        sigaddset(&set, signal);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread(watchSignals, set).detach();
 }
 
 struct Interrupted
@@ -142,6 +177,7 @@ QString entryPath(const QString& argument)
 
 int main(int argc, char* argv[])
 {
+    takeStopSignals();
     QCoreApplication app(argc, argv);
 
     QCommandLineParser parser;
@@ -182,9 +218,6 @@ int main(int argc, char* argv[])
     if (entries.isEmpty())
         return usageError(QStringLiteral("no files given"));
 
-    std::signal(SIGINT, requestStop);
-    std::signal(SIGTERM, requestStop);
-    std::signal(SIGHUP, requestStop);
     BatchHost host(percentage, entries, parser.isSet(keepGoingOption));
     try {
         const bool completed = ConversionRun::run({ entries, Runtime::AppPath() }, host);
