@@ -21,6 +21,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -208,12 +209,13 @@ void Form1::Check2_MouseMove()
 
 void Form1::ListView1_DblClick()
 {
-    if (isConverting())
-        return;
-    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
-    if (selected.isEmpty())
-        return;
-    delete selected.first();
+    removeSelectedEntry();
+}
+
+void Form1::ListView1_KeyDown(int key)
+{
+    if (key == Qt::Key_Delete)
+        removeSelectedEntry();
 }
 
 void Form1::Check3_Click()
@@ -250,6 +252,16 @@ void Form1::Slider1_Change()
 void Form1::Label1_MouseMove()
 {
     setPointerUnlessBusy(WindowPointer::Default);
+}
+
+void Form1::removeSelectedEntry()
+{
+    if (isConverting())
+        return;
+    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
+    if (selected.isEmpty())
+        return;
+    delete selected.first();
 }
 
 void Form1::setMousePointer(int value)
@@ -351,7 +363,16 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         break;
     case QEvent::MouseButtonDblClick:
         if (watched == ListView1->viewport()) {
-            ListView1_DblClick();
+            // The other buttons' double clicks end here too, so the list does nothing with
+            // them either.
+            if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+                ListView1_DblClick();
+            return true;
+        }
+        break;
+    case QEvent::KeyPress:
+        if (watched == ListView1 && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+            ListView1_KeyDown(Qt::Key_Delete);
             return true;
         }
         break;

@@ -92,6 +92,7 @@ private slots:
     void Check2_Click();
     void Check2_MouseMove();
     void ListView1_DblClick();
+    void ListView1_KeyDown(int key);
     void Check3_Click();
     void Check3_MouseMove();
     void ProgressBar1_MouseDown();
@@ -112,6 +113,8 @@ private:
     RunWindowSide runWindowSide();
     void showMessage(const QString& text, Dialogs::Icon icon);
     void setPointerUnlessBusy(int value);
+    // Takes the selected entry out of the list; nothing during a run or with none selected.
+    void removeSelectedEntry();
     void setLocked(bool locked);
     void conversionEnded();
 

@@ -103,6 +103,7 @@ void Form1::buildList()
     ListView1->setMouseTracking(true);
     ListView1->viewport()->setMouseTracking(true);
     ListView1->viewport()->installEventFilter(this);
+    ListView1->installEventFilter(this); // the Delete key
 }
 
 void Form1::buildPercentageControls()

@@ -9,7 +9,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libjpeg62-turbo-dev libpng-dev
     fonts-liberation2
-    xvfb xauth x11-utils libx11-dev
+    xvfb xauth x11-utils libx11-dev openbox
     desktop-file-utils
 )
 

@@ -116,6 +116,8 @@ private slots:
     void dialogFilterIgnoresCase();
     void doubleClickRemoves_data();
     void doubleClickRemoves();
+    void deleteKeyRemoves_data();
+    void deleteKeyRemoves();
     void pointerRules_data();
     void pointerRules();
     void folderButtonAndDropFeedTheList();
@@ -413,17 +415,24 @@ void Form1Test::doubleClickRemoves_data()
 {
     QTest::addColumn<QStringList>("list");
     QTest::addColumn<int>("clicked"); // -1: double click below the entries, nothing selected
-    QTest::newRow("middle entry") << QStringList { "/a.jpg", "/b.jpg", "/c.jpg" } << 1;
-    QTest::newRow("first of duplicates") << QStringList { "/a.jpg", "/a.jpg" } << 0;
-    QTest::newRow("last entry") << QStringList { "/a.jpg", "/b.jpg" } << 1;
-    QTest::newRow("nothing selected") << QStringList { "/a.jpg", "/b.jpg" } << -1;
-    QTest::newRow("empty list") << QStringList() << -1;
+    QTest::addColumn<Qt::MouseButton>("button");
+    const QStringList three { "/a.jpg", "/b.jpg", "/c.jpg" };
+    QTest::newRow("middle entry") << three << 1 << Qt::LeftButton;
+    QTest::newRow("first of duplicates")
+        << QStringList { "/a.jpg", "/a.jpg" } << 0 << Qt::LeftButton;
+    QTest::newRow("last entry") << QStringList { "/a.jpg", "/b.jpg" } << 1 << Qt::LeftButton;
+    QTest::newRow("nothing selected") << QStringList { "/a.jpg", "/b.jpg" } << -1 << Qt::LeftButton;
+    QTest::newRow("empty list") << QStringList() << -1 << Qt::LeftButton;
+    // Only the primary button removes; the entry is selected all the same.
+    QTest::newRow("right button") << three << 1 << Qt::RightButton;
+    QTest::newRow("middle button") << three << 1 << Qt::MiddleButton;
 }
 
 void Form1Test::doubleClickRemoves()
 {
     QFETCH(QStringList, list);
     QFETCH(int, clicked);
+    QFETCH(Qt::MouseButton, button);
     Harness h;
     Form1 form(h.services(binDir()));
     form.show();
@@ -433,15 +442,54 @@ void Form1Test::doubleClickRemoves()
     QWidget* viewport = form.ListView1->viewport();
     QStringList expected = list;
     if (clicked >= 0) {
-        const QRect row = form.ListView1->visualItemRect(form.ListView1->topLevelItem(clicked));
-        QTest::mouseDClick(viewport, Qt::LeftButton, {}, row.center());
-        expected.removeAt(clicked);
+        QTreeWidgetItem* item = form.ListView1->topLevelItem(clicked);
+        form.ListView1->setCurrentItem(item);
+        QVERIFY(item->isSelected());
+        QTest::mouseDClick(viewport, button, {}, form.ListView1->visualItemRect(item).center());
+        if (button == Qt::LeftButton)
+            expected.removeAt(clicked);
     } else {
         QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(20, viewport->height() - 4),
             viewport->mapToGlobal(QPointF(20, viewport->height() - 4)), Qt::LeftButton,
             Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &dbl);
     }
+    QCOMPARE(entries(form), expected);
+}
+
+void Form1Test::deleteKeyRemoves_data()
+{
+    QTest::addColumn<QStringList>("list");
+    QTest::addColumn<int>("selected"); // -1: none
+    QTest::addColumn<int>("key");
+    const QStringList three { "/a.jpg", "/b.jpg", "/c.jpg" };
+    QTest::newRow("middle entry") << three << 1 << int(Qt::Key_Delete);
+    QTest::newRow("last entry") << three << 2 << int(Qt::Key_Delete);
+    QTest::newRow("nothing selected") << three << -1 << int(Qt::Key_Delete);
+    QTest::newRow("empty list") << QStringList() << -1 << int(Qt::Key_Delete);
+    QTest::newRow("backspace is no delete") << three << 1 << int(Qt::Key_Backspace);
+}
+
+void Form1Test::deleteKeyRemoves()
+{
+    QFETCH(QStringList, list);
+    QFETCH(int, selected);
+    QFETCH(int, key);
+    Harness h;
+    Form1 form(h.services(binDir()));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    h.dialogs->filesToReturn = list;
+    QTest::mouseClick(form.Check1, Qt::LeftButton);
+    form.ListView1->setFocus();
+    form.ListView1->clearSelection();
+    if (selected >= 0)
+        form.ListView1->setCurrentItem(form.ListView1->topLevelItem(selected));
+    QCOMPARE(form.ListView1->selectedItems().size(), selected >= 0 ? 1 : 0);
+    QTest::keyClick(form.ListView1, Qt::Key(key));
+    QStringList expected = list;
+    if (selected >= 0 && key == Qt::Key_Delete)
+        expected.removeAt(selected);
     QCOMPARE(entries(form), expected);
 }
 
@@ -575,6 +623,7 @@ void Form1Test::conversionFromWindow()
     QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
         Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(form.ListView1->viewport(), &dbl);
+    QTest::keyClick(form.ListView1, Qt::Key_Delete);
     QCOMPARE(entries(form).size(), 4);
 
     QVERIFY(finished.wait(120000));

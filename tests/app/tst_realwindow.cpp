@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 
-// Starts the built program on a virtual X server, as a user would see it.
+// Starts the built program on a virtual X server under a real window manager, as a user
+// would see it.
 #include "tests/common/TestUtils.h"
 
 #include <QDir>
@@ -34,6 +35,7 @@ struct Xlib
     decltype(&::XInternAtom) internAtom = nullptr;
     decltype(&::XSendEvent) sendEvent = nullptr;
     decltype(&::XSync) sync = nullptr;
+    decltype(&::XGetWindowProperty) getWindowProperty = nullptr;
 
     Xlib()
     {
@@ -54,22 +56,27 @@ struct Xlib
         load(internAtom, "XInternAtom");
         load(sendEvent, "XSendEvent");
         load(sync, "XSync");
+        load(getWindowProperty, "XGetWindowProperty");
     }
     ~Xlib()
     {
         if (handle)
             dlclose(handle);
     }
-    bool ok() const { return handle && openDisplay && getImage && sendEvent && queryTree; }
+    bool ok() const
+    {
+        return handle && openDisplay && getImage && sendEvent && queryTree && getWindowProperty;
+    }
 };
 
-// The top-level window named `title`, or 0.
-Window findWindow(Xlib& x, Display* display, const char* title)
+// The viewable window named `title` anywhere below `from`, or 0: a window manager puts the
+// program's window inside its frame.
+Window findWindow(Xlib& x, Display* display, Window from, const char* title)
 {
     Window root = 0, parent = 0;
     Window* children = nullptr;
     unsigned int count = 0;
-    if (!x.queryTree(display, x.defaultRootWindow(display), &root, &parent, &children, &count))
+    if (!x.queryTree(display, from, &root, &parent, &children, &count))
         return 0;
     Window found = 0;
     for (unsigned int i = 0; i < count && !found; ++i) {
@@ -82,10 +89,49 @@ Window findWindow(Xlib& x, Display* display, const char* title)
                 found = children[i];
             x.free(name);
         }
+        if (!found)
+            found = findWindow(x, display, children[i], title);
     }
     if (children)
         x.free(children);
     return found;
+}
+
+// The outer rectangle of the root's child that holds `window`: the frame the window manager
+// drew around it.
+QRect frameRect(Xlib& x, Display* display, Window window)
+{
+    for (;;) {
+        Window root = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!x.queryTree(display, window, &root, &parent, &children, &count))
+            return {};
+        if (children)
+            x.free(children);
+        if (parent == root)
+            break;
+        window = parent;
+    }
+    XWindowAttributes a {};
+    if (!x.getWindowAttributes(display, window, &a))
+        return {};
+    return QRect(a.x, a.y, a.width + 2 * a.border_width, a.height + 2 * a.border_width);
+}
+
+// True once a window manager announces itself on the root window.
+bool windowManagerRunning(Xlib& x, Display* display)
+{
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    const int status = x.getWindowProperty(display, x.defaultRootWindow(display),
+        x.internAtom(display, "_NET_SUPPORTING_WM_CHECK", False), 0, 1, False, AnyPropertyType,
+        &type, &format, &items, &after, &data);
+    if (data)
+        x.free(data);
+    return status == Success && items == 1;
 }
 
 QImage grab(Xlib& x, Display* display, Window window, int width, int height)
@@ -134,8 +180,9 @@ void RealWindowTest::showsSizesAndCloses()
 {
     QFETCH(int, scale);
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    if (xvfb.isEmpty())
-        QSKIP("Xvfb is not installed (scripts/setup.sh installs it)");
+    QVERIFY2(!xvfb.isEmpty(), "Xvfb is not installed (scripts/setup.sh installs it)");
+    const QString openbox = QStandardPaths::findExecutable(QStringLiteral("openbox"));
+    QVERIFY2(!openbox.isEmpty(), "openbox is not installed (scripts/setup.sh installs it)");
     Xlib x;
     QVERIFY2(x.ok(), "libX11.so.6 could not be loaded");
 
@@ -169,13 +216,36 @@ void RealWindowTest::showsSizesAndCloses()
     });
     const QByteArray displayName = ":" + QByteArray::number(number);
 
+    std::unique_ptr<Display, decltype(x.closeDisplay)> display(
+        x.openDisplay(displayName.constData()), x.closeDisplay);
+    QVERIFY(display);
+
     QTemporaryDir home;
-    QProcess program;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(displayName));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("HOME"), home.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+
+    QProcess windowManager;
+    windowManager.setProcessEnvironment(env);
+    windowManager.setProcessChannelMode(QProcess::ForwardedChannels);
+    windowManager.start(openbox, { QStringLiteral("--sm-disable") });
+    QVERIFY2(windowManager.waitForStarted(), "openbox could not be started");
+    const auto stopWindowManager = qScopeGuard([&windowManager] {
+        windowManager.terminate();
+        if (!windowManager.waitForFinished(10000)) {
+            windowManager.kill();
+            windowManager.waitForFinished();
+        }
+    });
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        windowManagerRunning(x, display.get()) || windowManager.state() != QProcess::Running,
+        "openbox never took the display", 30000);
+    QVERIFY2(windowManager.state() == QProcess::Running, "openbox ended at start");
+
+    QProcess program;
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(scale));
     program.setProcessEnvironment(env);
     program.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -188,15 +258,35 @@ void RealWindowTest::showsSizesAndCloses()
         }
     });
 
-    std::unique_ptr<Display, decltype(x.closeDisplay)> display(
-        x.openDisplay(displayName.constData()), x.closeDisplay);
-    QVERIFY(display);
-
     Window window = 0;
-    QTRY_VERIFY_WITH_TIMEOUT((window = findWindow(x, display.get(), "Pictelle")) != 0, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (window = findWindow(x, display.get(), x.defaultRootWindow(display.get()), "Pictelle"))
+            != 0,
+        30000);
     XWindowAttributes attributes {};
     QVERIFY(x.getWindowAttributes(display.get(), window, &attributes));
     QCOMPARE(QSize(attributes.width, attributes.height), QSize(444, 321) * scale);
+
+    // The outer frame, title bar included, sits in the middle of the screen.
+    const QSize screen(1024, 768);
+    const auto offCentre = [&] {
+        const QRect frame = frameRect(x, display.get(), window);
+        return QPoint(frame.x() * 2 + frame.width() - screen.width(),
+                   frame.y() * 2 + frame.height() - screen.height())
+            / 2;
+    };
+    const auto describe = [&] {
+        const QRect frame = frameRect(x, display.get(), window);
+        return QStringLiteral("frame at %1,%2 sized %3x%4")
+            .arg(frame.x())
+            .arg(frame.y())
+            .arg(frame.width())
+            .arg(frame.height());
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        qAbs(offCentre().x()) <= 2 && qAbs(offCentre().y()) <= 2, qPrintable(describe()), 30000);
+    const QRect frame = frameRect(x, display.get(), window);
+    QVERIFY2(frame.height() > attributes.height, "the window manager drew no title bar");
 
     // Painted when the white background and the buttons' many colours are there.
     QImage shot;
