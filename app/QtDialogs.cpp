@@ -2,6 +2,8 @@
 
 #include "app/QtDialogs.h"
 
+#include "app/OpenFilesDialog.h"
+
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -40,7 +42,8 @@ QString qtFileFilter(const QString& filter)
 
 QStringList QtDialogs::openFiles(QWidget* parent, const QString& title, const QString& filter)
 {
-    return QFileDialog::getOpenFileNames(parent, title, QString(), qtFileFilter(filter));
+    OpenFilesDialog dialog(parent, title, filter);
+    return dialog.exec() == QDialog::Accepted ? dialog.chosenFiles() : QStringList();
 }
 
 QString QtDialogs::chooseFolder(QWidget* parent, const QString& title)

@@ -18,5 +18,7 @@ public:
 
 // Turns a "description|patterns|..." filter into QFileDialog's ";;"-separated form. Every
 // pattern letter becomes a [xX] class so that "*.jpg" also offers Cat.JPG, whatever the
-// dialog's own case rules; "*.*" becomes "*" (every file, with or without a dot).
+// dialog's own case rules; "*.*" becomes "*" (every file, with or without a dot). The
+// descriptions keep their own "(*.bmp;...)": the open dialog hides the pattern group added
+// here, so the user reads the descriptions alone.
 QString qtFileFilter(const QString& filter);
