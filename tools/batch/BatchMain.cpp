@@ -31,22 +31,17 @@ enum Status { Done = 0, Failed = 1, Usage = 2 };
 // no half-made thumbnail or stray temporary file beside the user's pictures; a second
 // signal ends the program at once.
 std::atomic<int> stopSignal = 0;
-
+std::atomic<int> stopsReceived = 0;
 const int stopSignals[] = { SIGINT, SIGTERM, SIGHUP };
+sigset_t stopSet;
 
-// The stop signals are blocked in every thread and taken here instead, so that the second
-// one can wait for the converter and for writers on other threads, which a handler cannot.
-void watchSignals(sigset_t set)
+// Ends the program at once on a second stop signal, leaving no temporary file and no
+// converter behind, and ended by the signal, as without the watcher thread.
+[[noreturn]] void endAtOnce(int signal)
 {
-    int signal = 0;
-    for (int received = 0; received < 2;) {
-        if (sigwait(&set, &signal) == 0 && ++received == 1)
-            stopSignal = signal;
-    }
     Files::closeTemporaries();
     Shell32::endRunning();
     Files::removeTemporaries();
-    // Ended by the signal, as without this thread.
     std::signal(signal, SIG_DFL);
     sigset_t only;
     sigemptyset(&only);
@@ -56,15 +51,47 @@ void watchSignals(sigset_t set)
     std::_Exit(128 + signal);
 }
 
+// A stop signal taken by either thread: the first asks the run to stop, the second ends it.
+void noteStop(int signal)
+{
+    if (stopsReceived.fetch_add(1) == 0)
+        stopSignal = signal;
+    else
+        endAtOnce(signal);
+}
+
+// The stop signals are blocked in every thread and taken here instead, so that the second
+// one can wait for the converter and for writers on other threads, which a handler cannot.
+void watchSignals()
+{
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&stopSet, &signal) == 0)
+            noteStop(signal);
+    }
+}
+
 // Called before any other thread exists: they all inherit the blocked set.
 void takeStopSignals()
 {
-    sigset_t set;
-    sigemptyset(&set);
+    sigemptyset(&stopSet);
     for (int signal : stopSignals)
-        sigaddset(&set, signal);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread(watchSignals, set).detach();
+        sigaddset(&stopSet, signal);
+    pthread_sigmask(SIG_BLOCK, &stopSet, nullptr);
+    std::thread(watchSignals).detach();
+}
+
+// The stop signal, if one has come. A Ctrl-C reaches the converter too, whose end the run
+// may see before the watcher thread has taken the signal: one still pending is taken here.
+int stopRequested()
+{
+    if (const int signal = stopSignal)
+        return signal;
+    const timespec now {};
+    const int signal = sigtimedwait(&stopSet, nullptr, &now);
+    if (signal > 0)
+        noteStop(signal);
+    return stopSignal;
 }
 
 struct Interrupted
@@ -110,7 +137,7 @@ public:
     // Called once before each entry, so the calls count the entries.
     void setProgress(float value) override
     {
-        if (stopSignal)
+        if (stopRequested())
             throw Interrupted {};
         const qsizetype index = m_started++;
         if (!m_showProgress || index >= m_entries.size())
@@ -133,7 +160,7 @@ public:
     {
         clearProgress();
         // A converter gets the terminal's interrupt too; its failure is no news then.
-        if (stopSignal)
+        if (stopRequested())
             return false;
         std::fprintf(stderr, "pictelle-batch: %s\n", qPrintable(error.description()));
         m_failed = true;
@@ -221,7 +248,7 @@ int main(int argc, char* argv[])
     BatchHost host(percentage, entries, parser.isSet(keepGoingOption));
     try {
         const bool completed = ConversionRun::run({ entries, Runtime::AppPath() }, host);
-        if (stopSignal && !host.doneShown())
+        if (stopRequested() && !host.doneShown())
             throw Interrupted {};
         return completed && !host.failed() ? Done : Failed;
     } catch (const Interrupted&) {
