@@ -38,6 +38,9 @@ def use_build(folder):
     BUILD = os.path.abspath(folder)
     BATCH = os.path.join(BUILD, "bin", "pictelle-batch")
     FLOOR = os.path.join(BUILD, "bench", "jpeg-floor")
+
+
+HUGE = (11548, 8660)  # 100.0 megapixels, 4:3
 PACKAGES = ["libvips-tools", "imagemagick", "mate-backgrounds", "plasma-workspace-wallpapers", "time"]
 
 
@@ -87,12 +90,15 @@ def convert(src, dst, size, *extra):
 
 def make_corpus(quick):
     stamp = os.path.join(CORPUS, ".complete" + ("-quick" if quick else ""))
-    if os.path.exists(stamp):
+    if os.path.exists(stamp) and os.path.exists(os.path.join(CORPUS, ".complete-huge")):
         return
     os.makedirs(CORPUS, exist_ok=True)
     photos = sources()
     if len(photos) < 4:
         sys.exit("bench: no wallpaper photographs found")
+    make_huge(photos)
+    if os.path.exists(stamp):
+        return
     n12, n2, npng, nbmp = (6, 12, 6, 6) if quick else (24, 48, 12, 12)
     sets = {
         "jpeg12": (n12, (4000, 3000), "jpg", ["-quality", "90"]),
@@ -118,10 +124,54 @@ def make_corpus(quick):
     big = os.path.join(CORPUS, "jpeg100")
     os.makedirs(big, exist_ok=True)
     # ImageMagick's default resource policy refuses a picture this large; vips streams it.
-    largest = max(photos, key=lambda f: identify(f)[0] * identify(f)[1])
-    sh("vips", "thumbnail", largest, os.path.join(big, "huge.jpg[Q=90]"), "11548", "--height",
-       "8660", "--size", "force")
-    print("bench: made 1 x 11548x8660 jpeg100", flush=True)
+    sh("vips", "thumbnail", largest_of(photos), os.path.join(big, "huge.jpg[Q=90]"),
+       str(HUGE[0]), "--height", str(HUGE[1]), "--size", "force")
+    print(f"bench: made 1 x {HUGE[0]}x{HUGE[1]} jpeg100", flush=True)
+    open(stamp, "w").close()
+
+
+def largest_of(photos):
+    return max(photos, key=lambda f: identify(f)[0] * identify(f)[1])
+
+
+def make_huge(photos):
+    """A 100-megapixel RGB PNG and 24-bit BMP3, for the same sizes of the full and quick corpus."""
+    stamp = os.path.join(CORPUS, ".complete-huge")
+    if os.path.exists(stamp):
+        return
+    png_dir, bmp_dir = os.path.join(CORPUS, "png100"), os.path.join(CORPUS, "bmp100")
+    for d in (png_dir, bmp_dir):
+        shutil.rmtree(d, ignore_errors=True)
+        os.makedirs(d)
+    # Written beside the sets, not in them, so an interrupted run leaves no half picture in a set.
+    partial = os.path.join(CORPUS, ".huge-partial.png")
+    sh("vips", "thumbnail", largest_of(photos), partial, str(HUGE[0]), "--height", str(HUGE[1]),
+       "--size", "force")
+    png = os.path.join(png_dir, "huge.png")
+    os.replace(partial, png)
+    print(f"bench: made 1 x {HUGE[0]}x{HUGE[1]} png100", flush=True)
+    # vips saves BMP only through ImageMagick, whose resource policy refuses this size, so the
+    # rows are written here from vips's raw dump: bottom-up, BGR, BITMAPINFOHEADER.
+    raw = os.path.join(CORPUS, ".huge-partial.raw")
+    sh("vips", "rawsave", png, raw)
+    w, h = HUGE
+    stride = (w * 3 + 3) & ~3
+    size = 54 + stride * h
+    partial = os.path.join(CORPUS, ".huge-partial.bmp")
+    import struct
+    with open(raw, "rb") as src, open(partial, "wb") as dst:
+        dst.write(b"BM" + struct.pack("<IHHI", size, 0, 0, 54))
+        dst.write(struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, stride * h, 2835, 2835, 0, 0))
+        pad = bytes(stride - w * 3)
+        for y in range(h - 1, -1, -1):
+            src.seek(y * w * 3)
+            rgb = src.read(w * 3)
+            row = bytearray(rgb)
+            row[0::3], row[2::3] = rgb[2::3], rgb[0::3]
+            dst.write(row + pad)
+    os.remove(raw)
+    os.replace(partial, os.path.join(bmp_dir, "huge.bmp"))
+    print(f"bench: made 1 x {HUGE[0]}x{HUGE[1]} bmp100 (24-bit BMP3)", flush=True)
     open(stamp, "w").close()
 
 
@@ -164,7 +214,7 @@ _sizes = {}
 
 def identify(path):
     if path not in _sizes:
-        r = subprocess.run(["identify", "-format", "%w %h", path + "[0]"], capture_output=True,
+        r = subprocess.run(["identify", "-ping", "-format", "%w %h", path + "[0]"], capture_output=True,
                            text=True, check=True)
         _sizes[path] = tuple(int(v) for v in r.stdout.split())
     return _sizes[path]
