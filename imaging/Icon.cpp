@@ -4,6 +4,7 @@
 
 #include "imaging/BmpDecode_p.h"
 #include "imaging/FileBytes.h"
+#include "runtime/AppError.h"
 
 #include <algorithm>
 
@@ -72,10 +73,15 @@ Picture read(const QString& path)
     } else {
         // The entry's bytes bound the bitmap: a bad size cannot reach into other entries.
         const qint64 end = offset + length;
-        const BmpDecode::DibHeader header
-            = BmpDecode::parseDibHeader(data, end, offset, -1, true, path);
-        const BmpDecode::DibDecoder dib(data, end, header, path);
-        picture.image = dib.decodeImage().convertToFormat(QImage::Format_ARGB32);
+        try {
+            const BmpDecode::DibHeader header
+                = BmpDecode::parseDibHeader(data, end, offset, -1, true);
+            const BmpDecode::DibDecoder dib(data, end, header);
+            picture.image
+                = BmpDecode::decodeImage(dib, path).convertToFormat(QImage::Format_ARGB32);
+        } catch (const BmpCore::Error& error) {
+            throw BmpDecode::toAppError(error, path);
+        }
     }
     if (picture.image.isNull())
         throwOutOfMemory(path);

@@ -493,6 +493,28 @@ private slots:
         QVERIFY2(outcome.stdErr.startsWith("usage: " + tool + " -O "), qPrintable(outcome.stdErr));
         QVERIFY(filesIn(dir.path()).isEmpty());
     }
+
+    // A converter starts for every PNG entry of a run; Qt's libraries would take most of a
+    // small picture's time just to load.
+    void loadsNoQt_data()
+    {
+        QTest::addColumn<QString>("tool");
+        QTest::newRow("png2bmp") << "png2bmp";
+        QTest::newRow("bmp2png") << "bmp2png";
+    }
+
+    void loadsNoQt()
+    {
+        QFETCH(QString, tool);
+        QProcess ldd;
+        ldd.start("ldd", { TestUtils::binDir() + "/" + tool });
+        QVERIFY2(ldd.waitForFinished(60000), "ldd did not run");
+        QCOMPARE(ldd.exitCode(), 0);
+        const QString libraries = QString::fromLocal8Bit(ldd.readAllStandardOutput());
+        // The libraries it must load show that ldd listed them at all.
+        QVERIFY2(libraries.contains("libpng"), qPrintable(libraries));
+        QVERIFY2(!libraries.contains("libQt"), qPrintable(libraries));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestConverters)

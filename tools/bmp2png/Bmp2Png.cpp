@@ -6,20 +6,20 @@
 // opaque, RGB otherwise. Rows are converted one at a time; a BMP that carries alpha is read
 // twice, first to learn whether any pixel is transparent.
 
-#include "imaging/Bmp.h"
 #include "imaging/DecodeLimits.h"
-#include "runtime/AppError.h"
+#include "imaging/bmpcore/BmpRows.h"
 #include "runtime/files/Fd.h"
 #include "runtime/files/ReplacingFile.h"
 #include "tools/common/ToolSupport.h"
 
-#include <QFile>
 #include <cerrno>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <png.h>
+#include <string>
 #include <vector>
 
 using namespace ToolSupport;
@@ -120,7 +120,7 @@ bool writeEnd(png_structp png, png_infop info)
 class PngWriter
 {
 public:
-    PngWriter(int fd, const QByteArray& name)
+    PngWriter(int fd, const std::string& name)
         : m_name(name)
         , m_buffer(bufferSize)
     {
@@ -131,7 +131,7 @@ public:
         m_png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &m_state, onError, onWarning);
         m_info = m_png ? png_create_info_struct(m_png) : nullptr;
         if (!m_info)
-            throw ToolError(name, QStringLiteral("out of memory"));
+            throw ToolError(name, "out of memory");
         png_set_write_fn(m_png, nullptr, writeData, flushData);
     }
     ~PngWriter() { png_destroy_write_struct(&m_png, &m_info); }
@@ -155,53 +155,51 @@ private:
     void check(bool ok)
     {
         if (!ok)
-            throw ToolError(m_name, QString::fromLocal8Bit(m_state.message));
+            throw ToolError(m_name, m_state.message);
     }
 
-    QByteArray m_name;
+    std::string m_name;
     std::vector<unsigned char> m_buffer;
     WriteState m_state;
     png_structp m_png = nullptr;
     png_infop m_info = nullptr;
 };
 
-std::unique_ptr<Bmp::RowReader> openBmp(const QByteArray& name)
+std::unique_ptr<BmpCore::RowReader> openBmp(const std::string& name)
 {
-    const QString path = QFile::decodeName(name);
     try {
-        auto reader = std::make_unique<Bmp::RowReader>(path);
-        const qint64 pixels = qint64(reader->width()) * reader->height();
+        auto reader = std::make_unique<BmpCore::RowReader>(name);
+        const std::int64_t pixels = std::int64_t(reader->width()) * reader->height();
         if (pixels > DecodeLimits::maxPixels)
             throw ToolError(name,
-                QStringLiteral("picture too large: %1 x %2 pixels")
-                    .arg(reader->width())
-                    .arg(reader->height()));
+                "picture too large: " + std::to_string(reader->width()) + " x "
+                    + std::to_string(reader->height()) + " pixels");
         return reader;
-    } catch (const AppError& error) {
-        throw toolError(name, error, path);
+    } catch (const BmpCore::Error& error) {
+        throw toolError(name, error);
     }
 }
 
 // Reads every row once: true when some pixel is not fully opaque.
-bool anyTransparent(Bmp::RowReader& reader, const QByteArray& name)
+bool anyTransparent(BmpCore::RowReader& reader, const std::string& name)
 {
-    std::vector<QRgb> row(static_cast<size_t>(reader.width()));
+    std::vector<std::uint32_t> row(static_cast<size_t>(reader.width()));
     try {
         for (int y = 0; y < reader.height(); ++y) {
             reader.readRow(row.data());
-            for (QRgb pixel : row)
-                if (qAlpha(pixel) != 255)
+            for (std::uint32_t pixel : row)
+                if ((pixel >> 24) != 255)
                     return true;
         }
-    } catch (const AppError& error) {
-        throw toolError(name, error, QFile::decodeName(name));
+    } catch (const BmpCore::Error& error) {
+        throw toolError(name, error);
     }
     return false;
 }
 
 void convert(const Arguments& arguments)
 {
-    std::unique_ptr<Bmp::RowReader> reader = openBmp(arguments.input);
+    std::unique_ptr<BmpCore::RowReader> reader = openBmp(arguments.input);
     bool alpha = false;
     if (reader->hasAlpha()) {
         alpha = anyTransparent(*reader, arguments.input);
@@ -213,26 +211,26 @@ void convert(const Arguments& arguments)
     // Written beside the output (0644 less the umask) and renamed into place, so a failure
     // leaves no output.
     Files::ReplacingFile output;
-    if (const int error = output.open(arguments.output.toStdString(), 0644))
+    if (const int error = output.open(arguments.output, 0644))
         throw toolError(arguments.output, error);
     {
         PngWriter writer(output.fd(), arguments.output);
         writer.header(width, height, alpha);
-        std::vector<QRgb> row(static_cast<size_t>(width));
+        std::vector<std::uint32_t> row(static_cast<size_t>(width));
         std::vector<png_byte> bytes(size_t(width) * (alpha ? 4 : 3));
         for (int y = 0; y < height; ++y) {
             try {
                 reader->readRow(row.data());
-            } catch (const AppError& error) {
-                throw toolError(arguments.input, error, QFile::decodeName(arguments.input));
+            } catch (const BmpCore::Error& error) {
+                throw toolError(arguments.input, error);
             }
             png_byte* out = bytes.data();
-            for (QRgb pixel : row) {
-                *out++ = png_byte(qRed(pixel));
-                *out++ = png_byte(qGreen(pixel));
-                *out++ = png_byte(qBlue(pixel));
+            for (std::uint32_t pixel : row) {
+                *out++ = png_byte(pixel >> 16);
+                *out++ = png_byte(pixel >> 8);
+                *out++ = png_byte(pixel);
                 if (alpha)
-                    *out++ = png_byte(qAlpha(pixel));
+                    *out++ = png_byte(pixel >> 24);
             }
             writer.row(bytes);
         }

@@ -2,9 +2,10 @@
 
 #include "tools/common/ToolSupport.h"
 
-#include "runtime/AppError.h"
+#include "imaging/bmpcore/BmpError.h"
 #include "runtime/files/Temporaries.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -25,25 +26,20 @@ extern "C" void removeTemporariesAndDie(int signalNumber)
 
 } // namespace
 
-ToolError::ToolError(QByteArray file, QString reason)
-    : std::runtime_error(reason.toStdString())
+ToolError::ToolError(std::string file, const std::string& reason)
+    : std::runtime_error(reason)
     , m_file(std::move(file))
-    , m_reason(std::move(reason))
 {
 }
 
-ToolError toolError(const QByteArray& file, const AppError& error, const QString& path)
+ToolError toolError(const std::string& file, const BmpCore::Error& error)
 {
-    QString reason = error.description();
-    const QString repeated = QStringLiteral(": ") + path;
-    if (!path.isEmpty() && reason.endsWith(repeated))
-        reason.chop(repeated.size());
-    return ToolError(file, reason);
+    return ToolError(file, error.reason());
 }
 
-ToolError toolError(const QByteArray& file, int errnoValue)
+ToolError toolError(const std::string& file, int errnoValue)
 {
-    return ToolError(file, QString::fromLocal8Bit(std::strerror(errnoValue)));
+    return ToolError(file, std::strerror(errnoValue));
 }
 
 int runMain(const char* program, const char* usage, int argc, char** argv, const Convert& convert)
@@ -61,26 +57,25 @@ int runMain(const char* program, const char* usage, int argc, char** argv, const
         sigaction(signalNumber, &action, nullptr);
     }
     const Arguments arguments { argv[2], argv[3] };
-    QByteArray file = arguments.input;
-    QString reason;
+    std::string file = arguments.input;
+    std::string reason;
     try {
         convert(arguments);
         return 0;
     } catch (const ToolError& error) {
         file = error.file();
         reason = error.reason();
-    } catch (const AppError& error) {
-        reason = error.description();
+    } catch (const BmpCore::Error& error) {
+        reason = error.reason();
     } catch (const std::bad_alloc&) {
-        reason = QStringLiteral("out of memory");
+        reason = "out of memory";
     } catch (const std::exception& error) {
-        reason = QString::fromLocal8Bit(error.what());
+        reason = error.what();
     }
     // One line, whatever the reason holds.
-    reason.replace(QLatin1Char('\n'), QLatin1Char(' '))
-        .replace(QLatin1Char('\r'), QLatin1Char(' '));
-    std::fprintf(
-        stderr, "%s: %s: %s\n", program, file.constData(), reason.toLocal8Bit().constData());
+    std::replace(reason.begin(), reason.end(), '\n', ' ');
+    std::replace(reason.begin(), reason.end(), '\r', ' ');
+    std::fprintf(stderr, "%s: %s: %s\n", program, file.c_str(), reason.c_str());
     return 1;
 }
 

@@ -2,39 +2,39 @@
 
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <functional>
 #include <stdexcept>
+#include <string>
 
-class AppError;
+namespace BmpCore {
+class Error;
+}
 
-// What the converters png2bmp and bmp2png share.
+// What the converters png2bmp and bmp2png share. Plain C++: the converters load no Qt.
 namespace ToolSupport {
 
 // A failure concerning one file: reported as "<program>: <file>: <reason>".
 class ToolError : public std::runtime_error
 {
 public:
-    ToolError(QByteArray file, QString reason);
-    const QByteArray& file() const noexcept { return m_file; }
-    const QString& reason() const noexcept { return m_reason; }
+    ToolError(std::string file, const std::string& reason);
+    const std::string& file() const noexcept { return m_file; }
+    std::string reason() const { return what(); }
 
 private:
-    QByteArray m_file;
-    QString m_reason;
+    std::string m_file;
 };
 
-// The same failure from an AppError about `file`; a trailing ": <path>" that repeats the
-// file is dropped from the reason.
-ToolError toolError(const QByteArray& file, const AppError& error, const QString& path);
+// The same failure from the BMP core's error about `file`, worded as imaging words it
+// without the trailing ": <path>".
+ToolError toolError(const std::string& file, const BmpCore::Error& error);
 // From an errno value.
-ToolError toolError(const QByteArray& file, int errnoValue);
+ToolError toolError(const std::string& file, int errnoValue);
 
 struct Arguments
 {
-    QByteArray output; // as given on the command line
-    QByteArray input;
+    std::string output; // as given on the command line
+    std::string input;
 };
 
 // The converter's body; throws ToolError (or std::bad_alloc).

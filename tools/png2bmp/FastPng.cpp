@@ -28,12 +28,12 @@ bool isType(const unsigned char* type, const char* name)
     return std::memcmp(type, name, 4) == 0;
 }
 
-[[noreturn]] void fail(const QByteArray& name, const char* reason)
+[[noreturn]] void fail(const std::string& name, const char* reason)
 {
-    throw ToolError(name, QString::fromLatin1(reason));
+    throw ToolError(name, reason);
 }
 
-void readExactly(FILE* file, const QByteArray& name, void* to, size_t n)
+void readExactly(FILE* file, const std::string& name, void* to, size_t n)
 {
     if (std::fread(to, 1, n, file) != n)
         fail(name, std::ferror(file) ? std::strerror(errno) : "file ends early");
@@ -45,7 +45,7 @@ struct ChunkHeader
     unsigned char type[4];
 };
 
-ChunkHeader readChunkHeader(FILE* file, const QByteArray& name)
+ChunkHeader readChunkHeader(FILE* file, const std::string& name)
 {
     unsigned char bytes[8];
     readExactly(file, name, bytes, sizeof bytes);
@@ -58,13 +58,13 @@ ChunkHeader readChunkHeader(FILE* file, const QByteArray& name)
 
 // Reads a chunk's data and its CRC and checks the two.
 void readChunkData(
-    FILE* file, const QByteArray& name, const ChunkHeader& h, std::vector<unsigned char>& data)
+    FILE* file, const std::string& name, const ChunkHeader& h, std::vector<unsigned char>& data)
 {
     // The declared length must fit in what is left of the file before it is allocated.
     struct stat st;
     const long at = std::ftell(file);
     if (::fstat(::fileno(file), &st) != 0 || at < 0
-        || qint64(h.length) + 4 > qint64(st.st_size) - at)
+        || std::int64_t(h.length) + 4 > std::int64_t(st.st_size) - at)
         fail(name, "file ends early");
     data.resize(h.length);
     if (h.length)
@@ -126,14 +126,15 @@ void unfilter(int filter, unsigned char* cur, const unsigned char* prev, size_t 
 }
 
 // 8-bit RGB or RGBA samples to 0xAARRGGBB.
-void toPixels(const unsigned char* s, QRgb* out, std::uint32_t width, bool alpha)
+void toPixels(const unsigned char* s, std::uint32_t* out, std::uint32_t width, bool alpha)
 {
     if (alpha) {
         for (std::uint32_t x = 0; x < width; ++x, s += 4)
-            out[x] = qRgba(s[0], s[1], s[2], s[3]);
+            out[x] = std::uint32_t(s[3]) << 24 | std::uint32_t(s[0]) << 16
+                | std::uint32_t(s[1]) << 8 | s[2];
     } else {
         for (std::uint32_t x = 0; x < width; ++x, s += 3)
-            out[x] = qRgb(s[0], s[1], s[2]);
+            out[x] = 0xFF000000u | std::uint32_t(s[0]) << 16 | std::uint32_t(s[1]) << 8 | s[2];
     }
 }
 
@@ -141,7 +142,7 @@ void toPixels(const unsigned char* s, QRgb* out, std::uint32_t width, bool alpha
 struct Inflater
 {
     z_stream z {};
-    explicit Inflater(const QByteArray& name)
+    explicit Inflater(const std::string& name)
     {
         if (inflateInit(&z) != Z_OK)
             fail(name, "out of memory");
@@ -154,7 +155,7 @@ struct Inflater
 // One chunk after the image data: left-over IDAT data is ignored, ancillary chunks are
 // checked and skipped, a critical chunk other than IEND is refused. True at IEND.
 bool afterImageData(
-    FILE* file, const QByteArray& name, const ChunkHeader& h, std::vector<unsigned char>& data)
+    FILE* file, const std::string& name, const ChunkHeader& h, std::vector<unsigned char>& data)
 {
     if (!isType(h.type, "IDAT") && critical(h.type) && !isType(h.type, "IEND"))
         fail(name, "unexpected chunk after image data");
@@ -166,7 +167,7 @@ bool afterImageData(
 class RowDecoder
 {
 public:
-    RowDecoder(FILE* file, const QByteArray& name, const Plan& plan, Bmp::RowWriter& writer)
+    RowDecoder(FILE* file, const std::string& name, const Plan& plan, BmpCore::RowWriter& writer)
         : m_file(file)
         , m_name(name)
         , m_plan(plan)
@@ -249,14 +250,14 @@ private:
     }
 
     FILE* m_file;
-    const QByteArray& m_name;
+    const std::string& m_name;
     const Plan& m_plan;
-    Bmp::RowWriter& m_writer;
+    BmpCore::RowWriter& m_writer;
     const int m_bpp;
     const size_t m_rowBytes;
     std::vector<unsigned char> m_current;
     std::vector<unsigned char> m_previous;
-    std::vector<QRgb> m_pixels;
+    std::vector<std::uint32_t> m_pixels;
     std::vector<unsigned char> m_chunk;
     Inflater m_inflater;
     unsigned char m_spare[256];
@@ -266,7 +267,7 @@ private:
 
 } // namespace
 
-std::optional<Plan> examine(FILE* file, const QByteArray& name)
+std::optional<Plan> examine(FILE* file, const std::string& name)
 {
     std::vector<unsigned char> data;
     const ChunkHeader ihdr = readChunkHeader(file, name);
@@ -297,7 +298,7 @@ std::optional<Plan> examine(FILE* file, const QByteArray& name)
     return plan;
 }
 
-void decode(FILE* file, const QByteArray& name, const Plan& plan, Bmp::RowWriter& writer)
+void decode(FILE* file, const std::string& name, const Plan& plan, BmpCore::RowWriter& writer)
 {
     if (std::fseek(file, plan.firstIdat, SEEK_SET) != 0)
         fail(name, std::strerror(errno));

@@ -2,12 +2,12 @@
 
 #pragma once
 
-#include "imaging/Bmp.h"
+#include "imaging/bmpcore/BmpRows.h"
 
-#include <QByteArray>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 // A direct decoder for the PNG kind that photographs come in: 8-bit RGB or RGBA, not
 // interlaced, no tRNS. libpng's row unfiltering has no SIMD in Debian's build and costs a
@@ -26,10 +26,10 @@ struct Plan
 // Reads the chunks up to the first IDAT of `file` (positioned after the signature) and says
 // whether the picture is of the kind decoded here. Either way the file is left positioned
 // after the signature again. Throws ToolError for a file damaged before its image data.
-std::optional<Plan> examine(FILE* file, const QByteArray& name);
+std::optional<Plan> examine(FILE* file, const std::string& name);
 
 // Decodes the picture row by row into `writer` and reads on to IEND. Throws ToolError for
 // damaged data (CRC, deflate, filter type, a file that ends early).
-void decode(FILE* file, const QByteArray& name, const Plan& plan, Bmp::RowWriter& writer);
+void decode(FILE* file, const std::string& name, const Plan& plan, BmpCore::RowWriter& writer);
 
 } // namespace FastPng

@@ -7,20 +7,21 @@
 // alpha channel or a tRNS chunk, 24-bit otherwise. 16-bit samples are rounded to 8 bits.
 // Non-interlaced pictures are converted one row at a time.
 
-#include "imaging/Bmp.h"
 #include "imaging/DecodeLimits.h"
-#include "runtime/AppError.h"
+#include "imaging/bmpcore/BmpRows.h"
 #include "runtime/files/Fd.h"
 #include "tools/common/ToolSupport.h"
 #include "tools/png2bmp/FastPng.h"
 
-#include <QFile>
+#include <bit>
 #include <cerrno>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <png.h>
+#include <string>
 #include <sys/stat.h>
 #include <vector>
 
@@ -79,15 +80,15 @@ bool readHeader(png_structp png, png_infop info, Header* header)
     png_set_expand(png); // palette to RGB, grey below 8 bits to 8, tRNS to alpha
     png_set_scale_16(png); // rounds, where png_set_strip_16 would cut
     png_set_gray_to_rgb(png);
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-    png_set_bgr(png);
-    if (!header->alpha)
-        png_set_filler(png, 0xff, PNG_FILLER_AFTER);
-#else
-    png_set_swap_alpha(png);
-    if (!header->alpha)
-        png_set_filler(png, 0xff, PNG_FILLER_BEFORE);
-#endif
+    if constexpr (std::endian::native == std::endian::little) {
+        png_set_bgr(png);
+        if (!header->alpha)
+            png_set_filler(png, 0xff, PNG_FILLER_AFTER);
+    } else {
+        png_set_swap_alpha(png);
+        if (!header->alpha)
+            png_set_filler(png, 0xff, PNG_FILLER_BEFORE);
+    }
     header->passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     if (png_get_rowbytes(png, info) != size_t(header->width) * 4)
@@ -95,7 +96,7 @@ bool readHeader(png_structp png, png_infop info, Header* header)
     return true;
 }
 
-bool readRow(png_structp png, QRgb* row)
+bool readRow(png_structp png, std::uint32_t* row)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -115,7 +116,7 @@ bool readEnd(png_structp png)
 class PngReader
 {
 public:
-    PngReader(FILE* file, const QByteArray& name)
+    PngReader(FILE* file, const std::string& name)
         : m_name(name)
     {
         m_state.file = file;
@@ -123,7 +124,7 @@ public:
         m_png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &m_state, onError, onWarning);
         m_info = m_png ? png_create_info_struct(m_png) : nullptr;
         if (!m_info)
-            throw ToolError(name, QStringLiteral("out of memory"));
+            throw ToolError(name, "out of memory");
         png_set_read_fn(m_png, nullptr, readData);
         png_set_sig_bytes(m_png, 8); // checked by the caller
     }
@@ -137,17 +138,17 @@ public:
         check(readHeader(m_png, m_info, &header));
         return header;
     }
-    void row(QRgb* out) { check(readRow(m_png, out)); }
+    void row(std::uint32_t* out) { check(readRow(m_png, out)); }
     void end() { check(readEnd(m_png)); }
 
 private:
     void check(bool ok)
     {
         if (!ok)
-            throw ToolError(m_name, QString::fromLocal8Bit(m_state.message));
+            throw ToolError(m_name, m_state.message);
     }
 
-    QByteArray m_name;
+    std::string m_name;
     ReadState m_state;
     png_structp m_png = nullptr;
     png_infop m_info = nullptr;
@@ -155,52 +156,52 @@ private:
 
 // Refuses a picture beyond the pixel limit, or one declaring more pixels than its file can
 // hold, before anything is allocated.
-void checkSize(FILE* input, const QByteArray& name, quint32 width, quint32 height)
+void checkSize(FILE* input, const std::string& name, std::uint32_t width, std::uint32_t height)
 {
-    const qint64 pixels = qint64(width) * height;
+    const std::int64_t pixels = std::int64_t(width) * height;
     if (width > 0x7fffffff || height > 0x7fffffff || pixels > DecodeLimits::maxPixels)
-        throw ToolError(
-            name, QStringLiteral("picture too large: %1 x %2 pixels").arg(width).arg(height));
+        throw ToolError(name,
+            "picture too large: " + std::to_string(width) + " x " + std::to_string(height)
+                + " pixels");
     // Deflate packs at most 1032 bytes into one, and a pixel takes at least 1/8 byte
     // unpacked: a file too small for its declared size is damaged, and must not get the
     // whole picture allocated (interlaced) or a huge output started.
     struct stat st;
     if (::fstat(::fileno(input), &st) == 0 && S_ISREG(st.st_mode)
-        && pixels > DecodeLimits::trustedPixels && qint64(st.st_size) * 8 * 1032 < pixels)
-        throw ToolError(
-            name, QStringLiteral("file too small for %1 x %2 pixels").arg(width).arg(height));
+        && pixels > DecodeLimits::trustedPixels && std::int64_t(st.st_size) * 8 * 1032 < pixels)
+        throw ToolError(name,
+            "file too small for " + std::to_string(width) + " x " + std::to_string(height)
+                + " pixels");
 }
 
-// Writes the BMP, filled row by row by `fill`: Bmp::RowWriter writes it beside the output
+// Writes the BMP, filled row by row by `fill`: BmpCore::RowWriter writes it beside the output
 // and renames it into place, so a failure leaves no output.
 void writeBmp(const Arguments& arguments, int width, int height, bool alpha,
-    const std::function<void(Bmp::RowWriter&)>& fill)
+    const std::function<void(BmpCore::RowWriter&)>& fill)
 {
-    const QString path = QFile::decodeName(arguments.output);
     try {
-        Bmp::RowWriter writer(path, width, height, alpha);
+        BmpCore::RowWriter writer(arguments.output, width, height, alpha);
         fill(writer);
         writer.finish();
-    } catch (const AppError& error) {
-        // fileError() words ENOENT as the forms runtime did; the converter says what the
-        // system says, as for every other reason.
-        if (error.number() == ErrorNumber::FileNotFound)
-            throw toolError(arguments.output, ENOENT);
-        throw toolError(arguments.output, error, path);
+    } catch (const BmpCore::Error& error) {
+        // imaging words a system error as the system does, except ENOENT, which reads as the
+        // forms runtime worded it; the converter says what the system says.
+        if (error.kind() == BmpCore::Error::File)
+            throw toolError(arguments.output, error.errnoValue());
+        throw toolError(arguments.output, error);
     }
 }
 
 void convert(const Arguments& arguments)
 {
-    const Files::Stream input(std::fopen(arguments.input.constData(), "rb"));
+    const Files::Stream input(std::fopen(arguments.input.c_str(), "rb"));
     if (!input)
         throw toolError(arguments.input, errno);
     png_byte signature[8] = {};
     const size_t signatureSize = std::fread(signature, 1, sizeof signature, input.get());
     if (signatureSize != sizeof signature || png_sig_cmp(signature, 0, sizeof signature) != 0)
-        throw ToolError(arguments.input,
-            std::ferror(input.get()) ? QString::fromLocal8Bit(std::strerror(errno))
-                                     : QStringLiteral("not a PNG file"));
+        throw ToolError(
+            arguments.input, std::ferror(input.get()) ? std::strerror(errno) : "not a PNG file");
 
     // The direct decoder looks ahead and comes back, which only a regular file allows.
     struct stat st;
@@ -209,7 +210,7 @@ void convert(const Arguments& arguments)
         = seekable ? FastPng::examine(input.get(), arguments.input) : std::nullopt) {
         checkSize(input.get(), arguments.input, plan->width, plan->height);
         writeBmp(arguments, int(plan->width), int(plan->height), plan->alpha,
-            [&](Bmp::RowWriter& writer) {
+            [&](BmpCore::RowWriter& writer) {
                 FastPng::decode(input.get(), arguments.input, *plan, writer);
             });
         return;
@@ -220,16 +221,16 @@ void convert(const Arguments& arguments)
     checkSize(input.get(), arguments.input, header.width, header.height);
     const int width = int(header.width);
     const int height = int(header.height);
-    writeBmp(arguments, width, height, header.alpha, [&](Bmp::RowWriter& writer) {
+    writeBmp(arguments, width, height, header.alpha, [&](BmpCore::RowWriter& writer) {
         if (header.passes == 1) {
-            std::vector<QRgb> row(static_cast<size_t>(width));
+            std::vector<std::uint32_t> row(static_cast<size_t>(width));
             for (int y = 0; y < height; ++y) {
                 reader.row(row.data());
                 writer.writeRow(row.data());
             }
         } else {
             // Later passes fill in the rows of the earlier ones, so the picture is held whole.
-            std::vector<QRgb> picture(static_cast<size_t>(width) * size_t(height));
+            std::vector<std::uint32_t> picture(static_cast<size_t>(width) * size_t(height));
             for (int pass = 0; pass < header.passes; ++pass)
                 for (int y = 0; y < height; ++y)
                     reader.row(picture.data() + size_t(y) * width);

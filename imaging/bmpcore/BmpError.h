@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: MIT
+
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace BmpCore {
+
+// A failure of the BMP core. It names no file: the caller knows which one it passed, and
+// words the failure its own way (imaging as AppError, the converters in one line).
+class Error : public std::runtime_error
+{
+public:
+    enum Kind {
+        File, // the system refused: errnoValue() says why
+        InvalidPicture, // not a BMP, or damaged
+        OutOfMemory,
+        InvalidCall, // a row too many, or a size the writer cannot take
+        Overflow, // a picture too large for the format
+    };
+
+    explicit Error(Kind kind, int errnoValue = 0);
+    Kind kind() const noexcept { return m_kind; }
+    int errnoValue() const noexcept { return m_errno; }
+
+    // The words imaging's AppError uses before ": <path>": "Invalid picture", "File not
+    // found", the system's text of errnoValue(), ...
+    std::string reason() const;
+
+private:
+    Kind m_kind;
+    int m_errno;
+};
+
+[[noreturn]] void throwInvalidPicture();
+[[noreturn]] void throwOutOfMemory();
+[[noreturn]] void throwFileError(int errnoValue);
+
+} // namespace BmpCore

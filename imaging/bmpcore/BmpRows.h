@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+
+#pragma once
+
+#include "imaging/bmpcore/DibDecode.h"
+#include "imaging/bmpcore/FileRead.h"
+#include "runtime/files/ReplacingFile.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Reading and writing a BMP file one row at a time, top row first. Pixels are 0xAARRGGBB.
+// Failures throw BmpCore::Error.
+namespace BmpCore {
+
+// Reads the whole file and checks its headers; compressed (RLE) files are decoded whole.
+class RowReader
+{
+public:
+    explicit RowReader(const std::string& path);
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+
+    int width() const { return m_decoder.width(); }
+    int height() const { return m_decoder.height(); }
+    // True when the file carries an alpha channel (32-bit with an alpha mask, or 32-bit
+    // BI_RGB whose fourth bytes are not all zero).
+    bool hasAlpha() const { return m_decoder.hasAlpha(); }
+    // Decodes the next row into `width()` pixels, alpha 255 when opaque; InvalidCall past
+    // the last row.
+    void readRow(std::uint32_t* out);
+    // For decoding rows in any order.
+    const BmpDecode::DibDecoder& decoder() const { return m_decoder; }
+
+private:
+    RowReader(Bytes bytes);
+
+    Bytes m_bytes; // the decoder points into it
+    BmpDecode::DibDecoder m_decoder;
+    int m_next = 0;
+};
+
+// Writes an uncompressed bottom-up BMP: 24-bit, or 32-bit with an alpha mask
+// (BITMAPV5HEADER, straight alpha) when `alpha`. Rows land at their places by positioned
+// writes into a file beside the path (Files::ReplacingFile); finish() renames it into place,
+// and without it the destructor removes it. Throws InvalidCall for a size of zero, Overflow
+// for a picture too large for the format, File for a failed open or write.
+class RowWriter
+{
+public:
+    RowWriter(const std::string& path, int width, int height, bool alpha);
+    RowWriter(const RowWriter&) = delete;
+    RowWriter& operator=(const RowWriter&) = delete;
+
+    void writeRow(const std::uint32_t* row); // `width` pixels
+    void finish();
+
+private:
+    void writeHeader();
+    void writeAt(std::int64_t offset, const std::uint8_t* p, std::int64_t n);
+    void flush();
+
+    Files::ReplacingFile m_file;
+    int m_width;
+    int m_height;
+    bool m_alpha;
+    std::int64_t m_stride;
+    std::int64_t m_dataOffset;
+    int m_blockRows = 1; // rows held before one write
+    int m_blockFirst = 0; // first (top) row of the current block
+    int m_rowsInBlock = 0;
+    std::vector<std::uint8_t> m_block;
+    int m_written = 0;
+};
+
+} // namespace BmpCore
