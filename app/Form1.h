@@ -10,13 +10,14 @@
 #include <memory>
 #include <optional>
 
+class ImageEntries;
 class ImageListHandlers;
 class PictureButton;
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class QSlider;
-class QTreeWidget;
+class QTreeView;
 class RunWorker;
 struct RunWindowSide;
 
@@ -65,7 +66,8 @@ public:
     QPushButton* Command1 = nullptr;
     PictureButton* Check1 = nullptr;
     PictureButton* Check2 = nullptr;
-    QTreeWidget* ListView1 = nullptr;
+    QTreeView* ListView1 = nullptr;
+    ImageEntries* ListEntries = nullptr; // the model under ListView1: the entries' texts
     PictureButton* Check3 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QSlider* Slider1 = nullptr;

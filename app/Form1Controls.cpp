@@ -5,6 +5,7 @@
 #include "app/Form1.h"
 #include "app/PictureButton.h"
 #include "background/PercentageSlider.h"
+#include "filelist/widgets/ImageEntries.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -12,7 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace {
 
@@ -87,15 +88,16 @@ PictureButton* Form1::buildPictureButton(const char* name, const QString& captio
 
 void Form1::buildList()
 {
-    ListView1 = new QTreeWidget(this);
+    ListView1 = new QTreeView(this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListEntries = new ImageEntries(ListView1);
+    ListView1->setModel(ListEntries);
     ListView1->setGeometry(8, 8, 425, 121);
     ListView1->setFont(arial(9));
     ListView1->setRootIsDecorated(false);
     ListView1->setUniformRowHeights(true);
     ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setColumnCount(0);
     ListView1->header()->setStretchLastSection(false);
     ListView1->setToolTip(
         QStringLiteral("Drag and drop files here. Double-click item to remove it. Move bar to "
