@@ -11,6 +11,7 @@
 #include "conversion/Percentage.h"
 #include "filelist/widgets/ImageEntries.h"
 #include "filelist/widgets/ImageListHandlers.h"
+#include "filelist/widgets/ImageListView.h"
 #include "filelist/widgets/WindowPointer.h"
 #include "imaging/Pictures.h"
 #include "runtime/AppError.h"
@@ -29,7 +30,6 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QSlider>
-#include <QTreeView>
 #include <QtEndian>
 #include <cstdio>
 #include <cstdlib>
@@ -173,7 +173,7 @@ void Form1::Check1_Click()
         QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files"),
         QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|"
                        "*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|All Files (*.*)|*.*"));
-    ListEntries->append(files);
+    ListView1->entries()->append(files);
 }
 
 void Form1::Check1_MouseMove()
@@ -190,7 +190,7 @@ void Form1::Check2_Click()
         return;
 
     ConversionRun::Options options;
-    options.entries = ListEntries->texts();
+    options.entries = ListView1->entries()->texts();
     if (options.entries.isEmpty())
         return;
     options.programFolder = m_services.programFolder;
@@ -260,7 +260,7 @@ void Form1::removeSelectedEntry()
     const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
     if (selected.isEmpty())
         return;
-    ListEntries->removeAt(selected.first().row());
+    ListView1->entries()->removeAt(selected.first().row());
 }
 
 void Form1::setMousePointer(int value)

@@ -10,14 +10,13 @@
 #include <memory>
 #include <optional>
 
-class ImageEntries;
 class ImageListHandlers;
 class PictureButton;
 class QLabel;
 class QProgressBar;
 class QPushButton;
 class QSlider;
-class QTreeView;
+class ImageListView;
 class RunWorker;
 struct RunWindowSide;
 
@@ -66,8 +65,7 @@ public:
     QPushButton* Command1 = nullptr;
     PictureButton* Check1 = nullptr;
     PictureButton* Check2 = nullptr;
-    QTreeView* ListView1 = nullptr;
-    ImageEntries* ListEntries = nullptr; // the model under ListView1: the entries' texts
+    ImageListView* ListView1 = nullptr;
     PictureButton* Check3 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QSlider* Slider1 = nullptr;

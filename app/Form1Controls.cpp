@@ -5,7 +5,7 @@
 #include "app/Form1.h"
 #include "app/PictureButton.h"
 #include "background/PercentageSlider.h"
-#include "filelist/widgets/ImageEntries.h"
+#include "filelist/widgets/ImageListView.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -13,7 +13,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
-#include <QTreeView>
 
 namespace {
 
@@ -88,17 +87,10 @@ PictureButton* Form1::buildPictureButton(const char* name, const QString& captio
 
 void Form1::buildList()
 {
-    ListView1 = new QTreeView(this);
+    ListView1 = new ImageListView(this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
-    ListEntries = new ImageEntries(ListView1);
-    ListView1->setModel(ListEntries);
     ListView1->setGeometry(8, 8, 425, 121);
     ListView1->setFont(arial(9));
-    ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->header()->setStretchLastSection(false);
     ListView1->setToolTip(
         QStringLiteral("Drag and drop files here. Double-click item to remove it. Move bar to "
                        "right and out of window to reveal full names."));

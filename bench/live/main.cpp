@@ -11,6 +11,7 @@
 #include "app/Form1.h"
 #include "app/PictureButton.h"
 #include "bench/common/ListDialogs.h"
+#include "filelist/widgets/ImageListView.h"
 #include "runtime/Runtime.h"
 
 #include <QApplication>
@@ -19,7 +20,6 @@
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 #include <algorithm>
 #include <cstdio>
 #include <vector>

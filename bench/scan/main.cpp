@@ -12,12 +12,12 @@
 #include "bench/common/ListDialogs.h"
 #include "filelist/AddFolder.h"
 #include "filelist/widgets/ImageEntries.h"
+#include "filelist/widgets/ImageListView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QScrollBar>
 #include <QTest>
-#include <QTreeView>
 #include <cstdio>
 
 namespace {
@@ -57,8 +57,8 @@ int main(int argc, char* argv[])
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;
-    QTreeView* list = form.ListView1;
-    ImageEntries* model = form.ListEntries;
+    ImageListView* list = form.ListView1;
+    ImageEntries* model = form.ListView1->entries();
 
     t.restart();
     QTest::mouseClick(form.Check1, Qt::LeftButton);

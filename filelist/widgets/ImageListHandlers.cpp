@@ -4,8 +4,8 @@
 
 #include "filelist/AddFolder.h"
 #include "filelist/widgets/ImageEntries.h"
+#include "filelist/widgets/ImageListView.h"
 
-#include <QAbstractItemView>
 #include <QCursor>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -65,8 +65,7 @@ std::optional<QStringList> droppedFiles(const QMimeData* data)
     return paths;
 }
 
-ImageListHandlers::ImageListHandlers(
-    QAbstractItemView* list, Services services, QWidget* dialogOwner)
+ImageListHandlers::ImageListHandlers(ImageListView* list, Services services, QWidget* dialogOwner)
     : QObject(list)
     , m_list(list)
     , m_services(std::move(services))
@@ -200,7 +199,7 @@ void ImageListHandlers::ListView1_ItemClick()
 
 ImageEntries* ImageListHandlers::entries() const
 {
-    return static_cast<ImageEntries*>(m_list->model());
+    return m_list->entries();
 }
 
 void ImageListHandlers::ListView1_MouseMove(const QPoint& position)

@@ -17,7 +17,7 @@
 class QDragMoveEvent;
 class QDropEvent;
 class ImageEntries;
-class QAbstractItemView;
+class ImageListView;
 class QMimeData;
 class QWidget;
 
@@ -50,7 +50,7 @@ private:
 std::optional<QStringList> droppedFiles(const QMimeData* data);
 
 // The image list's handlers for adding a folder, dropping files and moving entries with the
-// pointer, on the window's list `ListView1` (a view in report style over ImageEntries). The
+// pointer, on the window's list `ListView1` (an ImageListView). The
 // handler names follow the Control_Event form of the product's documents. attach() wires
 // them to the list's events; they may also be called directly.
 class ImageListHandlers : public QObject
@@ -70,8 +70,8 @@ public:
     };
 
     // `list` and `dialogOwner` (the window, parent of the dialogs) must outlive the handlers;
-    // the object is a child of `list`, whose model must be an ImageEntries.
-    ImageListHandlers(QAbstractItemView* list, Services services, QWidget* dialogOwner);
+    // the object is a child of `list`.
+    ImageListHandlers(ImageListView* list, Services services, QWidget* dialogOwner);
 
     // Makes the list a drop target for file lists, and delivers its mouse and drag events
     // to the handlers below: a press to MouseDown, then (left button on an entry, once the
@@ -129,7 +129,7 @@ private:
     ImageEntries* entries() const;
     bool acceptsDrop(const QDropEvent* event) const;
 
-    QPointer<QAbstractItemView> m_list;
+    QPointer<ImageListView> m_list;
     QPointer<QWidget> m_viewport; // the list's viewport, whose events attach() filters
     Services m_services;
     QPointer<QWidget> m_dialogOwner;

@@ -6,6 +6,7 @@
 #include "app/MainModule.h"
 #include "app/PictureButton.h"
 #include "app/QtDialogs.h"
+#include "filelist/widgets/ImageListView.h"
 #include "runtime/Runtime.h"
 #include "tests/common/FakeDialogs.h"
 #include "tests/common/ImageFixtures.h"
@@ -28,7 +29,6 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
 #include <QUrl>
 
 namespace {

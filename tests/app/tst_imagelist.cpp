@@ -2,6 +2,7 @@
 
 #include "filelist/widgets/ImageEntries.h"
 #include "filelist/widgets/ImageListHandlers.h"
+#include "filelist/widgets/ImageListView.h"
 #include "runtime/Runtime.h"
 #include "tests/common/FolderTree.h"
 
@@ -12,7 +13,6 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
 #include <QUrl>
 
 namespace {
@@ -48,8 +48,8 @@ public:
 struct ListWindow
 {
     QWidget window;
-    QTreeView* list = new QTreeView(&window);
-    ImageEntries* entries = new ImageEntries(list);
+    ImageListView* list = new ImageListView(&window);
+    ImageEntries* entries = list->entries();
     std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
     int pointer = 0;
     QPoint screenPos { 0, 335 };
@@ -58,8 +58,6 @@ struct ListWindow
     explicit ListWindow(const QString& programFolder = QString(), int rows = 0)
     {
         list->setGeometry(0, 0, 300, 120);
-        list->setModel(entries);
-        list->setRootIsDecorated(false);
         handlers = new ImageListHandlers(list,
             { dialogs, [this] { return pointer; }, [this](int v) { pointer = v; },
                 [this] { return screenPos; }, programFolder },
