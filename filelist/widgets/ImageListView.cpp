@@ -38,6 +38,14 @@ void ImageListView::changeEvent(QEvent* event)
         fitRowHeight();
 }
 
+QModelIndex ImageListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    // Home and End go to the first and last entry, as in a list, not along the row.
+    if (action == MoveHome || action == MoveEnd)
+        modifiers |= Qt::ControlModifier;
+    return QTableView::moveCursor(action, modifiers);
+}
+
 void ImageListView::fitRowHeight()
 {
     // The height the item delegate asks for one line of text in the list's font.

@@ -127,6 +127,8 @@ private slots:
     void scrolling_data();
     void scrolling();
     void removedMovingEntryNeverWrittenBack();
+    void movingEntryFollowsItsEntry();
+    void listKeysAndRows();
     void listPointers_data();
     void listPointers();
 };
@@ -386,6 +388,49 @@ void TestImageList::removedMovingEntryNeverWrittenBack()
     for (int row : { 0, 1, 2, 3, 4 })
         w.moveTo(w.rowPoint(row));
     QCOMPARE(w.texts(), before);
+}
+
+void TestImageList::movingEntryFollowsItsEntry()
+{
+    ListWindow w(QString(), 5);
+    w.list->setGeometry(0, 0, 300, 400);
+    w.press(3);
+    w.entries->removeAt(1); // an entry above goes while the button is held
+    QCOMPARE(w.handlers->MovingEntry(), w.entries->index(2));
+    w.moveTo(w.rowPoint(0));
+    w.release();
+    QCOMPARE(w.texts(), QStringList({ "/p/3.jpg", "/p/2.jpg", "/p/0.jpg", "/p/4.jpg" }));
+}
+
+void TestImageList::listKeysAndRows()
+{
+    ListWindow w(QString(), 30);
+    auto* next = new QWidget(&w.window);
+    next->setFocusPolicy(Qt::StrongFocus);
+    next->show();
+    w.list->setFocus();
+    QTRY_VERIFY(w.list->hasFocus());
+
+    // Home and End run over the entries, not along the row.
+    w.list->setCurrentIndex(w.entries->index(5));
+    QTest::keyClick(w.list, Qt::Key_End);
+    QCOMPARE(w.list->currentIndex().row(), 29);
+    QTest::keyClick(w.list, Qt::Key_Home);
+    QCOMPARE(w.list->currentIndex().row(), 0);
+    QCOMPARE(w.list->selectionModel()->selectedRows(), QModelIndexList { w.entries->index(0) });
+    // Tab leaves the list rather than stepping through its cells.
+    QTest::keyClick(w.list, Qt::Key_Tab);
+    QVERIFY(next->hasFocus());
+
+    // Every row fits a line of the list's font, also after the font changes.
+    for (const int points : { 9, 24 }) {
+        QFont font = w.list->font();
+        font.setPointSize(points);
+        w.list->setFont(font);
+        QVERIFY(w.list->rowHeight(0) >= QFontMetrics(font).height());
+        QVERIFY(w.list->rowHeight(0) <= QFontMetrics(font).height() + 8);
+        QCOMPARE(w.list->rowHeight(29), w.list->rowHeight(0));
+    }
 }
 
 void TestImageList::listPointers_data()
