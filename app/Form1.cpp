@@ -9,7 +9,9 @@
 #include "background/PercentageSlider.h"
 #include "conversion/ConversionRun.h"
 #include "conversion/Percentage.h"
+#include "filelist/widgets/ImageEntries.h"
 #include "filelist/widgets/ImageListHandlers.h"
+#include "filelist/widgets/ImageListView.h"
 #include "filelist/widgets/WindowPointer.h"
 #include "imaging/Pictures.h"
 #include "runtime/AppError.h"
@@ -21,13 +23,13 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFile>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QSlider>
-#include <QTreeWidget>
 #include <QtEndian>
 #include <cstdio>
 #include <cstdlib>
@@ -140,7 +142,6 @@ void Form1::Form_Load()
 
     Slider1->setValue(Percentage::remembered());
 
-    ListView1->setHeaderLabels({ QStringLiteral("Image File(s)") });
     ListView1->setColumnWidth(0, 5300 / 15); // twips, the list's own column unit
 
     QPalette bar = ProgressBar1->palette();
@@ -172,8 +173,7 @@ void Form1::Check1_Click()
         QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files"),
         QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|"
                        "*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|All Files (*.*)|*.*"));
-    for (const QString& file : files)
-        new QTreeWidgetItem(ListView1, QStringList { file });
+    ListView1->entries()->append(files);
 }
 
 void Form1::Check1_MouseMove()
@@ -190,8 +190,7 @@ void Form1::Check2_Click()
         return;
 
     ConversionRun::Options options;
-    for (int i = 0; i < ListView1->topLevelItemCount(); ++i)
-        options.entries << ListView1->topLevelItem(i)->text(0);
+    options.entries = ListView1->entries()->texts();
     if (options.entries.isEmpty())
         return;
     options.programFolder = m_services.programFolder;
@@ -258,10 +257,10 @@ void Form1::removeSelectedEntry()
 {
     if (isConverting())
         return;
-    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
+    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
     if (selected.isEmpty())
         return;
-    delete selected.first();
+    ListView1->entries()->removeAt(selected.first().row());
 }
 
 void Form1::setMousePointer(int value)

@@ -16,7 +16,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QSlider;
-class QTreeWidget;
+class ImageListView;
 class RunWorker;
 struct RunWindowSide;
 
@@ -65,7 +65,7 @@ public:
     QPushButton* Command1 = nullptr;
     PictureButton* Check1 = nullptr;
     PictureButton* Check2 = nullptr;
-    QTreeWidget* ListView1 = nullptr;
+    ImageListView* ListView1 = nullptr;
     PictureButton* Check3 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
     QSlider* Slider1 = nullptr;

@@ -5,6 +5,7 @@
 #include "app/Form1.h"
 #include "app/PictureButton.h"
 #include "background/PercentageSlider.h"
+#include "filelist/widgets/ImageListView.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -12,7 +13,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
-#include <QTreeWidget>
 
 namespace {
 
@@ -87,16 +87,10 @@ PictureButton* Form1::buildPictureButton(const char* name, const QString& captio
 
 void Form1::buildList()
 {
-    ListView1 = new QTreeWidget(this);
+    ListView1 = new ImageListView(this);
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setGeometry(8, 8, 425, 121);
     ListView1->setFont(arial(9));
-    ListView1->setRootIsDecorated(false);
-    ListView1->setUniformRowHeights(true);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->setColumnCount(0);
-    ListView1->header()->setStretchLastSection(false);
     ListView1->setToolTip(
         QStringLiteral("Drag and drop files here. Double-click item to remove it. Move bar to "
                        "right and out of window to reveal full names."));

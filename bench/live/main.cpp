@@ -11,6 +11,7 @@
 #include "app/Form1.h"
 #include "app/PictureButton.h"
 #include "bench/common/ListDialogs.h"
+#include "filelist/widgets/ImageListView.h"
 #include "runtime/Runtime.h"
 
 #include <QApplication>
@@ -19,7 +20,6 @@
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -71,6 +71,6 @@ int main(int argc, char* argv[])
     const double worst = gaps.empty() ? 0 : gaps.back();
     const double p99 = gaps.empty() ? 0 : gaps[gaps.size() * 99 / 100];
     std::printf("entries %d run %.3f s turns %zu worst %.1f ms p99 %.1f ms\n",
-        form.ListView1->topLevelItemCount(), seconds, gaps.size(), worst, p99);
+        form.ListView1->model()->rowCount(), seconds, gaps.size(), worst, p99);
     return 0;
 }

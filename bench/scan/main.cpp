@@ -11,12 +11,13 @@
 #include "app/PictureButton.h"
 #include "bench/common/ListDialogs.h"
 #include "filelist/AddFolder.h"
+#include "filelist/widgets/ImageEntries.h"
+#include "filelist/widgets/ImageListView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QScrollBar>
 #include <QTest>
-#include <QTreeWidget>
 #include <cstdio>
 
 namespace {
@@ -56,12 +57,13 @@ int main(int argc, char* argv[])
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;
-    QTreeWidget* list = form.ListView1;
+    ImageListView* list = form.ListView1;
+    ImageEntries* model = form.ListView1->entries();
 
     t.restart();
     QTest::mouseClick(form.Check1, Qt::LeftButton);
     QApplication::processEvents();
-    std::printf("append %.3f s entries %d\n", secondsOf(t), list->topLevelItemCount());
+    std::printf("append %.3f s entries %d\n", secondsOf(t), model->count());
 
     QScrollBar* bar = list->verticalScrollBar();
     const int steps = 200;
@@ -72,17 +74,17 @@ int main(int argc, char* argv[])
     std::printf("scroll %.3f s (%d pages painted)\n", secondsOf(t), steps + 1);
 
     const int removals = 1000;
-    for (int i = 0; i < removals && list->topLevelItemCount() > 0; ++i) {
-        list->setCurrentItem(list->topLevelItem(0));
-        delete list->topLevelItem(0);
+    for (int i = 0; i < removals && model->count() > 0; ++i) {
+        list->setCurrentIndex(model->index(0));
+        model->removeAt(0);
         QApplication::processEvents();
     }
     std::printf("remove %.3f s (%d entries from the top, one by one)\n", secondsOf(t), removals);
 
-    const int middle = list->topLevelItemCount() / 2;
-    list->scrollToItem(list->topLevelItem(middle));
+    const int middle = model->count() / 2;
+    list->scrollTo(model->index(middle));
     list->viewport()->repaint();
-    delete list->topLevelItem(middle);
+    model->removeAt(middle);
     QApplication::processEvents();
     std::printf("remove-middle %.3f s\n", secondsOf(t));
     return 0;

@@ -3,6 +3,8 @@
 #include "filelist/widgets/ImageListHandlers.h"
 
 #include "filelist/AddFolder.h"
+#include "filelist/widgets/ImageEntries.h"
+#include "filelist/widgets/ImageListView.h"
 
 #include <QCursor>
 #include <QDragMoveEvent>
@@ -13,7 +15,6 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
-#include <QTreeWidget>
 #include <QUrl>
 
 namespace {
@@ -64,7 +65,7 @@ std::optional<QStringList> droppedFiles(const QMimeData* data)
     return paths;
 }
 
-ImageListHandlers::ImageListHandlers(QTreeWidget* list, Services services, QWidget* dialogOwner)
+ImageListHandlers::ImageListHandlers(ImageListView* list, Services services, QWidget* dialogOwner)
     : QObject(list)
     , m_list(list)
     , m_services(std::move(services))
@@ -85,7 +86,7 @@ void ImageListHandlers::attach()
     m_viewport->installEventFilter(this);
     // The list selects the pressed entry before it reports the press, so the entry click
     // sees the new selection while the button is still down.
-    connect(m_list, &QTreeWidget::itemPressed, this, [this] {
+    connect(m_list, &QAbstractItemView::pressed, this, [this] {
         if (m_pressedButton == Qt::LeftButton)
             ListView1_ItemClick();
     });
@@ -142,7 +143,7 @@ void ImageListHandlers::addFolder()
     const QStringList entries = AddFolder::FolderEntries(folder, extension);
     // The scan let the event loop run; the list may be gone by now.
     if (m_list)
-        appendEntries(entries);
+        this->entries()->append(entries);
 }
 
 bool ImageListHandlers::acceptsDrop(const QDropEvent* event) const
@@ -172,7 +173,7 @@ void ImageListHandlers::ListView1_OLEDragDrop(QDropEvent* event)
     // Reported before the entries go in, so the source never sees a move.
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    appendEntries(*droppedFiles(event->mimeData()));
+    entries()->append(*droppedFiles(event->mimeData()));
 }
 
 void ImageListHandlers::ListView1_MouseDown()
@@ -191,17 +192,14 @@ void ImageListHandlers::ListView1_ItemClick()
         m_list->setCursor(QCursor(QPixmap::fromImage(icon)));
     m_dropsAccepted = false;
 
-    const QList<QTreeWidgetItem*> selected = m_list->selectedItems();
-    m_movingEntry = selected.isEmpty() ? QPersistentModelIndex()
-                                       : QPersistentModelIndex(m_list->model()->index(
-                                           m_list->indexOfTopLevelItem(selected.first()), 0));
+    const QModelIndexList selected = m_list->selectionModel()->selectedRows();
+    m_movingEntry
+        = selected.isEmpty() ? QPersistentModelIndex() : QPersistentModelIndex(selected.first());
 }
 
-QTreeWidgetItem* ImageListHandlers::MovingEntry() const
+ImageEntries* ImageListHandlers::entries() const
 {
-    if (!m_list || !m_movingEntry.isValid())
-        return nullptr;
-    return m_list->topLevelItem(m_movingEntry.row());
+    return m_list->entries();
 }
 
 void ImageListHandlers::ListView1_MouseMove(const QPoint& position)
@@ -211,17 +209,20 @@ void ImageListHandlers::ListView1_MouseMove(const QPoint& position)
     if (!m_buttonHeld || m_locked)
         return;
 
-    QTreeWidgetItem* entryUnderPointer = m_list->itemAt(position);
-    QTreeWidgetItem* moving = MovingEntry();
-    if (!entryUnderPointer || !moving || entryUnderPointer->text(0) == moving->text(0))
+    const QModelIndex entryUnderPointer = m_list->indexAt(position);
+    ImageEntries* list = entries();
+    if (!entryUnderPointer.isValid() || !m_movingEntry.isValid())
+        return;
+    const int row = entryUnderPointer.row();
+    const int movingRow = m_movingEntry.row();
+    if (list->text(row) == list->text(movingRow))
         return;
 
-    const QString kept = moving->text(0);
-    moving->setText(0, entryUnderPointer->text(0));
-    entryUnderPointer->setText(0, kept);
+    const QString kept = list->text(movingRow);
+    list->setText(movingRow, list->text(row));
+    list->setText(row, kept);
 
-    const int row = m_list->indexOfTopLevelItem(entryUnderPointer);
-    const QModelIndex index = m_list->model()->index(row, 0);
+    const QModelIndex index = list->index(row);
     // Selection only: making it the current entry too would let the list scroll to it.
     m_list->selectionModel()->select(
         index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
@@ -230,10 +231,10 @@ void ImageListHandlers::ListView1_MouseMove(const QPoint& position)
     const int y = m_services.cursorPos().y();
     if (y < ScrollUpBelow) {
         if (row > 0)
-            m_list->scrollToItem(m_list->topLevelItem(row - 1));
+            m_list->scrollTo(list->index(row - 1));
     } else if (y > ScrollDownAbove) {
-        if (row + 1 < m_list->topLevelItemCount())
-            m_list->scrollToItem(m_list->topLevelItem(row + 1));
+        if (row + 1 < list->count())
+            m_list->scrollTo(list->index(row + 1));
     }
 }
 
@@ -243,16 +244,4 @@ void ImageListHandlers::ListView1_MouseUp()
     m_listMousePointer = WindowPointer::Arrow;
     m_list->setCursor(Qt::ArrowCursor);
     m_dropsAccepted = true;
-}
-
-void ImageListHandlers::appendEntries(const QStringList& texts)
-{
-    if (texts.isEmpty())
-        return;
-    QList<QTreeWidgetItem*> items;
-    items.reserve(texts.size());
-    for (const QString& text : texts)
-        items << new QTreeWidgetItem(QStringList { text });
-    // One insertion for the whole batch: the view lays out once, not once per entry.
-    m_list->addTopLevelItems(items);
 }

@@ -16,9 +16,9 @@
 
 class QDragMoveEvent;
 class QDropEvent;
+class ImageEntries;
+class ImageListView;
 class QMimeData;
-class QTreeWidget;
-class QTreeWidgetItem;
 class QWidget;
 
 namespace AddFolder {
@@ -50,7 +50,7 @@ private:
 std::optional<QStringList> droppedFiles(const QMimeData* data);
 
 // The image list's handlers for adding a folder, dropping files and moving entries with the
-// pointer, on the window's list `ListView1` (a one-column QTreeWidget in report style). The
+// pointer, on the window's list `ListView1` (an ImageListView). The
 // handler names follow the Control_Event form of the product's documents. attach() wires
 // them to the list's events; they may also be called directly.
 class ImageListHandlers : public QObject
@@ -71,7 +71,7 @@ public:
 
     // `list` and `dialogOwner` (the window, parent of the dialogs) must outlive the handlers;
     // the object is a child of `list`.
-    ImageListHandlers(QTreeWidget* list, Services services, QWidget* dialogOwner);
+    ImageListHandlers(ImageListView* list, Services services, QWidget* dialogOwner);
 
     // Makes the list a drop target for file lists, and delivers its mouse and drag events
     // to the handlers below: a press to MouseDown, then (left button on an entry, once the
@@ -110,8 +110,8 @@ public:
     void setLocked(bool locked) { m_locked = locked; }
 
     bool ButtonHeld() const { return m_buttonHeld; }
-    // The entry being moved; nullptr before the first entry click and after it was removed.
-    QTreeWidgetItem* MovingEntry() const;
+    // The entry being moved; invalid before the first entry click and after it was removed.
+    QModelIndex MovingEntry() const { return m_movingEntry; }
     // The list's own pointer: 0 until the first entry click, 99 (drag.ico) from an entry
     // click, 1 (arrow) from a release.
     int listMousePointer() const { return m_listMousePointer; }
@@ -126,10 +126,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void appendEntries(const QStringList& texts);
+    ImageEntries* entries() const;
     bool acceptsDrop(const QDropEvent* event) const;
 
-    QPointer<QTreeWidget> m_list;
+    QPointer<ImageListView> m_list;
     QPointer<QWidget> m_viewport; // the list's viewport, whose events attach() filters
     Services m_services;
     QPointer<QWidget> m_dialogOwner;

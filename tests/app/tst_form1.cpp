@@ -6,6 +6,7 @@
 #include "app/MainModule.h"
 #include "app/PictureButton.h"
 #include "app/QtDialogs.h"
+#include "filelist/widgets/ImageListView.h"
 #include "runtime/Runtime.h"
 #include "tests/common/FakeDialogs.h"
 #include "tests/common/ImageFixtures.h"
@@ -16,6 +17,7 @@
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QImage>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QMimeData>
 #include <QProcess>
@@ -27,7 +29,6 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
 #include <QUrl>
 
 namespace {
@@ -73,8 +74,9 @@ void storePercentage(const QString& text)
 QStringList entries(const Form1& form)
 {
     QStringList out;
-    for (int i = 0; i < form.ListView1->topLevelItemCount(); ++i)
-        out << form.ListView1->topLevelItem(i)->text(0);
+    const QAbstractItemModel* model = form.ListView1->model();
+    for (int i = 0; i < model->rowCount(); ++i)
+        out << model->index(i, 0).data().toString();
     return out;
 }
 
@@ -135,9 +137,10 @@ void Form1Test::startsAsDesigned()
     Harness h;
     Form1 form(h.services(binDir()));
     QCOMPARE(form.windowTitle(), QStringLiteral("Pictelle"));
-    QCOMPARE(form.ListView1->columnCount(), 1);
-    QCOMPARE(form.ListView1->headerItem()->text(0), QStringLiteral("Image File(s)"));
-    QCOMPARE(form.ListView1->topLevelItemCount(), 0);
+    QCOMPARE(form.ListView1->model()->columnCount(), 1);
+    QCOMPARE(form.ListView1->model()->headerData(0, Qt::Horizontal).toString(),
+        QStringLiteral("Image File(s)"));
+    QCOMPARE(form.ListView1->model()->rowCount(), 0);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QCOMPARE(form.size(), QSize(444, 321));
@@ -442,10 +445,10 @@ void Form1Test::doubleClickRemoves()
     QWidget* viewport = form.ListView1->viewport();
     QStringList expected = list;
     if (clicked >= 0) {
-        QTreeWidgetItem* item = form.ListView1->topLevelItem(clicked);
-        form.ListView1->setCurrentItem(item);
-        QVERIFY(item->isSelected());
-        QTest::mouseDClick(viewport, button, {}, form.ListView1->visualItemRect(item).center());
+        const QModelIndex item = form.ListView1->model()->index(clicked, 0);
+        form.ListView1->setCurrentIndex(item);
+        QVERIFY(form.ListView1->selectionModel()->isSelected(item));
+        QTest::mouseDClick(viewport, button, {}, form.ListView1->visualRect(item).center());
         if (button == Qt::LeftButton)
             expected.removeAt(clicked);
     } else {
@@ -484,8 +487,8 @@ void Form1Test::deleteKeyRemoves()
     form.ListView1->setFocus();
     form.ListView1->clearSelection();
     if (selected >= 0)
-        form.ListView1->setCurrentItem(form.ListView1->topLevelItem(selected));
-    QCOMPARE(form.ListView1->selectedItems().size(), selected >= 0 ? 1 : 0);
+        form.ListView1->setCurrentIndex(form.ListView1->model()->index(selected, 0));
+    QCOMPARE(form.ListView1->selectionModel()->selectedRows().size(), selected >= 0 ? 1 : 0);
     QTest::keyClick(form.ListView1, Qt::Key(key));
     QStringList expected = list;
     if (selected >= 0 && key == Qt::Key_Delete)
@@ -619,7 +622,7 @@ void Form1Test::conversionFromWindow()
     QVERIFY(!form.Check2->isChecked());
     QVERIFY(!form.Check1->isEnabled() && !form.Check2->isEnabled() && !form.Check3->isEnabled());
     QVERIFY(!form.Slider1->isEnabled());
-    form.ListView1->setCurrentItem(form.ListView1->topLevelItem(0));
+    form.ListView1->setCurrentIndex(form.ListView1->model()->index(0, 0));
     QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
         Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(form.ListView1->viewport(), &dbl);

@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: MIT
 
+#include "filelist/widgets/ImageEntries.h"
 #include "filelist/widgets/ImageListHandlers.h"
+#include "filelist/widgets/ImageListView.h"
 #include "runtime/Runtime.h"
 #include "tests/common/FolderTree.h"
 
 #include <QApplication>
+#include <QItemSelectionModel>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
 #include <QUrl>
 
 namespace {
@@ -46,7 +48,8 @@ public:
 struct ListWindow
 {
     QWidget window;
-    QTreeWidget* list = new QTreeWidget(&window);
+    ImageListView* list = new ImageListView(&window);
+    ImageEntries* entries = list->entries();
     std::shared_ptr<FakeDialogs> dialogs = std::make_shared<FakeDialogs>();
     int pointer = 0;
     QPoint screenPos { 0, 335 };
@@ -55,15 +58,13 @@ struct ListWindow
     explicit ListWindow(const QString& programFolder = QString(), int rows = 0)
     {
         list->setGeometry(0, 0, 300, 120);
-        list->setRootIsDecorated(false);
-        list->setHeaderLabels({ "Image File(s)" });
         handlers = new ImageListHandlers(list,
             { dialogs, [this] { return pointer; }, [this](int v) { pointer = v; },
                 [this] { return screenPos; }, programFolder },
             &window);
         handlers->attach();
         for (int i = 0; i < rows; ++i)
-            new QTreeWidgetItem(list, QStringList { QString("/p/%1.jpg").arg(i) });
+            entries->append({ QString("/p/%1.jpg").arg(i) });
         window.resize(300, 120);
         window.show();
     }
@@ -71,14 +72,11 @@ struct ListWindow
     QStringList texts() const
     {
         QStringList out;
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            out << list->topLevelItem(i)->text(0);
+        for (int i = 0; i < entries->rowCount(); ++i)
+            out << entries->index(i).data().toString();
         return out;
     }
-    QPoint rowPoint(int row) const
-    {
-        return list->visualItemRect(list->topLevelItem(row)).center();
-    }
+    QPoint rowPoint(int row) const { return list->visualRect(entries->index(row)).center(); }
     void mouse(QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held)
     {
         QMouseEvent event(type, at, list->viewport()->mapToGlobal(at), button, held, {});
@@ -129,6 +127,8 @@ private slots:
     void scrolling_data();
     void scrolling();
     void removedMovingEntryNeverWrittenBack();
+    void movingEntryFollowsItsEntry();
+    void listKeysAndRows();
     void listPointers_data();
     void listPointers();
 };
@@ -138,7 +138,7 @@ void TestImageList::addFolderAppendsUnderBusyPointer()
     QTemporaryDir tmp;
     QVERIFY(FolderTree::make(tmp.path(), { "a.jpg", "b.png", "sub/C.JPG", "sub/~d.jpg" }));
     ListWindow w;
-    new QTreeWidgetItem(w.list, QStringList { "kept" });
+    w.entries->append({ "kept" });
     w.dialogs->extension = "jpg";
     w.dialogs->folder = tmp.path();
     w.pointer = WindowPointer::Custom; // the hand, over the button just clicked
@@ -293,7 +293,7 @@ void TestImageList::pointerDrag()
     w.press(1);
     // The entry click arrives with the press, before any move.
     QVERIFY(w.handlers->ButtonHeld());
-    QCOMPARE(w.handlers->MovingEntry(), w.list->topLevelItem(1));
+    QCOMPARE(w.handlers->MovingEntry(), w.entries->index(1));
     for (int row : path)
         w.moveTo(row < 0 ? QPoint(20, w.list->viewport()->height() - 5) : w.rowPoint(row));
     w.release();
@@ -302,7 +302,8 @@ void TestImageList::pointerDrag()
     for (int i : order)
         expected << before[i];
     QCOMPARE(w.texts(), expected);
-    QCOMPARE(w.list->selectedItems(), QList<QTreeWidgetItem*> { w.list->topLevelItem(selected) });
+    QCOMPARE(
+        w.list->selectionModel()->selectedRows(), QModelIndexList { w.entries->index(selected) });
     QVERIFY(!w.handlers->ButtonHeld());
 
     // After the release, moves change nothing; a right-button press holds again and moves
@@ -344,19 +345,18 @@ void TestImageList::scrolling()
     ListWindow w(QString(), 30);
     QTest::qWait(0);
     const int count = 30;
-    const auto topRow = [&] { return w.list->indexOfTopLevelItem(w.list->itemAt(QPoint(5, 1))); };
+    const auto topRow = [&] { return w.list->indexAt(QPoint(5, 1)).row(); };
     const auto fullyVisibleRows = [&] {
         QList<int> rows;
         for (int i = 0; i < count; ++i)
-            if (w.list->viewport()->rect().contains(
-                    w.list->visualItemRect(w.list->topLevelItem(i))))
+            if (w.list->viewport()->rect().contains(w.list->visualRect(w.entries->index(i))))
                 rows << i;
         return rows;
     };
     if (atEnd && downwards)
         w.list->scrollToBottom();
     else if (!atEnd)
-        w.list->scrollToItem(w.list->topLevelItem(10), QAbstractItemView::PositionAtTop);
+        w.list->scrollTo(w.entries->index(10), QAbstractItemView::PositionAtTop);
     const QList<int> visible = fullyVisibleRows();
     QVERIFY(visible.size() >= 2);
     const int under = downwards ? visible.last() : visible.first();
@@ -366,7 +366,7 @@ void TestImageList::scrolling()
     w.screenPos = QPoint(0, screenY);
     w.press(from);
     w.moveTo(w.rowPoint(under));
-    QCOMPARE(w.list->topLevelItem(under)->text(0), QString("/p/%1.jpg").arg(from));
+    QCOMPARE(w.entries->index(under).data().toString(), QString("/p/%1.jpg").arg(from));
     QCOMPARE(topRow(), top + scrolled);
     if (scrolled != 0)
         QVERIFY(fullyVisibleRows().contains(under + scrolled));
@@ -378,16 +378,59 @@ void TestImageList::removedMovingEntryNeverWrittenBack()
     w.list->setGeometry(0, 0, 300, 400);
     w.press(2);
     w.release();
-    delete w.list->topLevelItem(2); // removed by a double click
-    new QTreeWidgetItem(w.list, QStringList { "/p/new.jpg" });
+    w.entries->removeAt(2); // removed by a double click
+    w.entries->append({ "/p/new.jpg" });
     const QStringList before = w.texts();
-    QVERIFY(!w.handlers->MovingEntry());
+    QVERIFY(!w.handlers->MovingEntry().isValid());
 
     w.mouse(QEvent::MouseButtonPress, QPoint(20, w.list->viewport()->height() - 5), Qt::LeftButton,
         Qt::LeftButton);
     for (int row : { 0, 1, 2, 3, 4 })
         w.moveTo(w.rowPoint(row));
     QCOMPARE(w.texts(), before);
+}
+
+void TestImageList::movingEntryFollowsItsEntry()
+{
+    ListWindow w(QString(), 5);
+    w.list->setGeometry(0, 0, 300, 400);
+    w.press(3);
+    w.entries->removeAt(1); // an entry above goes while the button is held
+    QCOMPARE(w.handlers->MovingEntry(), w.entries->index(2));
+    w.moveTo(w.rowPoint(0));
+    w.release();
+    QCOMPARE(w.texts(), QStringList({ "/p/3.jpg", "/p/2.jpg", "/p/0.jpg", "/p/4.jpg" }));
+}
+
+void TestImageList::listKeysAndRows()
+{
+    ListWindow w(QString(), 30);
+    auto* next = new QWidget(&w.window);
+    next->setFocusPolicy(Qt::StrongFocus);
+    next->show();
+    w.list->setFocus();
+    QTRY_VERIFY(w.list->hasFocus());
+
+    // Home and End run over the entries, not along the row.
+    w.list->setCurrentIndex(w.entries->index(5));
+    QTest::keyClick(w.list, Qt::Key_End);
+    QCOMPARE(w.list->currentIndex().row(), 29);
+    QTest::keyClick(w.list, Qt::Key_Home);
+    QCOMPARE(w.list->currentIndex().row(), 0);
+    QCOMPARE(w.list->selectionModel()->selectedRows(), QModelIndexList { w.entries->index(0) });
+    // Tab leaves the list rather than stepping through its cells.
+    QTest::keyClick(w.list, Qt::Key_Tab);
+    QVERIFY(next->hasFocus());
+
+    // Every row fits a line of the list's font, also after the font changes.
+    for (const int points : { 9, 24 }) {
+        QFont font = w.list->font();
+        font.setPointSize(points);
+        w.list->setFont(font);
+        QVERIFY(w.list->rowHeight(0) >= QFontMetrics(font).height());
+        QVERIFY(w.list->rowHeight(0) <= QFontMetrics(font).height() + 8);
+        QCOMPARE(w.list->rowHeight(29), w.list->rowHeight(0));
+    }
 }
 
 void TestImageList::listPointers_data()

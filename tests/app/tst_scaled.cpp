@@ -4,6 +4,7 @@
 // and the thumbnails come out exactly as at scale 1.
 #include "app/Form1.h"
 #include "app/PictureButton.h"
+#include "filelist/widgets/ImageListView.h"
 #include "tests/common/FakeDialogs.h"
 #include "tests/common/ImageFixtures.h"
 #include "tests/common/TestUtils.h"
@@ -17,7 +18,6 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTreeWidget>
 
 namespace {
 
