@@ -18,7 +18,6 @@
 #include "runtime/Logging.h"
 #include "runtime/Runtime.h"
 #include "runtime/Shell32.h"
-#include "runtime/files/Temporaries.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -73,10 +72,8 @@ Form1::Services Form1::defaultServices()
     services.endProgram = [] {
         // The run's thread may be writing still: what it has begun goes, nothing new is
         // begun, and a converter gets its moment to take its own temporary file with it.
-        Files::closeTemporaries();
-        Shell32::endRunning();
+        Shell32::endLeavingNothing();
         std::fflush(nullptr);
-        Files::removeTemporaries();
         std::_Exit(0);
     };
     services.programFolder = Runtime::AppPath();

@@ -6,6 +6,7 @@
 #include "runtime/Logging.h"
 #include "runtime/Runtime.h"
 #include "runtime/files/Fd.h"
+#include "runtime/files/Temporaries.h"
 
 #include <algorithm>
 #include <atomic>
@@ -289,6 +290,14 @@ void endRunning(std::chrono::milliseconds grace)
 {
     running().startGate.lock(); // never unlocked: the process ends after this
     terminateRunning(grace);
+}
+
+void endLeavingNothing()
+{
+    Files::closeTemporaries();
+    endRunning();
+    // Again, last: a converter may have been ended before it could remove its own.
+    Files::removeTemporaries();
 }
 
 } // namespace Shell32

@@ -46,4 +46,9 @@ void terminateRunning(std::chrono::milliseconds grace = std::chrono::millisecond
 // waits for the process to end instead), so none can outlive it.
 void endRunning(std::chrono::milliseconds grace = std::chrono::milliseconds(250));
 
+// What the program does last when it ends in the middle of a run (the window closed, a second
+// interrupt): no new temporary file is begun, the programs being waited for are ended as
+// endRunning() does, and every temporary file still open is removed, whatever thread made it.
+void endLeavingNothing();
+
 } // namespace Shell32

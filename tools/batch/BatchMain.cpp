@@ -8,7 +8,6 @@
 #include "conversion/Percentage.h"
 #include "runtime/Runtime.h"
 #include "runtime/Shell32.h"
-#include "runtime/files/Temporaries.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -39,9 +38,7 @@ sigset_t stopSet;
 // converter behind, and ended by the signal, as without the watcher thread.
 [[noreturn]] void endAtOnce(int signal)
 {
-    Files::closeTemporaries();
-    Shell32::endRunning();
-    Files::removeTemporaries();
+    Shell32::endLeavingNothing();
     std::signal(signal, SIG_DFL);
     sigset_t only;
     sigemptyset(&only);
