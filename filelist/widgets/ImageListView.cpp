@@ -12,6 +12,8 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionViewItem>
+#include <climits>
+#include <vector>
 
 namespace {
 
@@ -51,8 +53,7 @@ ImageListView::ImageListView(QWidget* parent)
     // The scroll range follows the count once the event loop runs, as a table's does.
     connect(m_entries, &QAbstractItemModel::rowsInserted, this,
         [this] { scheduleDelayedItemsLayout(); });
-    connect(m_entries, &QAbstractItemModel::rowsRemoved, this,
-        [this] { scheduleDelayedItemsLayout(); });
+    connect(m_entries, &QAbstractItemModel::rowsRemoved, this, [this] { entriesRemoved(); });
     fitRowHeight();
 }
 
@@ -260,6 +261,36 @@ void ImageListView::resizeColumnToContents(int column)
         column, qMax(sizeHintForColumn(column), m_header->sectionSizeHint(column)));
 }
 
+void ImageListView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end)
+{
+    m_removedTop = start * m_rowHeight - m_verticalOffset;
+    m_removedHeight = (end - start + 1) * m_rowHeight;
+    QAbstractItemView::rowsAboutToBeRemoved(parent, start, end);
+}
+
+void ImageListView::entriesRemoved()
+{
+    const int offset = m_verticalOffset;
+    updateGeometries();
+    if (m_verticalOffset != offset) {
+        viewport()->update();
+        return;
+    }
+    // The rows below the removed ones move up as they are: only the rows that come into view
+    // at the bottom are drawn anew (and any row waiting to be drawn moves along with its
+    // pixels), so a removal costs a row or two of text, not a viewport full.
+    const QRect area = viewport()->rect();
+    const int top = qMax(0, m_removedTop);
+    if (top >= area.height())
+        return;
+    viewport()->scroll(0, -m_removedHeight, QRect(0, top, area.width(), area.height() - top));
+    // The selected, current and hovered rows are drawn anew all the same: the smoothed
+    // corners of their highlight come out a shade different at another height.
+    viewport()->update(visualRegionForSelection(selectionModel()->selection()));
+    update(currentIndex());
+    update(m_hover);
+}
+
 void ImageListView::updateGeometries()
 {
     if (m_inGeometryUpdate)
@@ -360,21 +391,30 @@ void ImageListView::paintEvent(QPaintEvent* event)
     if (count == 0 || m_header->count() == 0)
         return;
     // Only the rows there are, and only as wide as the column; the rest is background.
-    QRect area = event->rect();
-    area.setBottom(qMin(qint64(area.bottom()), qint64(count) * m_rowHeight - m_verticalOffset - 1));
-    area.setRight(qMin(area.right(), m_header->length() - m_header->offset() - 1));
-    if (!area.isValid())
-        return;
-    const int top = rowAt(area.top());
-    int bottom = rowAt(area.bottom());
-    if (top < 0)
-        return;
-    if (bottom < 0)
-        bottom = count - 1;
-    for (int row = top; row <= bottom; ++row) {
-        const QModelIndex index = m_entries->index(row);
-        option.rect = visualRect(index);
-        paintRow(painter, option, index);
+    const int rowsEnd = int(qMin(qint64(count) * m_rowHeight - m_verticalOffset, qint64(INT_MAX)));
+    const int columnEnd = m_header->length() - m_header->offset();
+    const int first = qMax(0, rowAt(0));
+    std::vector<bool> painted;
+    // Row by row of each dirty rectangle, so that a removal, which leaves a row at the top
+    // and one at the bottom to draw, does not draw every row between them; each row once.
+    for (QRect area : event->region()) {
+        area.setBottom(qMin(area.bottom(), rowsEnd - 1));
+        area.setRight(qMin(area.right(), columnEnd - 1));
+        const int top = rowAt(area.top());
+        if (!area.isValid() || top < 0)
+            continue;
+        const int bottom = rowAt(area.bottom()) < 0 ? count - 1 : rowAt(area.bottom());
+        for (int row = top; row <= bottom; ++row) {
+            const size_t slot = size_t(row - first);
+            if (row < first || (slot < painted.size() && painted[slot]))
+                continue;
+            if (slot >= painted.size())
+                painted.resize(slot + 1, false);
+            painted[slot] = true;
+            const QModelIndex index = m_entries->index(row);
+            option.rect = visualRect(index);
+            paintRow(painter, option, index);
+        }
     }
 }
 

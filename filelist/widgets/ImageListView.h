@@ -39,6 +39,9 @@ public:
     QModelIndex indexAt(const QPoint& point) const override;
     int sizeHintForColumn(int column) const override;
 
+protected slots:
+    void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
+
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     int horizontalOffset() const override;
@@ -62,11 +65,15 @@ private:
     int offsetForScrollValue(int value) const;
     void paintRow(QPainter& painter, QStyleOptionViewItem option, const QModelIndex& index) const;
     void resizeColumnToContents(int column);
+    void entriesRemoved();
 
     ImageEntries* m_entries;
     QHeaderView* m_header;
     int m_rowHeight = 1;
     int m_verticalOffset = 0; // pixels of the rows above the viewport's top edge
     bool m_inGeometryUpdate = false;
+    // Where the entries being removed stand in the viewport, and how tall they are.
+    int m_removedTop = 0;
+    int m_removedHeight = 0;
     QPersistentModelIndex m_hover;
 };
