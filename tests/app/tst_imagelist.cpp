@@ -7,6 +7,7 @@
 #include "tests/common/FolderTree.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -134,6 +135,7 @@ private slots:
     void rowsUnderPoints();
     void removalsRedrawn_data();
     void removalsRedrawn();
+    void headerHandleFitsTheColumn();
     void listPointers_data();
     void listPointers();
 };
@@ -456,18 +458,24 @@ void TestImageList::rowsUnderPoints_data()
 {
     QTest::addColumn<int>("rows");
     QTest::addColumn<int>("topRow"); // scrolled to put it at the top; -1 to the bottom
+    QTest::addColumn<bool>("perPixel"); // scrolled by pixels rather than by rows
 
-    QTest::newRow("fewer rows than fit") << 3 << 0;
-    QTest::newRow("at the top") << 30 << 0;
-    QTest::newRow("in the middle") << 30 << 12;
-    QTest::newRow("at the bottom") << 30 << -1;
+    QTest::newRow("fewer rows than fit") << 3 << 0 << false;
+    QTest::newRow("at the top") << 30 << 0 << false;
+    QTest::newRow("in the middle") << 30 << 12 << false;
+    QTest::newRow("at the bottom") << 30 << -1 << false;
+    QTest::newRow("in the middle, by pixels") << 30 << 12 << true;
+    QTest::newRow("at the bottom, by pixels") << 30 << -1 << true;
 }
 
 void TestImageList::rowsUnderPoints()
 {
     QFETCH(int, rows);
     QFETCH(int, topRow);
+    QFETCH(bool, perPixel);
     ListWindow w(QString(), rows);
+    if (perPixel)
+        w.list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     QTest::qWait(0);
     if (topRow < 0)
         w.list->scrollToBottom();
@@ -538,6 +546,25 @@ void TestImageList::removalsRedrawn()
         QCOMPARE(shown.convertToFormat(QImage::Format_RGB32),
             drawn.convertToFormat(QImage::Format_RGB32));
     }
+}
+
+void TestImageList::headerHandleFitsTheColumn()
+{
+    ListWindow w(QString(), 3);
+    const QString longest = QString("/home/ann/") + QString(60, QChar('x')) + ".jpg";
+    w.entries->append({ longest });
+    QTest::qWait(0);
+    QHeaderView* header = w.list->header();
+    const int before = w.list->columnWidth(0);
+    const int needed = QFontMetrics(w.list->font()).horizontalAdvance(longest);
+    QVERIFY(needed > before);
+
+    // A double click on the handle at the column's right edge fits it to its longest entry.
+    QTest::mouseDClick(header->viewport(), Qt::LeftButton, {}, QPoint(before - 1, 5));
+    QVERIFY(w.list->columnWidth(0) >= needed);
+    QVERIFY(w.list->columnWidth(0) <= needed + 20);
+    QCOMPARE(header->sectionSize(0), w.list->columnWidth(0));
+    QCOMPARE(w.list->visualRect(w.entries->index(3)).width(), w.list->columnWidth(0));
 }
 
 void TestImageList::listPointers_data()
