@@ -7,9 +7,11 @@
 #include "tests/common/FolderTree.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -129,6 +131,11 @@ private slots:
     void removedMovingEntryNeverWrittenBack();
     void movingEntryFollowsItsEntry();
     void listKeysAndRows();
+    void rowsUnderPoints_data();
+    void rowsUnderPoints();
+    void removalsRedrawn_data();
+    void removalsRedrawn();
+    void headerHandleFitsTheColumn();
     void listPointers_data();
     void listPointers();
 };
@@ -418,6 +425,20 @@ void TestImageList::listKeysAndRows()
     QTest::keyClick(w.list, Qt::Key_Home);
     QCOMPARE(w.list->currentIndex().row(), 0);
     QCOMPARE(w.list->selectionModel()->selectedRows(), QModelIndexList { w.entries->index(0) });
+    // Page keys go a page and back, and stop at either end.
+    QTest::keyClick(w.list, Qt::Key_PageDown);
+    const int paged = w.list->currentIndex().row();
+    QVERIFY(paged > 1);
+    QVERIFY(w.list->viewport()->rect().contains(w.list->visualRect(w.list->currentIndex())));
+    QVERIFY(w.list->indexAt(QPoint(5, 1)).row() > 0);
+    QTest::keyClick(w.list, Qt::Key_PageUp);
+    QCOMPARE(w.list->currentIndex().row(), 0);
+    QTest::keyClick(w.list, Qt::Key_PageUp);
+    QCOMPARE(w.list->currentIndex().row(), 0);
+    QTest::keyClick(w.list, Qt::Key_End);
+    QTest::keyClick(w.list, Qt::Key_PageDown);
+    QCOMPARE(w.list->currentIndex().row(), 29);
+    QTest::keyClick(w.list, Qt::Key_Home);
     // Tab leaves the list rather than stepping through its cells.
     QTest::keyClick(w.list, Qt::Key_Tab);
     QVERIFY(next->hasFocus());
@@ -431,6 +452,119 @@ void TestImageList::listKeysAndRows()
         QVERIFY(w.list->rowHeight(0) <= QFontMetrics(font).height() + 8);
         QCOMPARE(w.list->rowHeight(29), w.list->rowHeight(0));
     }
+}
+
+void TestImageList::rowsUnderPoints_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("topRow"); // scrolled to put it at the top; -1 to the bottom
+    QTest::addColumn<bool>("perPixel"); // scrolled by pixels rather than by rows
+
+    QTest::newRow("fewer rows than fit") << 3 << 0 << false;
+    QTest::newRow("at the top") << 30 << 0 << false;
+    QTest::newRow("in the middle") << 30 << 12 << false;
+    QTest::newRow("at the bottom") << 30 << -1 << false;
+    QTest::newRow("in the middle, by pixels") << 30 << 12 << true;
+    QTest::newRow("at the bottom, by pixels") << 30 << -1 << true;
+}
+
+void TestImageList::rowsUnderPoints()
+{
+    QFETCH(int, rows);
+    QFETCH(int, topRow);
+    QFETCH(bool, perPixel);
+    ListWindow w(QString(), rows);
+    if (perPixel)
+        w.list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    QTest::qWait(0);
+    if (topRow < 0)
+        w.list->scrollToBottom();
+    else
+        w.list->scrollTo(w.entries->index(topRow), QAbstractItemView::PositionAtTop);
+    const QRect view = w.list->viewport()->rect();
+    const int height = w.list->rowHeight(0);
+    const int width = w.list->columnWidth(0);
+    QVERIFY(width < view.width());
+
+    // Every row is found at each of its points and at no other, and only in the column.
+    for (int row = 0; row < rows; ++row) {
+        const QRect rect = w.list->visualRect(w.entries->index(row));
+        QCOMPARE(rect.size(), QSize(width, height));
+        for (const QPoint& at : { rect.topLeft(), rect.center(), rect.bottomRight() })
+            QCOMPARE(w.list->indexAt(at), w.entries->index(row));
+        QVERIFY(!w.list->indexAt(QPoint(width + 1, rect.center().y())).isValid());
+    }
+    const QRect first = w.list->visualRect(w.entries->index(0));
+    const QRect last = w.list->visualRect(w.entries->index(rows - 1));
+    QVERIFY(!w.list->indexAt(first.topLeft() - QPoint(0, 1)).isValid());
+    QVERIFY(!w.list->indexAt(last.bottomLeft() + QPoint(0, 1)).isValid());
+    if (topRow < 0) // the last row stands at the bottom edge
+        QCOMPARE(last.bottom(), view.bottom());
+    else if (rows > 3)
+        QCOMPARE(first.top(), -topRow * height);
+}
+
+void TestImageList::removalsRedrawn_data()
+{
+    QTest::addColumn<int>("topRow"); // scrolled to put it at the top; -1 to the bottom
+    QTest::addColumn<int>("current");
+    QTest::addColumn<QList<int>>("removed"); // rows removed one after another
+
+    QTest::newRow("above the current entry") << 0 << 2 << QList<int> { 0 };
+    QTest::newRow("the current entry") << 0 << 2 << QList<int> { 2, 2 };
+    QTest::newRow("in view, below the current entry") << 10 << 11 << QList<int> { 13, 12 };
+    QTest::newRow("above the view") << 10 << 12 << QList<int> { 3, 0 };
+    QTest::newRow("below the view") << 0 << 1 << QList<int> { 25 };
+    QTest::newRow("at the bottom") << -1 << 27 << QList<int> { 29, 20, 27 };
+    QTest::newRow("until the rest fits") << -1 << 28 << QList<int>(26, 0);
+}
+
+void TestImageList::removalsRedrawn()
+{
+    QFETCH(int, topRow);
+    QFETCH(int, current);
+    QFETCH(QList<int>, removed);
+    ListWindow w(QString(), 30);
+    QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+    w.list->setCurrentIndex(w.entries->index(current));
+    if (topRow < 0)
+        w.list->scrollToBottom();
+    else
+        w.list->scrollTo(w.entries->index(topRow), QAbstractItemView::PositionAtTop);
+    QApplication::processEvents();
+
+    // What the window shows after each removal is what the list draws afresh: rows moved on
+    // the screen rather than drawn again must land where their entries now stand.
+    QWidget* viewport = w.list->viewport();
+    for (const int row : removed) {
+        w.entries->removeAt(row);
+        QApplication::processEvents();
+        const QRect inWindow(viewport->mapTo(&w.window, QPoint(0, 0)), viewport->size());
+        const QImage shown
+            = w.window.screen()->grabWindow(w.window.winId()).toImage().copy(inWindow);
+        const QImage drawn = viewport->grab().toImage();
+        QCOMPARE(shown.convertToFormat(QImage::Format_RGB32),
+            drawn.convertToFormat(QImage::Format_RGB32));
+    }
+}
+
+void TestImageList::headerHandleFitsTheColumn()
+{
+    ListWindow w(QString(), 3);
+    const QString longest = QString("/home/ann/") + QString(60, QChar('x')) + ".jpg";
+    w.entries->append({ longest });
+    QTest::qWait(0);
+    QHeaderView* header = w.list->header();
+    const int before = w.list->columnWidth(0);
+    const int needed = QFontMetrics(w.list->font()).horizontalAdvance(longest);
+    QVERIFY(needed > before);
+
+    // A double click on the handle at the column's right edge fits it to its longest entry.
+    QTest::mouseDClick(header->viewport(), Qt::LeftButton, {}, QPoint(before - 1, 5));
+    QVERIFY(w.list->columnWidth(0) >= needed);
+    QVERIFY(w.list->columnWidth(0) <= needed + 20);
+    QCOMPARE(header->sectionSize(0), w.list->columnWidth(0));
+    QCOMPARE(w.list->visualRect(w.entries->index(3)).width(), w.list->columnWidth(0));
 }
 
 void TestImageList::listPointers_data()
