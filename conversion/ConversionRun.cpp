@@ -6,6 +6,7 @@
 #include "conversion/DecodeAhead.h"
 #include "conversion/FileNames.h"
 #include "conversion/PictureScaling.h"
+#include "conversion/ScaledPicture.h"
 #include "conversion/ScratchFolder.h"
 #include "imaging/FileBytes.h"
 #include "imaging/Pictures.h"
@@ -89,12 +90,10 @@ std::function<QSize(QSize)> targetFor(float factor)
     };
 }
 
-// Reads a picture file and scales it to its thumbnail size at `factor`: a JPEG is decoded
-// at the DCT reduction that still covers that size. Reentrant.
+// Reads a picture file and scales it to its thumbnail size at `factor`. Reentrant.
 QImage readAndScale(const QString& path, float factor)
 {
-    const Pictures::Loaded loaded = Pictures::LoadPictureFor(path, targetFor(factor));
-    return PictureScaling::scale(loaded.image, targetFor(factor)(loaded.fullSize));
+    return ScaledPicture::read(path, targetFor(factor));
 }
 
 class EntryRun
