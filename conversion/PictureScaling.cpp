@@ -250,7 +250,7 @@ RowScaler::~RowScaler() = default;
 
 void RowScaler::addRow(const QRgb* row)
 {
-    if (d->added >= d->source.height())
+    if (d->added >= d->source.height() || (!d->averager && d->rows.isNull()))
         return;
     ++d->added;
     if (d->averager && !d->alpha) {
