@@ -231,6 +231,8 @@ bool run(const Options& options, Host& host)
         const Kind kind = kindOf(FileNames::GetExtension(FileNames::GetFileName(entry)));
         direct.push_back(kind == Kind::Bmp || kind == Kind::Jpeg);
     }
+    // What is held ahead is thumbnails; a read in progress holds a BMP's block of rows, or a
+    // JPEG decoded at the smallest DCT scale that covers its thumbnail.
     const int workers = DecodeAhead::defaultWorkers();
     DecodeAhead ahead(
         options.entries, std::move(direct),
