@@ -6,6 +6,7 @@
 #include "conversion/DecodeAhead.h"
 #include "conversion/FileNames.h"
 #include "conversion/PictureScaling.h"
+#include "conversion/ScaledPicture.h"
 #include "conversion/ScratchFolder.h"
 #include "imaging/FileBytes.h"
 #include "imaging/Pictures.h"
@@ -89,12 +90,10 @@ std::function<QSize(QSize)> targetFor(float factor)
     };
 }
 
-// Reads a picture file and scales it to its thumbnail size at `factor`: a JPEG is decoded
-// at the DCT reduction that still covers that size. Reentrant.
+// Reads a picture file and scales it to its thumbnail size at `factor`. Reentrant.
 QImage readAndScale(const QString& path, float factor)
 {
-    const Pictures::Loaded loaded = Pictures::LoadPictureFor(path, targetFor(factor));
-    return PictureScaling::scale(loaded.image, targetFor(factor)(loaded.fullSize));
+    return ScaledPicture::read(path, targetFor(factor));
 }
 
 class EntryRun
@@ -232,6 +231,8 @@ bool run(const Options& options, Host& host)
         const Kind kind = kindOf(FileNames::GetExtension(FileNames::GetFileName(entry)));
         direct.push_back(kind == Kind::Bmp || kind == Kind::Jpeg);
     }
+    // What is held ahead is thumbnails; a read in progress holds a BMP's block of rows, or a
+    // JPEG decoded at the smallest DCT scale that covers its thumbnail.
     const int workers = DecodeAhead::defaultWorkers();
     DecodeAhead ahead(
         options.entries, std::move(direct),

@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include "imaging/bmpcore/DibDecode.h"
+
 #include <QImage>
 #include <QString>
 #include <memory>
@@ -32,8 +34,9 @@ QImage read(const QString& path);
 // a full disk); a null image throws 5, a picture too large for the format 6.
 void write(const QImage& image, const QString& path);
 
-// Reads a BMP one row at a time, top row first, so that a converter holds one row rather
-// than the whole picture. Compressed (RLE) files are decoded whole behind the same calls.
+// Reads a BMP one row at a time, top row first, holding a block of rows rather than the
+// picture or the file (BmpCore::RowReader). Compressed (RLE) files are decoded whole behind
+// the same calls.
 class RowReader
 {
 public:
@@ -47,6 +50,8 @@ public:
     // True when the file carries an alpha channel (32-bit with an alpha mask, or 32-bit
     // BI_RGB whose fourth bytes are not all zero).
     bool hasAlpha() const;
+    // The parsed headers, for what they carry beside the pixels.
+    const BmpDecode::DibHeader& header() const;
     // Decodes the next row, top first, into `width()` pixels of 0xAARRGGBB (alpha 255 when
     // opaque). Throws AppError 481 when the file ends early or is damaged.
     void readRow(QRgb* out);

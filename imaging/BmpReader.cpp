@@ -46,7 +46,7 @@ namespace Bmp {
 QImage read(const QString& path)
 {
     try {
-        const BmpCore::RowReader reader(QFile::encodeName(path).toStdString());
+        const BmpCore::WholeReader reader(QFile::encodeName(path).toStdString());
         return BmpDecode::decodeImage(reader.decoder(), path);
     } catch (const BmpCore::Error& error) {
         throw BmpDecode::toAppError(error, path);
@@ -81,6 +81,10 @@ int RowReader::height() const
 bool RowReader::hasAlpha() const
 {
     return d->reader.hasAlpha();
+}
+const BmpDecode::DibHeader& RowReader::header() const
+{
+    return d->reader.header();
 }
 
 void RowReader::readRow(QRgb* out)

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
+#include <new>
 
 using namespace BmpFormat;
 
@@ -14,15 +16,13 @@ namespace BmpCore {
 namespace {
 
 // The file header and the position of the info header and the pixel data.
-BmpDecode::DibDecoder openBmp(const Bytes& bytes)
+BmpDecode::DibHeader parseBmp(const Bytes& bytes)
 {
     const std::uint8_t* data = bytes.data();
     const std::int64_t size = bytes.size();
     if (size < fileHeaderSize + 12 || data[0] != 'B' || data[1] != 'M')
         throwInvalidPicture();
-    const BmpDecode::DibHeader header
-        = BmpDecode::parseDibHeader(data, size, fileHeaderSize, u32(data + 10), false);
-    return BmpDecode::DibDecoder(data, size, header);
+    return BmpDecode::parseDibHeader(data, size, fileHeaderSize, u32(data + 10), false);
 }
 
 Bytes readAll(const std::string& path)
@@ -32,25 +32,151 @@ Bytes readAll(const std::string& path)
     return bytes;
 }
 
+// Pixel data read at once: little beside the picture, yet few reads when a bottom-up file is
+// read from its end.
+constexpr std::int64_t blockBytes = std::int64_t(1) << 21;
+
 } // namespace
 
-RowReader::RowReader(const std::string& path)
-    : RowReader(readAll(path))
+WholeReader::WholeReader(const std::string& path)
+    : WholeReader(readAll(path))
 {
 }
 
 // Moving the bytes keeps their data in place, where the decoder points.
-RowReader::RowReader(Bytes bytes)
+WholeReader::WholeReader(Bytes bytes)
     : m_bytes(std::move(bytes))
-    , m_decoder(openBmp(m_bytes))
+    , m_header(parseBmp(m_bytes))
+    , m_decoder(m_bytes.data(), m_bytes.size(), m_header)
 {
+}
+
+RowReader::RowReader(const std::string& path)
+{
+    m_file = openRegular(path, m_fileSize);
+    if (m_fileSize > maxFileSize)
+        throwInvalidPicture();
+    // A file whose size the system does not tell (0) is read to its end, as a whole.
+    if (m_fileSize > 0)
+        readHead();
+    if (m_fileSize == 0 || m_header.rle()) {
+        readWhole();
+        return;
+    }
+    m_blockRows = std::clamp<std::int64_t>(blockBytes / m_header.stride, 1, m_header.height);
+    try {
+        m_block.resize(size_t(m_blockRows * m_header.stride));
+    } catch (const std::bad_alloc&) {
+        throwOutOfMemory();
+    }
+    const bool alpha = m_header.masks[3] != 0 && scanForAlpha();
+    m_rows = std::make_unique<BmpDecode::DibDecoder>(
+        m_head.data(), std::int64_t(m_head.size()), m_header, alpha);
+}
+
+RowReader::~RowReader() = default;
+
+// The headers and colour table: everything before the pixel data.
+void RowReader::readHead()
+{
+    std::uint8_t fileHeader[fileHeaderSize];
+    const Files::ReadResult got = Files::readFullAt(m_file.get(), fileHeader, fileHeaderSize, 0);
+    if (got.error != 0)
+        throwFileError(got.error);
+    if (m_fileSize < fileHeaderSize + 12 || got.bytes < fileHeaderSize || fileHeader[0] != 'B'
+        || fileHeader[1] != 'M')
+        throwInvalidPicture();
+    const std::int64_t bitsOffset = u32(fileHeader + 10);
+    const std::int64_t headSize
+        = std::max<std::int64_t>(fileHeaderSize, std::min(bitsOffset, m_fileSize));
+    try {
+        m_head.resize(size_t(headSize));
+    } catch (const std::bad_alloc&) {
+        throwOutOfMemory();
+    }
+    const Files::ReadResult head = Files::readFullAt(m_file.get(), m_head.data(), m_head.size(), 0);
+    if (head.error != 0)
+        throwFileError(head.error);
+    if (head.bytes < m_head.size())
+        throwInvalidPicture();
+    m_header = BmpDecode::parseDibHeader(
+        m_head.data(), headSize, fileHeaderSize, bitsOffset, false, m_fileSize);
+}
+
+void RowReader::readWhole()
+{
+    Bytes bytes;
+    readOpenFile(m_file, m_fileSize, bytes);
+    m_file.reset();
+    m_whole = std::make_unique<WholeReader>(std::move(bytes));
+    m_header = m_whole->header();
+}
+
+// Stored rows in file order, up to the first that sets an alpha bit.
+bool RowReader::scanForAlpha()
+{
+    for (std::int64_t first = 0; first < m_header.height; first += m_blockRows) {
+        const std::int64_t count = std::min(m_blockRows, m_header.height - first);
+        readBlock(first, count);
+        for (std::int64_t r = 0; r < count; ++r)
+            if (BmpDecode::DibDecoder::rowHasAlpha(m_header, m_block.data() + r * m_header.stride))
+                return true;
+    }
+    return false;
+}
+
+void RowReader::readBlock(std::int64_t first, std::int64_t count)
+{
+    const std::int64_t stride = m_header.stride;
+    const std::int64_t offset = m_header.bitsOffset + first * stride;
+    // The last stored row may lack its padding.
+    const std::int64_t needed
+        = (count - 1) * stride + (std::int64_t(m_header.width) * m_header.bitCount + 7) / 8;
+    m_blockCount = 0;
+    const Files::ReadResult got
+        = Files::readFullAt(m_file.get(), m_block.data(), size_t(count * stride), off_t(offset));
+    if (got.error != 0)
+        throwFileError(got.error);
+    if (std::int64_t(got.bytes) < needed) // the file shrank since its headers were checked
+        throwInvalidPicture();
+    m_blockFirst = first;
+    m_blockCount = count;
+}
+
+// The block that holds stored row `stored` and the rows asked for after it; the system is
+// told of the block after that, to fetch it while these rows are decoded.
+void RowReader::loadBlockFor(std::int64_t stored)
+{
+    const std::int64_t height = m_header.height;
+    std::int64_t first = stored;
+    std::int64_t count = std::min(m_blockRows, height - stored);
+    std::int64_t nextFirst = stored + count;
+    if (!m_header.topDown) {
+        first = std::max<std::int64_t>(0, stored - m_blockRows + 1);
+        count = stored - first + 1;
+        nextFirst = std::max<std::int64_t>(0, first - m_blockRows);
+    }
+    readBlock(first, count);
+    const std::int64_t nextCount
+        = m_header.topDown ? std::min(m_blockRows, height - nextFirst) : first - nextFirst;
+    if (nextCount > 0)
+        ::posix_fadvise(m_file.get(), off_t(m_header.bitsOffset + nextFirst * m_header.stride),
+            off_t(nextCount * m_header.stride), POSIX_FADV_WILLNEED);
 }
 
 void RowReader::readRow(std::uint32_t* out)
 {
-    if (m_next >= m_decoder.height())
+    if (m_next >= m_header.height)
         throw Error(Error::InvalidCall);
-    m_decoder.decodeRow(m_next++, out);
+    const int y = m_next++;
+    if (m_whole) {
+        m_whole->decoder().decodeRow(y, out);
+        return;
+    }
+    const std::int64_t stored = m_header.topDown ? y : m_header.height - 1 - y;
+    if (stored < m_blockFirst || stored >= m_blockFirst + m_blockCount)
+        loadBlockFor(stored);
+    m_rows->decodeStoredRow(m_block.data() + (stored - m_blockFirst) * m_header.stride, out);
 }
 
 RowWriter::RowWriter(const std::string& path, int width, int height, bool alpha)

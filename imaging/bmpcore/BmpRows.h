@@ -7,6 +7,7 @@
 #include "runtime/files/ReplacingFile.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,30 +15,65 @@
 // Failures throw BmpCore::Error.
 namespace BmpCore {
 
-// Reads the whole file and checks its headers; compressed (RLE) files are decoded whole.
+// The whole file in memory, its headers checked, rows decoded in any order.
+class WholeReader
+{
+public:
+    explicit WholeReader(const std::string& path);
+    explicit WholeReader(Bytes bytes);
+    WholeReader(const WholeReader&) = delete;
+    WholeReader& operator=(const WholeReader&) = delete;
+
+    const BmpDecode::DibHeader& header() const { return m_header; }
+    const BmpDecode::DibDecoder& decoder() const { return m_decoder; }
+
+private:
+    Bytes m_bytes; // the decoder points into it
+    BmpDecode::DibHeader m_header;
+    BmpDecode::DibDecoder m_decoder;
+};
+
+// Reads a BMP one row at a time, top row first, holding the headers and a block of rows
+// rather than the file: rows are read in blocks in the order asked for (from the end of a
+// bottom-up file). Compressed (RLE) files are read and decoded whole. The headers are checked
+// against the file's size as it was opened; a file that shrinks meanwhile is InvalidPicture.
 class RowReader
 {
 public:
     explicit RowReader(const std::string& path);
+    ~RowReader();
     RowReader(const RowReader&) = delete;
     RowReader& operator=(const RowReader&) = delete;
 
-    int width() const { return m_decoder.width(); }
-    int height() const { return m_decoder.height(); }
+    int width() const { return m_header.width; }
+    int height() const { return m_header.height; }
     // True when the file carries an alpha channel (32-bit with an alpha mask, or 32-bit
     // BI_RGB whose fourth bytes are not all zero).
-    bool hasAlpha() const { return m_decoder.hasAlpha(); }
+    bool hasAlpha() const { return decoder().hasAlpha(); }
+    // The parsed headers, for what they carry beside the pixels.
+    const BmpDecode::DibHeader& header() const { return m_header; }
     // Decodes the next row into `width()` pixels, alpha 255 when opaque; InvalidCall past
     // the last row.
     void readRow(std::uint32_t* out);
-    // For decoding rows in any order.
-    const BmpDecode::DibDecoder& decoder() const { return m_decoder; }
 
 private:
-    RowReader(Bytes bytes);
+    void readHead();
+    void readWhole();
+    bool scanForAlpha();
+    void readBlock(std::int64_t first, std::int64_t count);
+    void loadBlockFor(std::int64_t stored);
+    const BmpDecode::DibDecoder& decoder() const { return m_whole ? m_whole->decoder() : *m_rows; }
 
-    Bytes m_bytes; // the decoder points into it
-    BmpDecode::DibDecoder m_decoder;
+    Files::UniqueFd m_file;
+    std::int64_t m_fileSize = 0;
+    std::vector<std::uint8_t> m_head; // file and info headers, masks, colour table
+    BmpDecode::DibHeader m_header;
+    std::unique_ptr<WholeReader> m_whole; // RLE, or a file whose size the system does not tell
+    std::unique_ptr<BmpDecode::DibDecoder> m_rows; // the others
+    std::vector<std::uint8_t> m_block; // stored rows m_blockFirst .. + m_blockCount - 1
+    std::int64_t m_blockRows = 1; // rows the block holds at most
+    std::int64_t m_blockFirst = 0;
+    std::int64_t m_blockCount = 0;
     int m_next = 0;
 };
 

@@ -291,7 +291,7 @@ void indexedRow(const std::uint8_t* src, const std::array<std::uint32_t, 256>& p
 namespace BmpDecode {
 
 DibHeader parseDibHeader(const std::uint8_t* data, std::int64_t size, std::int64_t infoOffset,
-    std::int64_t bitsOffset, bool icon)
+    std::int64_t bitsOffset, bool icon, std::int64_t fileSize)
 {
     const InfoHeader info = readHeaderKind(data, size, infoOffset);
     DibHeader h;
@@ -299,7 +299,7 @@ DibHeader parseDibHeader(const std::uint8_t* data, std::int64_t size, std::int64
     readFormat(info, icon, h);
     const std::int64_t tableStart = readMasks(info, size, h);
     bitsOffset = readColourTable(info, size, tableStart, bitsOffset, h);
-    placePixelData(size, tableStart, bitsOffset, icon, h);
+    placePixelData(fileSize < 0 ? size : fileSize, tableStart, bitsOffset, icon, h);
     return h;
 }
 
@@ -316,7 +316,30 @@ DibDecoder::DibDecoder(const std::uint8_t* data, std::int64_t size, const DibHea
         return;
     }
     // An alpha channel whose values are all zero is an unused padding byte: opaque.
-    m_alpha = m_channels[3].mask != 0 && scanForAlpha();
+    setUp(m_channels[3].mask != 0 && scanForAlpha());
+}
+
+DibDecoder::DibDecoder(
+    const std::uint8_t* data, std::int64_t size, const DibHeader& header, bool alphaInRows)
+    : m_data(data)
+    , m_size(size)
+    , m_header(header)
+{
+    if (header.rle() || header.maskOffset >= 0)
+        BmpCore::throwInvalidPicture();
+    loadPalette();
+    for (size_t i = 0; i < m_channels.size(); ++i)
+        m_channels[i] = Channel::of(header.masks[i]);
+    setUp(m_channels[3].mask != 0 && alphaInRows);
+    // Only the rows handed over are read from now on.
+    m_data = nullptr;
+    m_size = 0;
+}
+
+void DibDecoder::setUp(bool alphaInRows)
+{
+    const DibHeader& header = m_header;
+    m_alpha = alphaInRows;
     if (header.bitCount == 16)
         buildLut16(m_alpha);
     // An icon without alpha of its own takes its transparency from the AND mask.
@@ -353,22 +376,29 @@ void DibDecoder::buildLut16(bool alpha)
 
 bool DibDecoder::scanForAlpha() const
 {
-    const std::uint32_t amask = m_channels[3].mask;
-    for (int y = 0; y < m_header.height; ++y) {
-        const std::uint8_t* row = storedRow(y);
-        if (m_header.bitCount == 16) {
-            for (int x = 0; x < m_header.width; ++x)
-                if (u16(row + 2 * x) & amask)
-                    return true;
-        } else {
-            std::uint32_t any = 0;
-            for (int x = 0; x < m_header.width; ++x)
-                any |= u32(row + 4 * x) & amask;
-            if (any)
-                return true;
-        }
-    }
+    for (int y = 0; y < m_header.height; ++y)
+        if (rowHasAlpha(m_header, storedRow(y)))
+            return true;
     return false;
+}
+
+bool DibDecoder::rowHasAlpha(const DibHeader& header, const std::uint8_t* src)
+{
+    const std::uint32_t amask = header.masks[3];
+    if (amask == 0)
+        return false;
+    if (header.bitCount == 16) {
+        for (int x = 0; x < header.width; ++x)
+            if (u16(src + 2 * x) & amask)
+                return true;
+        return false;
+    }
+    if (header.bitCount != 32)
+        return false;
+    std::uint32_t any = 0;
+    for (int x = 0; x < header.width; ++x)
+        any |= u32(src + 4 * x) & amask;
+    return any != 0;
 }
 
 // Unwritten pixels keep palette index 0.
@@ -395,7 +425,14 @@ void DibDecoder::decodeRow(int y, std::uint32_t* out) const
         indexedRow<8>(m_rle.data() + stored * w, m_palette, w, out);
         return;
     }
-    const std::uint8_t* src = storedRow(stored);
+    decodeStoredRow(storedRow(stored), out);
+    if (m_applyMask)
+        applyAndMask(stored, out);
+}
+
+void DibDecoder::decodeStoredRow(const std::uint8_t* src, std::uint32_t* out) const
+{
+    const int w = m_header.width;
     switch (m_header.bitCount) {
     case 1:
         indexedRow<1>(src, m_palette, w, out);
@@ -422,8 +459,6 @@ void DibDecoder::decodeRow(int y, std::uint32_t* out) const
         decode32(src, out);
         break;
     }
-    if (m_applyMask)
-        applyAndMask(stored, out);
 }
 
 void DibDecoder::decode32(const std::uint8_t* src, std::uint32_t* out) const

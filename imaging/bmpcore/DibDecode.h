@@ -41,9 +41,11 @@ struct DibHeader
 // `bitsOffset` is where the pixel data starts, or -1 when it follows the colour table
 // directly (icons). With `icon` the stored height covers the colour rows and the AND mask
 // below them. Every size and offset is checked against `size` and DecodeLimits; throws
-// BmpCore::Error InvalidPicture on any inconsistency.
+// BmpCore::Error InvalidPicture on any inconsistency. When `data` holds only the head of a
+// file of `fileSize` bytes, the headers and colour table must lie in that head and the pixel
+// data is checked against `fileSize`.
 DibHeader parseDibHeader(const std::uint8_t* data, std::int64_t size, std::int64_t infoOffset,
-    std::int64_t bitsOffset, bool icon);
+    std::int64_t bitsOffset, bool icon, std::int64_t fileSize = -1);
 
 class DibDecoder
 {
@@ -54,6 +56,12 @@ public:
     // stream is damaged, OutOfMemory when memory runs out.
     DibDecoder(const std::uint8_t* data, std::int64_t size, const DibHeader& header);
 
+    // For rows read elsewhere and handed to decodeStoredRow(): `data` holds the headers and
+    // the colour table, and `alphaInRows` tells whether rowHasAlpha() is true of some stored
+    // row. Neither RLE nor icons.
+    DibDecoder(
+        const std::uint8_t* data, std::int64_t size, const DibHeader& header, bool alphaInRows);
+
     int width() const { return m_header.width; }
     int height() const { return m_header.height; }
     bool hasAlpha() const { return m_alpha; }
@@ -61,7 +69,16 @@ public:
     // Decodes row `y` (0 = top) into width() pixels of 0xAARRGGBB, alpha 255 when opaque.
     void decodeRow(int y, std::uint32_t* out) const;
 
+    // Decodes the stored row at `src` (header.stride bytes, the last row's padding may be
+    // missing) as decodeRow() does; for the second constructor.
+    void decodeStoredRow(const std::uint8_t* src, std::uint32_t* out) const;
+
+    // Whether the stored row at `src` sets a bit of the header's alpha mask: a picture whose
+    // rows set none is opaque, its fourth bytes unused.
+    static bool rowHasAlpha(const DibHeader& header, const std::uint8_t* src);
+
 private:
+    void setUp(bool alphaInRows);
     struct Channel
     {
         std::uint32_t mask = 0;

@@ -38,12 +38,12 @@ private:
     std::int64_t m_capacity = 0;
 };
 
-// Reads the whole file into `bytes` (QByteArray or Bytes: size(), data(), resize()) in one
-// call; a file that grows meanwhile takes more, in doubling steps up to maxFileSize.
-template <class Buffer> void readFile(const std::string& path, Buffer& bytes)
+// Reads the file opened by openRegular(), which gave its `size`, from its current position
+// into `bytes` (QByteArray or Bytes: size(), data(), resize()) in one call; a file that grows
+// meanwhile takes more, in doubling steps up to maxFileSize.
+template <class Buffer>
+void readOpenFile(const Files::UniqueFd& file, std::int64_t size, Buffer& bytes)
 {
-    std::int64_t size = 0;
-    const Files::UniqueFd file = openRegular(path, size);
     if (size > maxFileSize)
         throwInvalidPicture();
     try {
@@ -80,6 +80,14 @@ template <class Buffer> void readFile(const std::string& path, Buffer& bytes)
             break;
     }
     bytes.resize(used);
+}
+
+// Reads the whole file into `bytes`, as readOpenFile() does.
+template <class Buffer> void readFile(const std::string& path, Buffer& bytes)
+{
+    std::int64_t size = 0;
+    const Files::UniqueFd file = openRegular(path, size);
+    readOpenFile(file, size, bytes);
 }
 
 } // namespace BmpCore

@@ -41,6 +41,23 @@ ReadResult readFull(int fd, void* buffer, size_t size) noexcept
     return { done, 0 };
 }
 
+ReadResult readFullAt(int fd, void* buffer, size_t size, off_t offset) noexcept
+{
+    auto* p = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, p + done, size - done, offset + off_t(done));
+        if (n > 0) {
+            done += size_t(n);
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            return { done, errno };
+        }
+    }
+    return { done, 0 };
+}
+
 int writeFull(int fd, const void* data, size_t size) noexcept
 {
     auto* p = static_cast<const char*>(data);

@@ -71,6 +71,10 @@ struct ReadResult
 // Reads until `size` bytes are in or the file ends.
 ReadResult readFull(int fd, void* buffer, size_t size) noexcept;
 
+// Reads at `offset` without moving the file position, until `size` bytes are in or the file
+// ends.
+ReadResult readFullAt(int fd, void* buffer, size_t size, off_t offset) noexcept;
+
 // Writes all `size` bytes; 0, or the errno value of the failed write.
 int writeFull(int fd, const void* data, size_t size) noexcept;
 

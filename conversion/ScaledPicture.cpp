@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: MIT
+
+#include "conversion/ScaledPicture.h"
+
+#include "conversion/PictureScaling.h"
+#include "imaging/Bmp.h"
+#include "imaging/FileBytes.h"
+#include "imaging/Pictures.h"
+#include "runtime/Logging.h"
+
+#include <vector>
+
+namespace ScaledPicture {
+namespace {
+
+QImage streamBmp(const QString& path, const std::function<QSize(QSize)>& targetFor)
+{
+    Bmp::RowReader reader(path);
+    const QSize full(reader.width(), reader.height());
+    const QSize target = targetFor(full);
+    qCInfo(lcConversion).noquote() << "BMP" << path << full << "streamed to" << target;
+    PictureScaling::RowScaler scaler(full, target, reader.hasAlpha());
+    std::vector<QRgb> row(std::size_t(full.width()));
+    for (int y = 0; y < full.height(); ++y) {
+        reader.readRow(row.data());
+        scaler.addRow(row.data());
+    }
+    return scaler.finish();
+}
+
+} // namespace
+
+QImage read(const QString& path, const std::function<QSize(QSize)>& targetFor)
+{
+    // The content decides, as it does for LoadPicture.
+    if (!path.isEmpty() && readFileHead(path, 2) == "BM")
+        return streamBmp(path, targetFor);
+    const Pictures::Loaded loaded = Pictures::LoadPictureFor(path, targetFor);
+    return PictureScaling::scale(loaded.image, targetFor(loaded.fullSize));
+}
+
+} // namespace ScaledPicture

@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: MIT
+
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <functional>
+
+// A picture file read and scaled to its thumbnail in one go, so that a large picture is
+// never held whole where it need not be.
+namespace ScaledPicture {
+
+// Reads the picture file `path` and scales it (PictureScaling::scale) to
+// `targetFor(its size in pixels)`: byte for byte what scaling Pictures::LoadPicture's picture
+// gives. A BMP is streamed row by row into the scaler; a JPEG is decoded at the DCT
+// reduction that still covers the target. Throws AppError as Pictures::LoadPictureFor does,
+// std::bad_alloc when memory runs out. Reentrant.
+QImage read(const QString& path, const std::function<QSize(QSize)>& targetFor);
+
+} // namespace ScaledPicture
