@@ -69,6 +69,7 @@ private slots:
     void cleanupTestCase();
     void layout();
     void desktopEntryAndIcons();
+    void manualsCompletionAndMetadata();
     void convertsFromAReadOnlyCopy();
     void windowStartsFromTheLink();
     void removal();
@@ -209,6 +210,40 @@ void TestInstall::desktopEntryAndIcons()
     QVERIFY(svg.readAll().contains("<svg xmlns=\"http://www.w3.org/2000/svg\""));
 }
 
+void TestInstall::manualsCompletionAndMetadata()
+{
+    // Manual pages gzipped without a name or time stamp, so that builds are reproducible;
+    // each names its program.
+    for (const char* page : { "pictelle", "pictelle-batch" }) {
+        QFile file(prefix(QStringLiteral("share/man/man1/%1.1.gz").arg(page)));
+        QVERIFY2(file.open(QIODevice::ReadOnly), page);
+        const QByteArray head = file.read(10);
+        QVERIFY(head.startsWith("\x1f\x8b\x08"));
+        QCOMPARE(head.at(3) & 0x08, 0); // no file name
+        QCOMPARE(head.mid(4, 4), QByteArray(4, '\0')); // no time stamp
+        QProcess man;
+        man.start("sh", { "-c", "gzip -dc \"$1\" | head -3", "sh", file.fileName() });
+        QVERIFY(man.waitForFinished(30000));
+        QVERIFY2(
+            man.readAll().contains(QByteArray(".TH ") + QByteArray(page).toUpper() + " 1"), page);
+    }
+    QFile completion(prefix("share/bash-completion/completions/pictelle-batch"));
+    QVERIFY(completion.open(QIODevice::ReadOnly));
+    QVERIFY(completion.readAll().contains("complete -F _pictelle_batch pictelle-batch"));
+
+    const QString metainfo = prefix("share/metainfo/example.quorvane.pictelle.metainfo.xml");
+    QVERIFY(QFile::exists(metainfo));
+    const QString validator = QStandardPaths::findExecutable("appstreamcli");
+    if (validator.isEmpty())
+        QFAIL("appstreamcli is missing (scripts/setup.sh installs appstream)");
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start(validator, { "validate", "--no-net", metainfo });
+    QVERIFY(validate.waitForFinished(60000));
+    QVERIFY2(validate.exitCode() == 0, validate.readAll());
+    QVERIFY(QFile::exists(prefix("share/doc/pictelle/copyright")));
+}
+
 void TestInstall::convertsFromAReadOnlyCopy()
 {
     const QString pictures = m_home + "/pictures";
@@ -258,7 +293,9 @@ void TestInstall::removal()
     remove.start("sh",
         { "-c",
             "rm -r lib/pictelle bin/pictelle bin/pictelle-batch "
-            "share/applications/pictelle.desktop share/icons/hicolor/*/apps/pictelle.*" });
+            "share/applications/pictelle.desktop share/icons/hicolor/*/apps/pictelle.* "
+            "share/man/man1/pictelle*.1.gz share/bash-completion/completions/pictelle-batch "
+            "share/metainfo/example.quorvane.pictelle.metainfo.xml share/doc/pictelle" });
     QVERIFY(remove.waitForFinished(30000));
     QCOMPARE(remove.exitCode(), 0);
     for (const QString& path : tree(prefix()))
