@@ -12,7 +12,7 @@ packages=(
     xvfb xauth x11-utils libx11-dev openbox
     desktop-file-utils
     parallel
-    dpkg-dev lintian appstream man-db file
+    dpkg-dev lintian appstream man-db file bash-completion
 )
 
 missing=()

@@ -70,6 +70,8 @@ private slots:
     void layout();
     void desktopEntryAndIcons();
     void manualsCompletionAndMetadata();
+    void completion_data();
+    void completion();
     void convertsFromAReadOnlyCopy();
     void windowStartsFromTheLink();
     void removal();
@@ -242,6 +244,56 @@ void TestInstall::manualsCompletionAndMetadata()
     QVERIFY(validate.waitForFinished(60000));
     QVERIFY2(validate.exitCode() == 0, validate.readAll());
     QVERIFY(QFile::exists(prefix("share/doc/pictelle/copyright")));
+}
+
+void TestInstall::completion_data()
+{
+    QTest::addColumn<QStringList>("words"); // as bash splits the line, "=" a word of its own
+    QTest::addColumn<QString>("offered"); // sorted, blank-separated
+
+    QTest::newRow("long option") << QStringList { "--o" } << "--output-dir=";
+    QTest::newRow("update") << QStringList { "--up" } << "--update";
+    QTest::newRow("percentage") << QStringList { "-p", "7" } << "70 75";
+    QTest::newRow("percentage after =") << QStringList { "--percentage", "=", "5" } << "50";
+    QTest::newRow("output folder: folders only") << QStringList { "-o", "" } << "sub";
+    QTest::newRow("output folder after =") << QStringList { "--output-dir", "=", "" } << "sub";
+    QTest::newRow("files: pictures and folders")
+        << QStringList { "-u", "-o", "sub", "" } << "a.jpg b.PNG sub";
+    QTest::newRow("list: any file")
+        << QStringList { "--files-from", "" } << "a.jpg b.PNG notes.txt sub";
+    QTest::newRow("nothing after --help") << QStringList { "--help", "" } << "";
+}
+
+// The installed completion, run by bash-completion as a shell at a typed line would run it.
+void TestInstall::completion()
+{
+    QFETCH(QStringList, words);
+    QFETCH(QString, offered);
+    const QString framework = "/usr/share/bash-completion/bash_completion";
+    if (!QFile::exists(framework))
+        QFAIL("bash-completion is missing (scripts/setup.sh installs it)");
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QVERIFY(QDir(folder.path()).mkdir("sub"));
+    for (const char* name : { "a.jpg", "b.PNG", "notes.txt" })
+        QVERIFY(QFile(folder.filePath(name)).open(QIODevice::WriteOnly));
+
+    const QString script = "source \"$1\"; source \"$2\"; shift 2; COMP_WORDS=(\"$@\"); "
+                           "COMP_CWORD=$(($# - 1)); COMP_LINE=\"${*}\"; "
+                           "COMP_LINE=${COMP_LINE// = /=}; COMP_POINT=${#COMP_LINE}; "
+                           "_pictelle_batch pictelle-batch \"${COMP_WORDS[-1]}\" "
+                           "\"${COMP_WORDS[-2]}\" 2>/dev/null; printf '%s\\n' \"${COMPREPLY[@]}\"";
+    QProcess bash;
+    bash.setWorkingDirectory(folder.path());
+    bash.start("bash",
+        QStringList { "-c", script, "bash", framework,
+            prefix("share/bash-completion/completions/pictelle-batch"), "pictelle-batch" }
+            + words);
+    QVERIFY(bash.waitForFinished(30000));
+    QStringList found
+        = QString::fromUtf8(bash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    found.sort();
+    QCOMPARE(found.join(' '), offered);
 }
 
 void TestInstall::convertsFromAReadOnlyCopy()
