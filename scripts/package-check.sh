@@ -80,6 +80,14 @@ done
 [ -e "$work/home/.cache/Pictelle/temp.bmp" ] || fail "the scratch files did not go to the cache"
 echo "package-check: converted a PNG, a BMP and a JPEG as $user"
 
+# The window finds its libraries, plugins and fonts: still up after three seconds.
+status=0
+(cd "$work/home" && setpriv --reuid="$user" --regid="$group" --clear-groups \
+    env -i HOME="$work/home" PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen \
+    timeout 3 /usr/bin/pictelle) >"$work/said" 2>&1 || status=$?
+[ "$status" -eq 124 ] || { cat "$work/said"; fail "the window ended at once (status $status)"; }
+echo "package-check: the window starts"
+
 appstreamcli validate --no-net /usr/share/metainfo/example.quorvane.pictelle.metainfo.xml
 man -w pictelle >/dev/null && man -w pictelle-batch >/dev/null || fail "a manual page is missing"
 echo "package-check: $(man -w pictelle-batch)"
@@ -94,7 +102,7 @@ while read -r path; do
     fi
     left+=("$path")
 done <"$work/listed"
-dpkg --purge pictelle >/dev/null
+dpkg --purge pictelle >/dev/null 2>&1
 installed=no
 [ ${#left[@]} -eq 0 ] || fail "left after removal: ${left[*]}"
 echo "package-check: removed; nothing of the package is left"

@@ -126,8 +126,10 @@ Options:
 
 Prints "done" when the run reaches its end. Interrupted (Ctrl-C, a termination
 signal), it stops before the next file and keeps the thumbnails already written.
-Exit status: 0 when every file was converted, 1 when a file failed (its message on
-standard error), 2 on wrong usage, 128 + the signal's number when interrupted.
+Exit status: 0 when every file was converted (or passed over), 1 when a file
+failed (its message on standard error), 2 on wrong usage (also a missing output
+folder or files that would share a thumbnail), 128 + the signal's number when
+interrupted.
 )";
 
 // Answers the run as the window would: "done" on standard output, a failure's message on
