@@ -94,7 +94,6 @@ private slots:
     void readOnlyProgramFolderUsesCache();
     void busyProgramFolderUsesPrivateScratch();
     void userFileNamedLikeScratchIsSafe();
-    void outputFolder();
     void thumbnailInOutputFolderNamedLikeScratch();
     void thumbnailNames_data();
     void thumbnailNames();
@@ -348,25 +347,6 @@ void TestConversionRun::userFileNamedLikeScratchIsSafe()
     QVERIFY(after.open(QIODevice::ReadOnly));
     QCOMPARE(after.readAll(), before);
     QCOMPARE(QImageReader(prog("ttemp.bmp")).size(), QSize(24, 16));
-}
-
-void TestConversionRun::outputFolder()
-{
-    QTemporaryDir out;
-    QVERIFY(out.isValid());
-    QVERIFY(QDir(m_pics->path()).mkdir("sub"));
-    QVERIFY(photo(100, 50).save(pics("a.jpg"), "JPG"));
-    QVERIFY(photo(100, 50, true).save(pics("sub/b.png"), "PNG"));
-    QVERIFY(photo(50, 100).save(pics("c.bmp"), "BMP"));
-    m_host.entries = 3;
-    QVERIFY(ConversionRun::run(
-        { { pics("a.jpg"), pics("sub/b.png"), pics("c.bmp") }, m_program->path(), out.path() },
-        m_host));
-    QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
-        QStringList({ "ta.jpg", "tb.png", "tc.bmp" }));
-    QCOMPARE(QImageReader(out.filePath("tb.png")).size(), QSize(40, 20));
-    QCOMPARE(QImageReader(out.filePath("tc.bmp")).size(), QSize(20, 40));
-    QCOMPARE(QDir(m_pics->path()).entryList(QDir::Files), QStringList({ "a.jpg", "c.bmp" }));
 }
 
 void TestConversionRun::thumbnailInOutputFolderNamedLikeScratch()
