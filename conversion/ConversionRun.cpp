@@ -16,7 +16,10 @@
 #include "runtime/Shell32.h"
 #include "runtime/ShortFilename.h"
 
+#include <QDir>
 #include <QFile>
+#include <QHash>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -35,13 +38,6 @@ Kind kindOf(const QString& extension)
     if (e == QLatin1String("png"))
         return Kind::Png;
     return Kind::Other; // gif, anything else, no extension: passed over
-}
-
-// The source path with "t" put in front of its file name.
-QString thumbnailPath(const QString& path)
-{
-    const qsizetype k = path.lastIndexOf(QLatin1Char('/')) + 1;
-    return path.left(k) + QLatin1Char('t') + path.mid(k);
 }
 
 const int hiddenWindow = 0;
@@ -99,10 +95,11 @@ QImage readAndScale(const QString& path, float factor)
 class EntryRun
 {
 public:
-    EntryRun(const ScratchFolder& scratch, const QString& programFolder, float factor,
-        DecodeAhead& ahead, qsizetype index, Host& host)
+    EntryRun(const ScratchFolder& scratch, const Options& options, float factor, DecodeAhead& ahead,
+        qsizetype index, Host& host)
         : m_scratch(scratch)
-        , m_programFolder(programFolder)
+        , m_programFolder(options.programFolder)
+        , m_outputFolder(options.outputFolder)
         , m_factor(factor)
         , m_ahead(ahead)
         , m_index(index)
@@ -144,7 +141,7 @@ public:
         Pictures::SavePicture(scaled, m_scratch.file(QStringLiteral("temp.bmp")));
         m_outputName = QStringLiteral("temp.") + extension;
         const QString output = m_scratch.file(m_outputName);
-        const QString thumbnail = thumbnailPath(path);
+        const QString thumbnail = thumbnailPath(path, m_outputFolder);
 
         switch (kind) {
         case Kind::Jpeg:
@@ -204,6 +201,7 @@ private:
 
     const ScratchFolder& m_scratch;
     const QString& m_programFolder;
+    const QString& m_outputFolder;
     const float m_factor;
     DecodeAhead& m_ahead;
     const qsizetype m_index;
@@ -214,13 +212,56 @@ private:
 
 } // namespace
 
+bool makesThumbnail(const QString& entry)
+{
+    return kindOf(FileNames::GetExtension(FileNames::GetFileName(entry))) != Kind::Other;
+}
+
+QString thumbnailPath(const QString& entry, const QString& outputFolder)
+{
+    const qsizetype k = entry.lastIndexOf(QLatin1Char('/')) + 1;
+    if (outputFolder.isEmpty())
+        return entry.left(k) + QLatin1Char('t') + entry.mid(k);
+    QString folder = outputFolder;
+    if (!folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    return folder + QLatin1Char('t') + entry.mid(k);
+}
+
+QList<Clash> thumbnailClashes(const QStringList& entries, const QString& outputFolder)
+{
+    QList<Clash> clashes;
+    QHash<QString, qsizetype> byThumbnail; // cleaned thumbnail path -> index in `clashes`
+    for (const QString& entry : entries) {
+        if (!makesThumbnail(entry))
+            continue;
+        const QString thumbnail = QDir::cleanPath(thumbnailPath(entry, outputFolder));
+        const auto found = byThumbnail.constFind(thumbnail);
+        if (found == byThumbnail.cend()) {
+            byThumbnail.insert(thumbnail, clashes.size());
+            clashes.append({ thumbnail, { entry } });
+            continue;
+        }
+        QStringList& sources = clashes[*found].sources;
+        const QString source = QDir::cleanPath(entry);
+        if (std::none_of(sources.cbegin(), sources.cend(),
+                [&](const QString& s) { return QDir::cleanPath(s) == source; }))
+            sources.append(entry);
+    }
+    clashes.removeIf([](const Clash& c) { return c.sources.size() < 2; });
+    return clashes;
+}
+
 bool run(const Options& options, Host& host)
 {
     const float factor = PictureScaling::scaleFactor(host.percentage());
     const qsizetype n = options.entries.size();
     if (n <= 0)
         return true;
-    const ScratchFolder scratch(options.programFolder, options.entries);
+    QStringList thumbnails;
+    for (const QString& entry : options.entries)
+        thumbnails.append(thumbnailPath(entry, options.outputFolder));
+    const ScratchFolder scratch(options.programFolder, options.entries, thumbnails);
     qCInfo(lcConversion) << n << "entries at" << host.percentage() << "%";
 
     // BMP and JPEG entries are read from their own files, which the workers may read ahead;
@@ -242,7 +283,7 @@ bool run(const Options& options, Host& host)
         const int count = host.entryCount();
         host.setProgress(static_cast<float>(double(i) / double(count > 0 ? count : n) * 100.0));
         try {
-            EntryRun entry(scratch, options.programFolder, factor, ahead, i - 1, host);
+            EntryRun entry(scratch, options, factor, ahead, i - 1, host);
             entry.convert(options.entries.at(i - 1));
         } catch (const AppError& e) {
             // A converter's or a scratch file's message does not say which entry failed.

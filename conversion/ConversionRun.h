@@ -38,7 +38,25 @@ struct Options
 {
     QStringList entries; // entry texts in list order: full paths
     QString programFolder; // holds png2bmp and bmp2png, and the scratch files when writable
+    QString outputFolder = {}; // the thumbnails' folder; empty: beside each source
 };
+
+// Whether the run makes a thumbnail of `entry` (a BMP, JPEG or PNG by its extension, in any
+// letter case); any other entry is passed over.
+bool makesThumbnail(const QString& entry);
+
+// The thumbnail of `entry`: its file name with "t" put in front, in `outputFolder`, or
+// beside the entry when that is empty.
+QString thumbnailPath(const QString& entry, const QString& outputFolder = {});
+
+// Sources that would be written to one thumbnail: each clash's thumbnail and its sources in
+// list order. A path listed twice is one source (converted twice, as the list says).
+struct Clash
+{
+    QString thumbnail;
+    QStringList sources;
+};
+QList<Clash> thumbnailClashes(const QStringList& entries, const QString& outputFolder);
 
 // Runs over `options.entries` in order. Returns false when it ended at a failed entry
 // (the host said not to go on), true when it reached the end and showed "done".

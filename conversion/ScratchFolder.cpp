@@ -31,17 +31,19 @@ QStringList scratchNames(const QStringList& entries)
     return names;
 }
 
-// Whether some entry or its thumbnail is one of the scratch files of `folder`.
-bool entriesCollide(const QString& folder, const QStringList& entries)
+// Whether some entry or thumbnail is one of the scratch files of `folder`.
+bool entriesCollide(
+    const QString& folder, const QStringList& entries, const QStringList& thumbnails)
 {
     const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
     const QStringList names = scratchNames(entries);
-    for (const QString& entry : entries) {
-        const QFileInfo info(entry);
-        if (info.absoluteDir().canonicalPath() != canonicalFolder)
-            continue;
-        if (names.contains(info.fileName()) || names.contains(QLatin1Char('t') + info.fileName()))
-            return true;
+    for (const QStringList* paths : { &entries, &thumbnails }) {
+        for (const QString& path : *paths) {
+            const QFileInfo info(path);
+            if (names.contains(info.fileName())
+                && info.absoluteDir().canonicalPath() == canonicalFolder)
+                return true;
+        }
     }
     return false;
 }
@@ -89,9 +91,10 @@ QString cacheFolder()
 
 } // namespace
 
-ScratchFolder::ScratchFolder(const QString& programFolder, const QStringList& entries)
+ScratchFolder::ScratchFolder(
+    const QString& programFolder, const QStringList& entries, const QStringList& thumbnails)
 {
-    if (tryUse(programFolder, entries)) {
+    if (tryUse(programFolder, entries, thumbnails)) {
         qCInfo(lcConversion).noquote() << "scratch folder: the program folder" << m_path;
         return;
     }
@@ -102,7 +105,7 @@ ScratchFolder::ScratchFolder(const QString& programFolder, const QStringList& en
     struct stat st;
     if (::lstat(encoded.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
         ::chmod(encoded.constData(), 0700);
-    if (tryUse(cache, entries)) {
+    if (tryUse(cache, entries, thumbnails)) {
         qCInfo(lcConversion).noquote() << "scratch folder: the cache folder" << m_path;
         return;
     }
@@ -119,14 +122,15 @@ ScratchFolder::~ScratchFolder()
 
 // Uses `folder` when it can be written, is this user's alone, is not locked by another
 // Pictelle, and none of the run's entries, thumbnails or scratch names collide in it.
-bool ScratchFolder::tryUse(const QString& folder, const QStringList& entries)
+bool ScratchFolder::tryUse(
+    const QString& folder, const QStringList& entries, const QStringList& thumbnails)
 {
     if (folder.isEmpty() || !ownedAndClosed(folder) || !writable(folder))
         return false;
     Files::UniqueFd lock(::open(
         QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!lock.valid() || ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0
-        || entriesCollide(folder, entries) || scratchNamesTaken(folder, entries))
+        || entriesCollide(folder, entries, thumbnails) || scratchNamesTaken(folder, entries))
         return false;
     m_path = folder;
     m_lock = std::move(lock);

@@ -22,9 +22,10 @@
 class ScratchFolder
 {
 public:
-    // `entries` are the run's entry paths. Throws AppError naming the folder when no
-    // scratch folder can be had.
-    ScratchFolder(const QString& programFolder, const QStringList& entries);
+    // `entries` are the run's entry paths, `thumbnails` the paths their thumbnails get.
+    // Throws AppError naming the folder when no scratch folder can be had.
+    ScratchFolder(
+        const QString& programFolder, const QStringList& entries, const QStringList& thumbnails);
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
@@ -36,7 +37,7 @@ public:
     bool isPrivate() const { return m_private; }
 
 private:
-    bool tryUse(const QString& folder, const QStringList& entries);
+    bool tryUse(const QString& folder, const QStringList& entries, const QStringList& thumbnails);
     void makePrivate(const QString& parent);
 
     QString m_path;

@@ -11,6 +11,8 @@ packages=(
     fonts-liberation2
     xvfb xauth x11-utils libx11-dev openbox
     desktop-file-utils
+    parallel
+    dpkg-dev lintian appstream man-db file bash-completion
 )
 
 missing=()

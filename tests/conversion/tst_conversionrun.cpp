@@ -94,6 +94,9 @@ private slots:
     void readOnlyProgramFolderUsesCache();
     void busyProgramFolderUsesPrivateScratch();
     void userFileNamedLikeScratchIsSafe();
+    void thumbnailInOutputFolderNamedLikeScratch();
+    void thumbnailNames_data();
+    void thumbnailNames();
     void batchProgram();
 
 private:
@@ -344,6 +347,65 @@ void TestConversionRun::userFileNamedLikeScratchIsSafe()
     QVERIFY(after.open(QIODevice::ReadOnly));
     QCOMPARE(after.readAll(), before);
     QCOMPARE(QImageReader(prog("ttemp.bmp")).size(), QSize(24, 16));
+}
+
+void TestConversionRun::thumbnailInOutputFolderNamedLikeScratch()
+{
+    // emp.bmp's thumbnail in the program folder is temp.bmp: the scratch files go elsewhere.
+    QVERIFY(photo(60, 40).save(pics("emp.bmp"), "BMP"));
+    m_host.entries = 1;
+    QVERIFY(
+        ConversionRun::run({ { pics("emp.bmp") }, m_program->path(), m_program->path() }, m_host));
+    QCOMPARE(QImageReader(prog("temp.bmp")).size(), QSize(24, 16));
+}
+
+void TestConversionRun::thumbnailNames_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("outputFolder");
+    QTest::addColumn<QStringList>("thumbnails"); // of each entry
+    QTest::addColumn<QStringList>("clashes"); // "thumbnail: source, source"
+
+    QTest::newRow("beside, same names in two folders")
+        << QStringList { "/a/x.jpg", "/b/x.jpg" } << QString()
+        << QStringList { "/a/tx.jpg", "/b/tx.jpg" } << QStringList();
+    QTest::newRow("one folder, same names clash")
+        << QStringList { "/a/x.jpg", "/b/y.png", "/c/x.jpg" } << "/out"
+        << QStringList { "/out/tx.jpg", "/out/ty.png", "/out/tx.jpg" }
+        << QStringList { "/out/tx.jpg: /a/x.jpg, /c/x.jpg" };
+    QTest::newRow("trailing slash, three clash")
+        << QStringList { "/a/x.bmp", "/b/x.bmp", "/c/x.bmp" } << "/out/"
+        << QStringList { "/out/tx.bmp", "/out/tx.bmp", "/out/tx.bmp" }
+        << QStringList { "/out/tx.bmp: /a/x.bmp, /b/x.bmp, /c/x.bmp" };
+    QTest::newRow("one path twice is one source")
+        << QStringList { "/a/x.jpg", "/a/./x.jpg", "/a/x.jpg" } << "/out"
+        << QStringList { "/out/tx.jpg", "/out/tx.jpg", "/out/tx.jpg" } << QStringList();
+    QTest::newRow("letter case and extension differ")
+        << QStringList { "/a/x.jpg", "/b/X.jpg", "/c/x.JPG", "/d/x.png" } << "/out"
+        << QStringList { "/out/tx.jpg", "/out/tX.jpg", "/out/tx.JPG", "/out/tx.png" }
+        << QStringList();
+    QTest::newRow("entries passed over never clash")
+        << QStringList { "/a/x.gif", "/b/x.gif", "/a/README", "/b/README" } << "/out"
+        << QStringList { "/out/tx.gif", "/out/tx.gif", "/out/tREADME", "/out/tREADME" }
+        << QStringList();
+    QTest::newRow("root folder") << QStringList { "/x.jpg" } << "/" << QStringList { "/tx.jpg" }
+                                 << QStringList();
+}
+
+void TestConversionRun::thumbnailNames()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, outputFolder);
+    QFETCH(QStringList, thumbnails);
+    QFETCH(QStringList, clashes);
+    QStringList made;
+    for (const QString& entry : entries)
+        made << ConversionRun::thumbnailPath(entry, outputFolder);
+    QCOMPARE(made, thumbnails);
+    QStringList found;
+    for (const ConversionRun::Clash& clash : ConversionRun::thumbnailClashes(entries, outputFolder))
+        found << clash.thumbnail + ": " + clash.sources.join(", ");
+    QCOMPARE(found, clashes);
 }
 
 void TestConversionRun::batchProgram()

@@ -69,6 +69,9 @@ private slots:
     void cleanupTestCase();
     void layout();
     void desktopEntryAndIcons();
+    void manualsCompletionAndMetadata();
+    void completion_data();
+    void completion();
     void convertsFromAReadOnlyCopy();
     void windowStartsFromTheLink();
     void removal();
@@ -209,6 +212,90 @@ void TestInstall::desktopEntryAndIcons()
     QVERIFY(svg.readAll().contains("<svg xmlns=\"http://www.w3.org/2000/svg\""));
 }
 
+void TestInstall::manualsCompletionAndMetadata()
+{
+    // Manual pages gzipped without a name or time stamp, so that builds are reproducible;
+    // each names its program.
+    for (const char* page : { "pictelle", "pictelle-batch" }) {
+        QFile file(prefix(QStringLiteral("share/man/man1/%1.1.gz").arg(page)));
+        QVERIFY2(file.open(QIODevice::ReadOnly), page);
+        const QByteArray head = file.read(10);
+        QVERIFY(head.startsWith("\x1f\x8b\x08"));
+        QCOMPARE(head.at(3) & 0x08, 0); // no file name
+        QCOMPARE(head.mid(4, 4), QByteArray(4, '\0')); // no time stamp
+        QProcess man;
+        man.start("sh", { "-c", "gzip -dc \"$1\" | head -3", "sh", file.fileName() });
+        QVERIFY(man.waitForFinished(30000));
+        QVERIFY2(
+            man.readAll().contains(QByteArray(".TH ") + QByteArray(page).toUpper() + " 1"), page);
+    }
+    QFile completion(prefix("share/bash-completion/completions/pictelle-batch"));
+    QVERIFY(completion.open(QIODevice::ReadOnly));
+    QVERIFY(completion.readAll().contains("complete -F _pictelle_batch pictelle-batch"));
+
+    const QString metainfo = prefix("share/metainfo/example.quorvane.pictelle.metainfo.xml");
+    QVERIFY(QFile::exists(metainfo));
+    const QString validator = QStandardPaths::findExecutable("appstreamcli");
+    if (validator.isEmpty())
+        QFAIL("appstreamcli is missing (scripts/setup.sh installs appstream)");
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start(validator, { "validate", "--no-net", metainfo });
+    QVERIFY(validate.waitForFinished(60000));
+    QVERIFY2(validate.exitCode() == 0, validate.readAll());
+    QVERIFY(QFile::exists(prefix("share/doc/pictelle/copyright")));
+}
+
+void TestInstall::completion_data()
+{
+    QTest::addColumn<QStringList>("words"); // as bash splits the line, "=" a word of its own
+    QTest::addColumn<QString>("offered"); // sorted, blank-separated
+
+    QTest::newRow("long option") << QStringList { "--o" } << "--output-dir=";
+    QTest::newRow("update") << QStringList { "--up" } << "--update";
+    QTest::newRow("percentage") << QStringList { "-p", "7" } << "70 75";
+    QTest::newRow("percentage after =") << QStringList { "--percentage", "=", "5" } << "50";
+    QTest::newRow("output folder: folders only") << QStringList { "-o", "" } << "sub";
+    QTest::newRow("output folder after =") << QStringList { "--output-dir", "=", "" } << "sub";
+    QTest::newRow("files: pictures and folders")
+        << QStringList { "-u", "-o", "sub", "" } << "a.jpg b.PNG sub";
+    QTest::newRow("list: any file")
+        << QStringList { "--files-from", "" } << "a.jpg b.PNG notes.txt sub";
+    QTest::newRow("nothing after --help") << QStringList { "--help", "" } << "";
+}
+
+// The installed completion, run by bash-completion as a shell at a typed line would run it.
+void TestInstall::completion()
+{
+    QFETCH(QStringList, words);
+    QFETCH(QString, offered);
+    const QString framework = "/usr/share/bash-completion/bash_completion";
+    if (!QFile::exists(framework))
+        QFAIL("bash-completion is missing (scripts/setup.sh installs it)");
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    QVERIFY(QDir(folder.path()).mkdir("sub"));
+    for (const char* name : { "a.jpg", "b.PNG", "notes.txt" })
+        QVERIFY(QFile(folder.filePath(name)).open(QIODevice::WriteOnly));
+
+    const QString script = "source \"$1\"; source \"$2\"; shift 2; COMP_WORDS=(\"$@\"); "
+                           "COMP_CWORD=$(($# - 1)); COMP_LINE=\"${*}\"; "
+                           "COMP_LINE=${COMP_LINE// = /=}; COMP_POINT=${#COMP_LINE}; "
+                           "_pictelle_batch pictelle-batch \"${COMP_WORDS[-1]}\" "
+                           "\"${COMP_WORDS[-2]}\" 2>/dev/null; printf '%s\\n' \"${COMPREPLY[@]}\"";
+    QProcess bash;
+    bash.setWorkingDirectory(folder.path());
+    bash.start("bash",
+        QStringList { "-c", script, "bash", framework,
+            prefix("share/bash-completion/completions/pictelle-batch"), "pictelle-batch" }
+            + words);
+    QVERIFY(bash.waitForFinished(30000));
+    QStringList found
+        = QString::fromUtf8(bash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    found.sort();
+    QCOMPARE(found.join(' '), offered);
+}
+
 void TestInstall::convertsFromAReadOnlyCopy()
 {
     const QString pictures = m_home + "/pictures";
@@ -258,7 +345,9 @@ void TestInstall::removal()
     remove.start("sh",
         { "-c",
             "rm -r lib/pictelle bin/pictelle bin/pictelle-batch "
-            "share/applications/pictelle.desktop share/icons/hicolor/*/apps/pictelle.*" });
+            "share/applications/pictelle.desktop share/icons/hicolor/*/apps/pictelle.* "
+            "share/man/man1/pictelle*.1.gz share/bash-completion/completions/pictelle-batch "
+            "share/metainfo/example.quorvane.pictelle.metainfo.xml share/doc/pictelle" });
     QVERIFY(remove.waitForFinished(30000));
     QCOMPARE(remove.exitCode(), 0);
     for (const QString& path : tree(prefix()))

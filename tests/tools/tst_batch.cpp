@@ -20,6 +20,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -52,9 +53,18 @@ private slots:
     void interruptStopsBetweenFiles();
     void diagnosticsOnlyWhenSwitchedOn();
     void damagedPngSaysWhy();
+    void outputFolder_data();
+    void outputFolder();
+    void update_data();
+    void update();
+    void updateCounts();
+    void filesFrom_data();
+    void filesFrom();
 
 private:
-    Result batch(const QStringList& arguments, const QString& folder = {});
+    Result batch(
+        const QStringList& arguments, const QString& folder = {}, const QByteArray& input = {});
+    void setModified(const QString& name, qint64 nanoseconds);
     QString pics(const QString& name) const { return m_pics->filePath(name); }
     void writeSetting(const QByteArray& value);
 
@@ -72,7 +82,8 @@ void TestBatch::init()
     QVERIFY(gradient(200, 100).save(pics("a.jpg"), "JPG"));
 }
 
-Result TestBatch::batch(const QStringList& arguments, const QString& folder)
+Result TestBatch::batch(
+    const QStringList& arguments, const QString& folder, const QByteArray& input)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -84,6 +95,8 @@ Result TestBatch::batch(const QStringList& arguments, const QString& folder)
     if (!folder.isEmpty())
         process.setWorkingDirectory(folder);
     process.start(TestUtils::binDir() + "/pictelle-batch", arguments);
+    process.write(input);
+    process.closeWriteChannel();
     Result result;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return result;
@@ -108,7 +121,7 @@ void TestBatch::usage_data()
     QTest::addColumn<QString>("stderrPattern");
 
     QTest::newRow("help") << QStringList { "--help" } << 0
-                          << "^Usage: pictelle-batch \\[-p PERCENT\\].*Exit status"
+                          << "^Usage: pictelle-batch \\[OPTION\\].*--files-from.*Exit status"
                           << "^$";
     QTest::newRow("short help") << QStringList { "-h" } << 0 << "^Usage: "
                                 << "^$";
@@ -371,6 +384,209 @@ void TestBatch::damagedPngSaysWhy()
     QVERIFY2(
         result.err.contains(QFile::encodeName(pics("broken.png")) + ": " + said.mid(prefix.size())),
         result.err);
+}
+
+// Sets the modification time of pics(name), to the nanosecond from a fixed second.
+void TestBatch::setModified(const QString& name, qint64 nanoseconds)
+{
+    const qint64 base = 1700000000LL * 1000000000LL + nanoseconds;
+    const timespec times[2] = { { time_t(base / 1000000000), long(base % 1000000000) },
+        { time_t(base / 1000000000), long(base % 1000000000) } };
+    QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(pics(name)).constData(), times, 0), 0);
+}
+
+void TestBatch::outputFolder_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // names in the pictures' folder
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("written"); // in out/, sorted
+    QTest::addColumn<QString>("stderrPattern");
+
+    QTest::newRow("three formats, relative folder")
+        << QStringList { "-o", "out", "a.jpg", "one/x.png", "two/x.bmp" } << 0
+        << QStringList { "ta.jpg", "tx.bmp", "tx.png" } << "^$";
+    QTest::newRow("long option, one file twice")
+        << QStringList { "--output-dir=out", "a.jpg", "./a.jpg" } << 0 << QStringList { "ta.jpg" }
+        << "^$";
+    QTest::newRow("same names clash, nothing written")
+        << QStringList { "-o", "out", "a.jpg", "one/x.png", "two/x.png" } << 2 << QStringList()
+        << "out/tx.png would be the thumbnail of each of: .*one/x.png, .*two/x.png\n"
+           ".*nothing was converted";
+    QTest::newRow("clash under --keep-going too")
+        << QStringList { "-k", "-o", "out", "one/x.png", "a.jpg", "two/x.png" } << 2
+        << QStringList() << "one/x.png, .*two/x.png";
+    QTest::newRow("missing folder")
+        << QStringList { "-o", "none", "a.jpg" } << 2 << QStringList() << "none is not a folder";
+    QTest::newRow("a file is no folder")
+        << QStringList { "-o", "a.jpg", "one/x.png" } << 2 << QStringList() << "is not a folder";
+}
+
+void TestBatch::outputFolder()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QStringList, written);
+    QFETCH(QString, stderrPattern);
+    for (const char* folder : { "out", "one", "two" })
+        QVERIFY(QDir(m_pics->path()).mkdir(folder));
+    QVERIFY(gradient(40, 20).save(pics("one/x.png"), "PNG"));
+    QVERIFY(gradient(40, 20).save(pics("two/x.png"), "PNG"));
+    QVERIFY(gradient(20, 40).save(pics("two/x.bmp"), "BMP"));
+
+    const Result result = batch(QStringList { "-p", "50" } + arguments, m_pics->path());
+    QCOMPARE(result.status, status);
+    QCOMPARE(result.out, QByteArray(status == 0 ? "done\n" : ""));
+    QVERIFY2(QRegularExpression(stderrPattern).match(result.err).hasMatch(), result.err);
+    QCOMPARE(QDir(pics("out")).entryList(QDir::Files | QDir::Hidden, QDir::Name), written);
+    for (const QString& name : written)
+        QCOMPARE(QImageReader(pics("out/" + name)).size(),
+            name == "tx.bmp"       ? QSize(10, 20)
+                : name == "tx.png" ? QSize(20, 10)
+                                   : QSize(100, 50));
+    // Nothing appears beside the sources.
+    for (const char* beside : { "ta.jpg", "one/tx.png", "two/tx.png", "two/tx.bmp" })
+        QVERIFY2(!QFile::exists(pics(beside)), beside);
+}
+
+void TestBatch::update_data()
+{
+    QTest::addColumn<qint64>("source"); // nanoseconds past a fixed second
+    QTest::addColumn<qint64>("thumbnail"); // -1: no thumbnail yet
+    QTest::addColumn<bool>("intoFolder"); // with -o out
+    QTest::addColumn<bool>("converted");
+
+    const qint64 s = 1000000000;
+    QTest::newRow("no thumbnail") << 500LL << -1LL << false << true;
+    QTest::newRow("thumbnail newer") << 500LL << 501LL << false << false;
+    QTest::newRow("same time") << 500LL << 500LL << false << false;
+    QTest::newRow("source newer by a nanosecond") << 501LL << 500LL << false << true;
+    QTest::newRow("source newer by a day") << 86400 * s << 0LL << false << true;
+    QTest::newRow("in the output folder, newer") << 500LL << 2 * s << true << false;
+    QTest::newRow("in the output folder, older") << 2 * s << 500LL << true << true;
+}
+
+void TestBatch::update()
+{
+    QFETCH(qint64, source);
+    QFETCH(qint64, thumbnail);
+    QFETCH(bool, intoFolder);
+    QFETCH(bool, converted);
+    QVERIFY(QDir(m_pics->path()).mkdir("out"));
+    const QString made = intoFolder ? "out/ta.jpg" : "ta.jpg";
+    const QByteArray old = "an earlier thumbnail";
+    if (thumbnail >= 0) {
+        QFile file(pics(made));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(old);
+        file.close();
+        setModified(made, thumbnail);
+    }
+    setModified("a.jpg", source);
+
+    QStringList arguments { "-u", "-p", "10", "a.jpg" };
+    if (intoFolder)
+        arguments << "-o"
+                  << "out";
+    const Result result = batch(arguments, m_pics->path());
+    QCOMPARE(result.status, 0);
+    QCOMPARE(result.out,
+        QByteArray(converted ? "done: 1 converted, 0 passed over\n"
+                             : "done: 0 converted, 1 passed over\n"));
+    QFile file(pics(made));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    if (converted)
+        QCOMPARE(QImageReader(pics(made)).size(), QSize(20, 10));
+    else
+        QCOMPARE(file.readAll(), old);
+}
+
+void TestBatch::updateCounts()
+{
+    QVERIFY(gradient(40, 20).save(pics("b.png"), "PNG"));
+    QVERIFY(gradient(40, 20).save(pics("c.bmp"), "BMP"));
+    QVERIFY(gradient(40, 20).save(pics("tb.png"), "PNG"));
+    QFile(pics("c.bmp")).copy(pics("notes.txt"));
+    QFile(pics("c.bmp")).copy(pics("ta.jpg"));
+    setModified("a.jpg", 0);
+    setModified("ta.jpg", 1); // up to date
+    setModified("b.png", 2);
+    setModified("tb.png", 1); // stale
+    const QStringList files { "a.jpg", "gone.jpg", "b.png", "c.bmp", "notes.txt" };
+
+    const Result result = batch(QStringList { "-u", "-k", "-p", "50" } + files, m_pics->path());
+    QCOMPARE(result.status, 1);
+    QCOMPARE(result.out, QByteArray("done: 2 converted, 2 passed over, 1 failed\n"));
+    QVERIFY2(result.err.contains("gone.jpg"), result.err);
+    QCOMPARE(QImageReader(pics("tb.png")).size(), QSize(20, 10));
+    QCOMPARE(QImageReader(pics("tc.bmp")).size(), QSize(20, 10));
+    QCOMPARE(QImageReader(pics("ta.jpg")).size(), QSize(40, 20)); // the BMP copied there
+
+    // Without -u, the end stays as it was.
+    const Result plain = batch({ "-p", "50", "a.jpg" }, m_pics->path());
+    QCOMPARE(plain.out, QByteArray("done\n"));
+}
+
+void TestBatch::filesFrom_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("input"); // standard input
+    QTest::addColumn<QByteArray>("list"); // written to the file "list"
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("written");
+
+    const QByteArray nul("\0", 1);
+    QTest::newRow("NUL names from standard input, newline and blank inside")
+        << QStringList { "-0", "--files-from", "-" }
+        << "new\nline.jpg" + nul + "two words.png" + nul + nul << QByteArray() << 0
+        << QStringList { "tnew\nline.jpg", "ttwo words.png" };
+    QTest::newRow("NUL names without a last NUL, long option")
+        << QStringList { "--null", "--files-from=-" } << "two words.png" + nul + "a.jpg"
+        << QByteArray() << 0 << QStringList { "ta.jpg", "ttwo words.png" };
+    QTest::newRow("lines from a file, beside names on the command line")
+        << QStringList { "--files-from", "list", "two words.png" } << QByteArray()
+        << QByteArray("a.jpg\n\nsub/b.bmp") << 0
+        << QStringList { "ta.jpg", "sub/tb.bmp", "ttwo words.png" };
+    QTest::newRow("a line holding a newline's halves is two names") << QStringList { "--files-from",
+        "-" } << QByteArray("new\nline.jpg\n") << QByteArray() << 1 << QStringList();
+    QTest::newRow("empty list") << QStringList { "--files-from", "-" } << QByteArray()
+                                << QByteArray() << 0 << QStringList();
+    QTest::newRow("missing list") << QStringList { "--files-from", "nothing" } << QByteArray()
+                                  << QByteArray() << 2 << QStringList();
+    QTest::newRow("-0 without a list")
+        << QStringList { "-0", "a.jpg" } << QByteArray() << QByteArray() << 2 << QStringList();
+}
+
+void TestBatch::filesFrom()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, input);
+    QFETCH(QByteArray, list);
+    QFETCH(int, status);
+    QFETCH(QStringList, written);
+    QVERIFY(QDir(m_pics->path()).mkdir("sub"));
+    QVERIFY(gradient(40, 20).save(pics("new\nline.jpg"), "JPG"));
+    QVERIFY(gradient(40, 20).save(pics("two words.png"), "PNG"));
+    QVERIFY(gradient(40, 20).save(pics("sub/b.bmp"), "BMP"));
+    if (!list.isEmpty()) {
+        QFile file(pics("list"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(list);
+    }
+
+    const Result result = batch(QStringList { "-p", "50" } + arguments, m_pics->path(), input);
+    QCOMPARE(result.status, status);
+    if (status == 0)
+        QCOMPARE(result.out, QByteArray("done\n"));
+    QStringList found;
+    QDirIterator it(m_pics->path(), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = QDir(m_pics->path()).relativeFilePath(it.next());
+        if (QFileInfo(path).fileName().startsWith('t') && path != "two words.png")
+            found << path;
+    }
+    found.sort();
+    written.sort();
+    QCOMPARE(found, written);
 }
 
 QTEST_GUILESS_MAIN(TestBatch)

@@ -13,12 +13,16 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -95,7 +99,8 @@ struct Interrupted
 {
 };
 
-const char* const Help = R"(Usage: pictelle-batch [-p PERCENT] [--keep-going] FILE...
+const char* const Help = R"(Usage: pictelle-batch [OPTION]... FILE...
+  or:  pictelle-batch [OPTION]... --files-from LIST [FILE]...
 
 Makes a thumbnail of each BMP, JPEG and PNG file, in the order given, exactly as
 Pictelle's "Convert to Thumbnail" does: the picture scaled to PERCENT of its width
@@ -106,17 +111,30 @@ Options:
   -p, --percentage PERCENT  size per side in percent, 1 to 100; without it, the
                             percentage last chosen in Pictelle's window (40 at first)
   -k, --keep-going          after a file fails, go on with the remaining ones
+  -o, --output-dir DIR      write the thumbnails into DIR (which must exist), still
+                            named t<name>; two files that would give the same
+                            thumbnail there are reported and nothing is converted
+  -u, --update              pass over a file whose thumbnail exists and is not older
+                            than the file, as cp -u does; the end says how many
+                            were converted and passed over
+      --files-from LIST     also convert the files named in LIST, one per line
+                            ("-": standard input), after those on the command line
+  -0, --null                names in LIST end with a NUL character, not a newline
+                            (as find -print0 writes them)
   -h, --help                show this help and exit
   -V, --version             show the version and exit
 
 Prints "done" when the run reaches its end. Interrupted (Ctrl-C, a termination
 signal), it stops before the next file and keeps the thumbnails already written.
-Exit status: 0 when every file was converted, 1 when a file failed (its message on
-standard error), 2 on wrong usage, 128 + the signal's number when interrupted.
+Exit status: 0 when every file was converted (or passed over), 1 when a file
+failed (its message on standard error), 2 on wrong usage (also a missing output
+folder or files that would share a thumbnail), 128 + the signal's number when
+interrupted.
 )";
 
 // Answers the run as the window would: "done" on standard output, a failure's message on
-// standard error, and a progress line on a terminal.
+// standard error, and a progress line on a terminal. With a summary, "done" also says how
+// many files were converted and passed over (`passedOver` before the run began).
 class BatchHost : public ConversionRun::Host
 {
 public:
@@ -126,6 +144,12 @@ public:
         , m_keepGoing(keepGoing)
         , m_showProgress(::isatty(STDERR_FILENO) == 1)
     {
+    }
+
+    void summarise(qsizetype passedOver)
+    {
+        m_summary = true;
+        m_passedOver = passedOver;
     }
 
     int percentage() override { return m_percentage; }
@@ -149,7 +173,10 @@ public:
     {
         m_doneShown = true;
         clearProgress();
-        std::fputs("done\n", stdout);
+        if (m_summary)
+            printSummary();
+        else
+            std::fputs("done\n", stdout);
         std::fflush(stdout);
     }
 
@@ -160,11 +187,11 @@ public:
         if (stopRequested())
             return false;
         std::fprintf(stderr, "pictelle-batch: %s\n", qPrintable(error.description()));
-        m_failed = true;
+        ++m_failures;
         return m_keepGoing && entriesRemain;
     }
 
-    bool failed() const { return m_failed; }
+    bool failed() const { return m_failures > 0; }
     bool doneShown() const { return m_doneShown; }
 
     // Takes the progress line off the terminal before anything else is said.
@@ -175,13 +202,45 @@ public:
     }
 
 private:
+    void printSummary() const
+    {
+        const auto pictures
+            = std::count_if(m_entries.cbegin(), m_entries.cend(), &ConversionRun::makesThumbnail);
+        const qsizetype others = m_entries.size() - pictures;
+        std::printf("done: %lld converted, %lld passed over",
+            static_cast<long long>(pictures - m_failures),
+            static_cast<long long>(m_passedOver + others));
+        if (m_failures > 0)
+            std::printf(", %d failed", m_failures);
+        std::fputc('\n', stdout);
+    }
+
     int m_percentage;
     QStringList m_entries;
     bool m_keepGoing;
     bool m_showProgress;
     qsizetype m_started = 0;
-    bool m_failed = false;
+    int m_failures = 0;
     bool m_doneShown = false;
+    bool m_summary = false;
+    qsizetype m_passedOver = 0;
+};
+
+// What the command line asks for.
+struct Request
+{
+    int percentage = 0;
+    QStringList entries; // full paths, in order
+    QString outputFolder; // empty: beside each source
+    bool keepGoing = false;
+    bool update = false;
+    bool fromList = false; // names came from --files-from: an empty list is no mistake
+};
+
+// A wrong command line: the message, said with the usage hint, ends the program with status 2.
+struct UsageError
+{
+    QString message;
 };
 
 int usageError(const QString& message)
@@ -197,54 +256,147 @@ QString entryPath(const QString& argument)
                                           : QDir::currentPath() + QLatin1Char('/') + argument;
 }
 
-} // namespace
-
-int main(int argc, char* argv[])
+// The names in `list` ("-": standard input), each ended by `separator` (the last one may
+// lack it); empty names are left out. Names are bytes, decoded as the file system's names.
+QStringList namesFrom(const QString& list, char separator)
 {
-    takeStopSignals();
-    QCoreApplication app(argc, argv);
+    QFile file;
+    const bool opened = list == QLatin1String("-")
+        ? file.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)
+        : (file.setFileName(list), file.open(QIODevice::ReadOnly));
+    if (!opened)
+        throw UsageError {
+            QStringLiteral("cannot read the list %1: %2").arg(list, file.errorString())
+        };
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw UsageError {
+            QStringLiteral("cannot read the list %1: %2").arg(list, file.errorString())
+        };
+    QStringList names;
+    for (const QByteArray& name : bytes.split(separator)) {
+        if (!name.isEmpty())
+            names.append(entryPath(QFile::decodeName(name)));
+    }
+    return names;
+}
 
+int percentageFrom(const QCommandLineParser& parser, const QCommandLineOption& option)
+{
+    if (!parser.isSet(option))
+        return Percentage::remembered();
+    bool ok = false;
+    const QString text = parser.value(option);
+    const int percentage = text.toInt(&ok, 10);
+    if (!ok || percentage < 1 || percentage > 100)
+        throw UsageError { QStringLiteral(
+            "the percentage must be a whole number from 1 to 100, not '%1'")
+                               .arg(text) };
+    return percentage;
+}
+
+// Refuses an output folder that is none, and sources that would share a thumbnail there:
+// one would silently replace the other.
+void checkOutput(const Request& request)
+{
+    if (request.outputFolder.isEmpty())
+        return;
+    if (!QFileInfo(request.outputFolder).isDir())
+        throw UsageError {
+            QStringLiteral("the output folder %1 is not a folder").arg(request.outputFolder)
+        };
+    const auto clashes = ConversionRun::thumbnailClashes(request.entries, request.outputFolder);
+    if (clashes.isEmpty())
+        return;
+    for (const ConversionRun::Clash& clash : clashes)
+        std::fprintf(stderr, "pictelle-batch: %s would be the thumbnail of each of: %s\n",
+            qPrintable(clash.thumbnail), qPrintable(clash.sources.join(QStringLiteral(", "))));
+    throw UsageError { QStringLiteral("files would share a thumbnail; nothing was converted") };
+}
+
+// Whether `path`'s thumbnail exists and is not older than it, to the nanosecond. As cp -u,
+// which copies only when the source is newer than the destination.
+bool upToDate(const QString& path, const QString& outputFolder)
+{
+    if (!ConversionRun::makesThumbnail(path))
+        return false;
+    const QString thumbnail = ConversionRun::thumbnailPath(path, outputFolder);
+    struct stat source, made;
+    if (::stat(QFile::encodeName(path).constData(), &source) != 0
+        || ::stat(QFile::encodeName(thumbnail).constData(), &made) != 0 || !S_ISREG(made.st_mode))
+        return false;
+    return std::tie(made.st_mtim.tv_sec, made.st_mtim.tv_nsec)
+        >= std::tie(source.st_mtim.tv_sec, source.st_mtim.tv_nsec);
+}
+
+struct Parsed
+{
+    std::optional<int> status; // set: end with it (help, version)
+    Request request;
+};
+
+Parsed parseCommandLine(const QStringList& arguments)
+{
     QCommandLineParser parser;
     const QCommandLineOption percentageOption(
         { QStringLiteral("p"), QStringLiteral("percentage") }, {}, QStringLiteral("PERCENT"));
     const QCommandLineOption keepGoingOption(
         { QStringLiteral("k"), QStringLiteral("keep-going") }, {});
+    const QCommandLineOption outputOption(
+        { QStringLiteral("o"), QStringLiteral("output-dir") }, {}, QStringLiteral("DIR"));
+    const QCommandLineOption updateOption({ QStringLiteral("u"), QStringLiteral("update") }, {});
+    const QCommandLineOption listOption(QStringLiteral("files-from"), {}, QStringLiteral("LIST"));
+    const QCommandLineOption nullOption({ QStringLiteral("0"), QStringLiteral("null") }, {});
     const QCommandLineOption helpOption({ QStringLiteral("h"), QStringLiteral("help") }, {});
     const QCommandLineOption versionOption({ QStringLiteral("V"), QStringLiteral("version") }, {});
-    parser.addOptions({ percentageOption, keepGoingOption, helpOption, versionOption });
-    if (!parser.parse(app.arguments()))
-        return usageError(parser.errorText());
+    parser.addOptions({ percentageOption, keepGoingOption, outputOption, updateOption, listOption,
+        nullOption, helpOption, versionOption });
+    if (!parser.parse(arguments))
+        throw UsageError { parser.errorText() };
     if (parser.isSet(helpOption)) {
         std::fputs(Help, stdout);
-        return Done;
+        return { Done, {} };
     }
     if (parser.isSet(versionOption)) {
         std::printf("pictelle-batch %s\n", PICTELLE_VERSION);
+        return { Done, {} };
+    }
+    if (parser.isSet(nullOption) && !parser.isSet(listOption))
+        throw UsageError { QStringLiteral("-0 applies to the names of --files-from") };
+
+    Request request;
+    request.percentage = percentageFrom(parser, percentageOption);
+    request.keepGoing = parser.isSet(keepGoingOption);
+    request.update = parser.isSet(updateOption);
+    if (parser.isSet(outputOption))
+        request.outputFolder = entryPath(parser.value(outputOption));
+    for (const QString& argument : parser.positionalArguments())
+        request.entries.append(entryPath(argument));
+    request.fromList = parser.isSet(listOption);
+    if (request.fromList)
+        request.entries += namesFrom(parser.value(listOption), parser.isSet(nullOption) ? 0 : '\n');
+    if (request.entries.isEmpty() && !request.fromList)
+        throw UsageError { QStringLiteral("no files given") };
+    checkOutput(request);
+    return { {}, request };
+}
+
+int convert(const Request& request)
+{
+    QStringList entries = request.entries;
+    if (request.update)
+        entries.removeIf([&](const QString& e) { return upToDate(e, request.outputFolder); });
+    BatchHost host(request.percentage, entries, request.keepGoing);
+    if (request.update)
+        host.summarise(request.entries.size() - entries.size());
+    if (entries.isEmpty()) {
+        // The run says nothing over an empty list; a list that named nothing left to do is done.
+        host.showDone();
         return Done;
     }
-
-    int percentage = 0;
-    if (parser.isSet(percentageOption)) {
-        bool ok = false;
-        const QString text = parser.value(percentageOption);
-        percentage = text.toInt(&ok, 10);
-        if (!ok || percentage < 1 || percentage > 100)
-            return usageError(
-                QStringLiteral("the percentage must be a whole number from 1 to 100, not '%1'")
-                    .arg(text));
-    } else {
-        percentage = Percentage::remembered();
-    }
-
-    QStringList entries;
-    for (const QString& argument : parser.positionalArguments())
-        entries.append(entryPath(argument));
-    if (entries.isEmpty())
-        return usageError(QStringLiteral("no files given"));
-
-    BatchHost host(percentage, entries, parser.isSet(keepGoingOption));
     try {
-        const bool completed = ConversionRun::run({ entries, Runtime::AppPath() }, host);
+        const bool completed
+            = ConversionRun::run({ entries, Runtime::AppPath(), request.outputFolder }, host);
         if (stopRequested() && !host.doneShown())
             throw Interrupted {};
         return completed && !host.failed() ? Done : Failed;
@@ -256,4 +408,21 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "pictelle-batch: %s\n", qPrintable(e.description()));
         return Failed;
     }
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    takeStopSignals();
+    QCoreApplication app(argc, argv);
+    Parsed parsed;
+    try {
+        parsed = parseCommandLine(app.arguments());
+    } catch (const UsageError& e) {
+        return usageError(e.message);
+    }
+    if (parsed.status)
+        return *parsed.status;
+    return convert(parsed.request);
 }
