@@ -90,11 +90,13 @@ std::function<QSize(QSize)> targetFor(float factor)
 }
 
 // Reads a picture file and scales it to its thumbnail size at `factor`: a JPEG is decoded
-// at the DCT reduction that still covers that size. Reentrant.
-QImage readAndScale(const QString& path, float factor)
+// at the DCT reduction that still covers that size. The colour space the file declares
+// goes with the picture, into its thumbnail. Reentrant.
+ScaledPicture readAndScale(const QString& path, float factor)
 {
-    const Pictures::Loaded loaded = Pictures::LoadPictureFor(path, targetFor(factor));
-    return PictureScaling::scale(loaded.image, targetFor(factor)(loaded.fullSize));
+    Pictures::Loaded loaded = Pictures::LoadPictureFor(path, targetFor(factor));
+    return { PictureScaling::scale(loaded.image, targetFor(factor)(loaded.fullSize)),
+        std::move(loaded.colour) };
 }
 
 class EntryRun
@@ -136,13 +138,17 @@ public:
             m_finished = true;
             return;
         }
-        const QImage scaled = readScaled(path, kind);
-        qCInfo(lcConversion).noquote()
-            << "entry" << m_index + 1 << path << "scaled to" << scaled.size();
+        const ScaledPicture picture = readScaled(path, kind);
+        const QImage& scaled = picture.image;
+        // The thumbnail carries the source's colour space and nothing else of its metadata:
+        // temp.bmp takes it to bmp2png, the BMP and JPEG writers get it here.
+        const BmpCore::ColourSpace& colour = picture.colour;
+        qCInfo(lcConversion).noquote() << "entry" << m_index + 1 << path << "scaled to"
+                                       << scaled.size() << "colour space" << int(colour.kind);
 
         // The scaled picture is always kept as temp.bmp: bmp2png reads it, and it stays
         // after a JPEG entry as the record of the last picture read.
-        Pictures::SavePicture(scaled, m_scratch.file(QStringLiteral("temp.bmp")));
+        Pictures::SavePicture(scaled, m_scratch.file(QStringLiteral("temp.bmp")), colour);
         m_outputName = QStringLiteral("temp.") + extension;
         const QString output = m_scratch.file(m_outputName);
         const QString thumbnail = thumbnailPath(path);
@@ -150,7 +156,7 @@ public:
         switch (kind) {
         case Kind::Jpeg:
             // temp.bmp holds exactly `scaled`; no need to read it back.
-            saveJpeg(scaled, thumbnail);
+            saveJpeg(scaled, thumbnail, colour);
             m_finished = true;
             return;
         case Kind::Png:
@@ -163,7 +169,7 @@ public:
                     QStringLiteral("The converter wrote no PNG picture: %1").arg(output));
             break;
         case Kind::Bmp:
-            Pictures::SavePicture(scaled, output);
+            Pictures::SavePicture(scaled, output, colour);
             break;
         case Kind::Other:
             break;
@@ -177,7 +183,7 @@ public:
     }
 
 private:
-    QImage readScaled(const QString& path, Kind kind)
+    ScaledPicture readScaled(const QString& path, Kind kind)
     {
         if (kind != Kind::Png)
             return m_ahead.take(m_index);
@@ -187,16 +193,22 @@ private:
         const QString source = m_scratch.file(QStringLiteral("temp1.bmp"));
         runConverter(ShortFilename::GetShortName(m_programFolder) + QStringLiteral("/png2bmp"),
             source, path);
-        const QImage scaled = readAndScale(source, m_factor);
+        ScaledPicture scaled = readAndScale(source, m_factor);
         Runtime::Kill(source); // only once the picture is held
         return scaled;
     }
 
-    void saveJpeg(const QImage& picture, const QString& thumbnail)
+    void saveJpeg(
+        const QImage& picture, const QString& thumbnail, const BmpCore::ColourSpace& colour)
     {
         const auto quality = static_cast<quint8>(m_host.percentage());
+        // Only a JPEG source gives a JPEG thumbnail, and its colour space is a profile or none.
+        const QByteArray profile = colour.kind == BmpCore::ColourSpace::Kind::Embedded
+            ? QByteArray(reinterpret_cast<const char*>(colour.profile.data()),
+                qsizetype(colour.profile.size()))
+            : QByteArray();
         try {
-            SaveAsJPG::SaveJPEG(picture, thumbnail, quality);
+            SaveAsJPG::SaveJPEG(picture, thumbnail, quality, profile);
         } catch (const AppError& e) {
             // The writer's message does not say which file it could not write.
             throw AppError(e.number(), e.description() + QLatin1Char('\n') + thumbnail);

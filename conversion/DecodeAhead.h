@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include "imaging/bmpcore/ColourSpace.h"
+
 #include <QImage>
 #include <QString>
 #include <QStringList>
@@ -14,12 +16,19 @@
 // file is written, and an entry's picture is handed out only when its file is still the
 // one that was read (an earlier entry may write the very file a later one reads, as a
 // thumbnail listed again does). The pictures are therefore those of a one-at-a-time run.
+// A picture scaled to its thumbnail size, with the colour space its source declared.
+struct ScaledPicture
+{
+    QImage image;
+    BmpCore::ColourSpace colour;
+};
+
 class DecodeAhead
 {
 public:
     // Reads and scales the picture of one entry; may throw (AppError, std::bad_alloc).
     // Called on the workers and on the thread that calls take(), so it must be reentrant.
-    using Decode = std::function<QImage(const QString& path)>;
+    using Decode = std::function<ScaledPicture(const QString& path)>;
 
     // `eligible[i]` says whether entry i is read straight from its file, so that it may be
     // read ahead. `workers` threads read ahead (0: every picture is read in take()); at
@@ -34,7 +43,7 @@ public:
     // The picture of the eligible entry `index` (0-based; calls in increasing order). Read
     // ahead when the file is unchanged since, read now on the calling thread otherwise or
     // when reading ahead ran out of memory. Throws what the decode threw for this entry.
-    QImage take(qsizetype index);
+    ScaledPicture take(qsizetype index);
 
     // Worker threads worth starting on this machine: one per core, at most four.
     static int defaultWorkers();

@@ -90,6 +90,7 @@ bool readHeader(Decoder& d, const unsigned char* data, unsigned long size)
     d.cinfo.progress = &d.progress;
     jpeg_mem_src(&d.cinfo, data, size);
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&d.cinfo, TRUE);
     return true;
 }
@@ -192,6 +193,11 @@ qsizetype completeLength(const unsigned char* p, qsizetype n)
     return pos; // a marker cut within its first four bytes
 }
 
+std::uint32_t profileDataSpaceOf(const std::vector<std::uint8_t>& profile)
+{
+    return BmpCore::profileDataSpace(profile.data(), profile.size());
+}
+
 // The EXIF orientation (1..8) of an APP1 payload; 1 when there is none or it is damaged.
 int exifOrientation(const unsigned char* p, unsigned int n)
 {
@@ -239,6 +245,31 @@ int orientationOf(const jpeg_decompress_struct& cinfo)
             return exifOrientation(m->data, m->data_length);
     }
     return 1;
+}
+
+// The ICC profile of APP2 segments "ICC_PROFILE\0", sequence number, count: numbered 1 to
+// count, in that order, with one count; anything else is a damaged profile and gives none.
+std::vector<std::uint8_t> iccProfileOf(const jpeg_decompress_struct& cinfo)
+{
+    constexpr unsigned int headerSize = 14;
+    std::vector<std::uint8_t> profile;
+    int next = 1;
+    int count = 0;
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 2 || m->data_length < headerSize
+            || std::memcmp(m->data, "ICC_PROFILE\0", 12) != 0)
+            continue;
+        if (next == 1)
+            count = m->data[13];
+        if (m->data[12] != next || m->data[13] != count
+            || profile.size() + (m->data_length - headerSize) > BmpCore::maxProfileSize)
+            return {};
+        profile.insert(profile.end(), m->data + headerSize, m->data + m->data_length);
+        ++next;
+    }
+    if (next != count + 1 || profileDataSpaceOf(profile) == 0)
+        return {};
+    return profile;
 }
 
 // Turns the decoded picture upright as its EXIF orientation says.
@@ -350,6 +381,14 @@ Result read(const QString& path, const std::function<QSize(QSize)>& targetFor)
     const J_COLOR_SPACE space = outputSpace(d.cinfo.jpeg_color_space, path);
     if (!setOutput(d, space, scaleNum))
         throwInvalidPicture(path);
+
+    std::vector<std::uint8_t> profile = iccProfileOf(d.cinfo);
+    const bool colour
+        = d.cinfo.jpeg_color_space == JCS_YCbCr || d.cinfo.jpeg_color_space == JCS_RGB;
+    if (colour && profileDataSpaceOf(profile) == BmpCore::signature("RGB ")) {
+        result.colour.kind = BmpCore::ColourSpace::Kind::Embedded;
+        result.colour.profile = std::move(profile);
+    }
 
     result.image = upright(decodeImage(d, space, path), orientation);
     if (result.image.isNull())
