@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         whole = Bmp::read(path, &colour);
     } catch (const AppError&) {
     }
-    if (!whole.isNull()) {
+    if (!whole.isNull() && colour.kind != BmpCore::ColourSpace::Kind::None) {
         const QString copy = FuzzSupport::workFolder() + QStringLiteral("/copy.bmp");
         Bmp::write(whole, copy, colour);
         BmpCore::ColourSpace again;
