@@ -86,8 +86,9 @@ std::function<QSize(QSize)> targetFor(float factor)
     };
 }
 
-// Reads a picture file and scales it to its thumbnail size at `factor`. Reentrant.
-QImage readAndScale(const QString& path, float factor)
+// Reads a picture file and scales it to its thumbnail size at `factor`. The colour space the
+// file declares goes with the picture, into its thumbnail. Reentrant.
+ScaledPicture::Picture readAndScale(const QString& path, float factor)
 {
     return ScaledPicture::read(path, targetFor(factor));
 }
@@ -132,13 +133,17 @@ public:
             m_finished = true;
             return;
         }
-        const QImage scaled = readScaled(path, kind);
-        qCInfo(lcConversion).noquote()
-            << "entry" << m_index + 1 << path << "scaled to" << scaled.size();
+        const ScaledPicture::Picture picture = readScaled(path, kind);
+        const QImage& scaled = picture.image;
+        // The thumbnail carries the source's colour space and nothing else of its metadata:
+        // temp.bmp takes it to bmp2png, the BMP and JPEG writers get it here.
+        const BmpCore::ColourSpace& colour = picture.colour;
+        qCInfo(lcConversion).noquote() << "entry" << m_index + 1 << path << "scaled to"
+                                       << scaled.size() << "colour space" << int(colour.kind);
 
         // The scaled picture is always kept as temp.bmp: bmp2png reads it, and it stays
         // after a JPEG entry as the record of the last picture read.
-        Pictures::SavePicture(scaled, m_scratch.file(QStringLiteral("temp.bmp")));
+        Pictures::SavePicture(scaled, m_scratch.file(QStringLiteral("temp.bmp")), colour);
         m_outputName = QStringLiteral("temp.") + extension;
         const QString output = m_scratch.file(m_outputName);
         const QString thumbnail = thumbnailPath(path, m_outputFolder);
@@ -146,7 +151,7 @@ public:
         switch (kind) {
         case Kind::Jpeg:
             // temp.bmp holds exactly `scaled`; no need to read it back.
-            saveJpeg(scaled, thumbnail);
+            saveJpeg(scaled, thumbnail, colour);
             m_finished = true;
             return;
         case Kind::Png:
@@ -159,7 +164,7 @@ public:
                     QStringLiteral("The converter wrote no PNG picture: %1").arg(output));
             break;
         case Kind::Bmp:
-            Pictures::SavePicture(scaled, output);
+            Pictures::SavePicture(scaled, output, colour);
             break;
         case Kind::Other:
             break;
@@ -173,7 +178,7 @@ public:
     }
 
 private:
-    QImage readScaled(const QString& path, Kind kind)
+    ScaledPicture::Picture readScaled(const QString& path, Kind kind)
     {
         if (kind != Kind::Png)
             return m_ahead.take(m_index);
@@ -183,16 +188,22 @@ private:
         const QString source = m_scratch.file(QStringLiteral("temp1.bmp"));
         runConverter(ShortFilename::GetShortName(m_programFolder) + QStringLiteral("/png2bmp"),
             source, path);
-        const QImage scaled = readAndScale(source, m_factor);
+        ScaledPicture::Picture scaled = readAndScale(source, m_factor);
         Runtime::Kill(source); // only once the picture is held
         return scaled;
     }
 
-    void saveJpeg(const QImage& picture, const QString& thumbnail)
+    void saveJpeg(
+        const QImage& picture, const QString& thumbnail, const BmpCore::ColourSpace& colour)
     {
         const auto quality = static_cast<quint8>(m_host.percentage());
+        // Only a JPEG source gives a JPEG thumbnail, and its colour space is a profile or none.
+        const QByteArray profile = colour.kind == BmpCore::ColourSpace::Kind::Embedded
+            ? QByteArray(reinterpret_cast<const char*>(colour.profile.data()),
+                qsizetype(colour.profile.size()))
+            : QByteArray();
         try {
-            SaveAsJPG::SaveJPEG(picture, thumbnail, quality);
+            SaveAsJPG::SaveJPEG(picture, thumbnail, quality, profile);
         } catch (const AppError& e) {
             // The writer's message does not say which file it could not write.
             throw AppError(e.number(), e.description() + QLatin1Char('\n') + thumbnail);

@@ -69,7 +69,7 @@ enum class SlotState { Idle, Busy, Done, Taken };
 struct Slot
 {
     SlotState state = SlotState::Idle;
-    QImage image;
+    ScaledPicture::Picture picture;
     std::exception_ptr error;
     FileSignature signature;
     bool stable = false; // the file did not change while it was read
@@ -150,11 +150,11 @@ void DecodeAhead::work()
         const QString path = d->paths.at(next);
         lock.unlock();
 
-        QImage image;
+        ScaledPicture::Picture picture;
         std::exception_ptr error;
         const FileSignature before = signatureOf(path);
         try {
-            image = d->decode(path);
+            picture = d->decode(path);
         } catch (...) {
             error = std::current_exception();
         }
@@ -170,7 +170,7 @@ void DecodeAhead::work()
             d->changed.notify_all();
             continue;
         }
-        slot.image = std::move(image);
+        slot.picture = std::move(picture);
         slot.error = error;
         slot.signature = before;
         slot.stable = before == after;
@@ -179,7 +179,7 @@ void DecodeAhead::work()
     }
 }
 
-QImage DecodeAhead::take(qsizetype index)
+ScaledPicture::Picture DecodeAhead::take(qsizetype index)
 {
     Slot result;
     {
@@ -213,7 +213,7 @@ QImage DecodeAhead::take(qsizetype index)
         && !(result.error && isOutOfMemory(result.error))) {
         if (result.error)
             std::rethrow_exception(result.error);
-        return result.image;
+        return std::move(result.picture);
     }
     result = Slot(); // before reading again, so that two copies are never held
     return d->decode(path);

@@ -13,7 +13,7 @@
 namespace ScaledPicture {
 namespace {
 
-QImage streamBmp(const QString& path, const std::function<QSize(QSize)>& targetFor)
+Picture streamBmp(const QString& path, const std::function<QSize(QSize)>& targetFor)
 {
     Bmp::RowReader reader(path);
     const QSize full(reader.width(), reader.height());
@@ -25,18 +25,19 @@ QImage streamBmp(const QString& path, const std::function<QSize(QSize)>& targetF
         reader.readRow(row.data());
         scaler.addRow(row.data());
     }
-    return scaler.finish();
+    return { scaler.finish(), reader.header().colour };
 }
 
 } // namespace
 
-QImage read(const QString& path, const std::function<QSize(QSize)>& targetFor)
+Picture read(const QString& path, const std::function<QSize(QSize)>& targetFor)
 {
     // The content decides, as it does for LoadPicture.
     if (!path.isEmpty() && readFileHead(path, 2) == "BM")
         return streamBmp(path, targetFor);
-    const Pictures::Loaded loaded = Pictures::LoadPictureFor(path, targetFor);
-    return PictureScaling::scale(loaded.image, targetFor(loaded.fullSize));
+    Pictures::Loaded loaded = Pictures::LoadPictureFor(path, targetFor);
+    return { PictureScaling::scale(loaded.image, targetFor(loaded.fullSize)),
+        std::move(loaded.colour) };
 }
 
 } // namespace ScaledPicture

@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include "imaging/bmpcore/ColourSpace.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -11,11 +13,18 @@
 // never held whole where it need not be.
 namespace ScaledPicture {
 
+// A picture scaled to its thumbnail size, with the colour space its source declared.
+struct Picture
+{
+    QImage image;
+    BmpCore::ColourSpace colour;
+};
+
 // Reads the picture file `path` and scales it (PictureScaling::scale) to
 // `targetFor(its size in pixels)`: byte for byte what scaling Pictures::LoadPicture's picture
 // gives. A BMP is streamed row by row into the scaler; a JPEG is decoded at the DCT
 // reduction that still covers the target. Throws AppError as Pictures::LoadPictureFor does,
 // std::bad_alloc when memory runs out. Reentrant.
-QImage read(const QString& path, const std::function<QSize(QSize)>& targetFor);
+Picture read(const QString& path, const std::function<QSize(QSize)>& targetFor);
 
 } // namespace ScaledPicture

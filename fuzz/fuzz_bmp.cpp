@@ -2,7 +2,7 @@
 
 // The BMP reader, its row reader and the icon/cursor reader, which share the bitmap decoder.
 // Every input must give a picture or an AppError; the row reader must agree with the whole
-// picture, pixel for pixel.
+// picture, pixel for pixel; the colour space read must come back as it was when written.
 
 #include "fuzz/FuzzSupport.h"
 #include "imaging/Bmp.h"
@@ -17,9 +17,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QString path = FuzzSupport::writeInput("input", data, size);
     QImage whole;
+    BmpCore::ColourSpace colour;
     try {
-        whole = Bmp::read(path);
+        whole = Bmp::read(path, &colour);
     } catch (const AppError&) {
+    }
+    if (!whole.isNull() && colour.kind != BmpCore::ColourSpace::Kind::None) {
+        const QString copy = FuzzSupport::workFolder() + QStringLiteral("/copy.bmp");
+        Bmp::write(whole, copy, colour);
+        BmpCore::ColourSpace again;
+        if (Bmp::read(copy, &again) != whole || !(again == colour))
+            std::abort();
     }
     try {
         Bmp::RowReader reader(path);

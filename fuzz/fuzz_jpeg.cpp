@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 
 // The JPEG loading path as the conversion run uses it: decoding with a DCT reduction chosen
-// from a target size, EXIF orientation, damaged and cut files. The first input byte picks
+// from a target size, EXIF orientation, ICC profiles in APP2 segments (CMYK ones converting
+// the inks), damaged and cut files. The first input byte picks
 // the percentage, so reductions from none to 1/8 are all reached.
 
 #include "fuzz/FuzzSupport.h"

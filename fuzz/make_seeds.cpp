@@ -2,8 +2,10 @@
 
 // fuzz_seeds <folder>: writes the seed corpora <folder>/bmp, <folder>/jpeg and <folder>/png
 // from small pictures that the test fixtures make: every BMP layout, icons and cursors,
-// every JPEG kind with and without an EXIF orientation, every PNG kind.
+// every JPEG kind with and without an EXIF orientation, every PNG kind; colour profiles
+// whole and damaged in each format's place for them.
 
+#include "tests/common/ColourFixtures.h"
 #include "tests/common/ImageFixtures.h"
 #include "tests/common/PngFixtures.h"
 
@@ -11,6 +13,7 @@
 #include <QDir>
 #include <QImage>
 #include <QPainter>
+#include <QtEndian>
 #include <cstdio>
 
 using namespace ImageFixtures;
@@ -27,6 +30,19 @@ QImage testPicture(int w, int h)
 }
 
 int failures = 0;
+
+// A whole profile and the ways one comes damaged: cut short, its size field and its
+// signature wrong.
+QList<QPair<QString, QByteArray>> profiles()
+{
+    const QByteArray whole = ColourFixtures::rgbProfile(64);
+    QByteArray lying = whole;
+    qToBigEndian<quint32>(8u << 20, lying.data());
+    QByteArray unsigned_ = whole;
+    unsigned_[36] = 'x';
+    return { { "whole", whole }, { "cut", whole.chopped(30) }, { "lying", lying },
+        { "unsigned", unsigned_ } };
+}
 
 void save(const QString& path, const QByteArray& bytes)
 {
@@ -96,6 +112,18 @@ void bmpSeeds(const QString& dir)
     add(plain32,
         packRows(plain32, w, h, [](int x, int y) { return quint32(x << 24 | y << 8 | x); }));
 
+    // V5 headers with an embedded profile, whole and damaged, and one placed past the end.
+    for (const auto& [name, profile] : profiles()) {
+        BmpLayout v5;
+        v5.headerSize = 124;
+        QByteArray file = bmpFile(v5, w, h, packRows(v5, w, h, index));
+        qToLittleEndian<quint32>(0x4D424544, file.data() + 14 + 56); // embedded
+        qToLittleEndian<quint32>(quint32(file.size() - 14), file.data() + 14 + 112);
+        qToLittleEndian<quint32>(
+            quint32(profile.size() + (name == "lying" ? 9 : 0)), file.data() + 14 + 116);
+        save(QStringLiteral("%1/profile-%2.bmp").arg(dir, name), file + profile);
+    }
+
     // Icons and cursors: a bitmap entry with its mask, and an embedded PNG.
     BmpLayout icon;
     icon.bitCount = 4;
@@ -141,6 +169,30 @@ void jpegSeeds(const QString& dir)
                 percentage + jpegFile(picture, k.kind, 75));
         }
     }
+    // Profiles in APP2 segments: whole, damaged, split, out of order, and a CMYK one that
+    // converts the inks.
+    for (const auto& [name, profile] : profiles()) {
+        QList<QPair<int, QByteArray>> segments;
+        for (const QByteArray& s : ColourFixtures::iccSegments(profile, name == "whole" ? 3 : 1))
+            segments << qMakePair(0xE2, s);
+        save(QStringLiteral("%1/profile-%2.jpg").arg(dir, name),
+            char(39)
+                + ColourFixtures::withSegments(
+                    jpegFile(picture, JpegKind::Baseline, 50), segments));
+        if (name == "whole") {
+            std::swap(segments[0], segments[2]);
+            save(QStringLiteral("%1/profile-swapped.jpg").arg(dir),
+                char(39)
+                    + ColourFixtures::withSegments(
+                        jpegFile(picture, JpegKind::Baseline, 50), segments));
+        }
+    }
+    for (JpegKind kind : { JpegKind::CmykAdobe, JpegKind::Ycck })
+        save(QStringLiteral("%1/profile-cmyk-%2.jpg").arg(dir).arg(int(kind)),
+            char(39)
+                + ColourFixtures::withSegments(jpegFile(picture, kind, 75),
+                    { { 0xE2,
+                        ColourFixtures::iccSegments(ColourFixtures::cmykProfile(), 1)[0] } }));
     for (int orientation : { 3, 6, 8 })
         save(QStringLiteral("%1/exif-%2.jpg").arg(dir).arg(orientation),
             char(39)
@@ -156,6 +208,32 @@ void pngSeeds(const QString& dir)
         if (PngFixtures::write(path, k.kind, 9, 6).isNull()) {
             std::fprintf(stderr, "fuzz_seeds: cannot write %s\n", qPrintable(path));
             ++failures;
+        }
+    }
+    // Colour chunks: iCCP whole and damaged, sRGB, gAMA with cHRM, on the direct decoder's
+    // kind (RGB) and on libpng's (palette).
+    QList<QPair<QString, QList<QPair<QByteArray, QByteArray>>>> sets;
+    for (const auto& [name, profile] : profiles())
+        sets.append({ "iccp-" + name, { { "iCCP", ColourFixtures::iccpData(profile) } } });
+    sets.append({ "srgb", { { "sRGB", QByteArray(1, '\0') } } });
+    sets.append({ "gama-chrm",
+        { { "gAMA", QByteArray::fromHex("0000b18f") },
+            { "cHRM",
+                QByteArray::fromHex("00007a2600008084"
+                                    "0000fa00000080e8"
+                                    "0000753000"
+                                    "00ea60"
+                                    "00003a9800001770") } } });
+    for (const auto& [name, chunks] : sets) {
+        for (int colorType : { 2, 3 }) {
+            const QString plain = dir + QStringLiteral("/plain.png");
+            if (PngFixtures::write(plain, { colorType, 8, false, false }, 9, 6).isNull())
+                continue;
+            QFile file(plain);
+            if (file.open(QIODevice::ReadOnly))
+                save(QStringLiteral("%1/%2-%3.png").arg(dir, name).arg(colorType),
+                    ColourFixtures::withChunks(file.readAll(), chunks));
+            QFile::remove(plain);
         }
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "imaging/bmpcore/DibDecode.h"
+#include "imaging/bmpcore/ColourSpace.h"
 
 #include <QImage>
 #include <QString>
@@ -14,7 +15,8 @@
 // 32 bit, bit fields (BI_BITFIELDS and BI_ALPHABITFIELDS), top-down and bottom-up rows, and
 // every header version (OS/2 core header, BITMAPINFOHEADER, V2 to V5). Images come out as
 // QImage::Format_RGB32 when opaque and QImage::Format_ARGB32 when the file carries alpha.
-// A 32-bit file whose alpha values are all zero is opaque (the fourth byte was padding).
+// A file that declares an alpha mask keeps its alpha as stored; a 32-bit file without one
+// whose alpha values are all zero is opaque (the fourth byte was padding).
 // Palette indices beyond the colour table give black; pixels that an RLE picture leaves
 // out (delta, early end of line or picture) take palette index 0, and runs that pass the
 // end of a row are cut there. Only the padding of the last row may be missing.
@@ -24,7 +26,8 @@
 // size and a pixel limit before anything is allocated.
 namespace Bmp {
 
-QImage read(const QString& path);
+// `colour`, when given, receives the colour space the header declares.
+QImage read(const QString& path, BmpCore::ColourSpace* colour = nullptr);
 
 // Writes an uncompressed bottom-up BMP, replacing an existing file: 24-bit, or 32-bit with
 // an alpha mask (BITMAPV5HEADER, straight alpha) when the image has an alpha channel and
@@ -32,7 +35,8 @@ QImage read(const QString& path);
 // (Files::ReplacingFile: a link there is replaced, a device written in place), so on failure
 // the path keeps what it held and AppError from fileError() naming the path is thrown (61 for
 // a full disk); a null image throws 5, a picture too large for the format 6.
-void write(const QImage& image, const QString& path);
+// A declared `colour` is written into a V5 header.
+void write(const QImage& image, const QString& path, const BmpCore::ColourSpace& colour = {});
 
 // Reads a BMP one row at a time, top row first, holding a block of rows rather than the
 // picture or the file (BmpCore::RowReader). Compressed (RLE) files are decoded whole behind
@@ -68,7 +72,9 @@ private:
 class RowWriter
 {
 public:
-    RowWriter(const QString& path, int width, int height, bool alpha); // throws AppError
+    // Throws AppError.
+    RowWriter(const QString& path, int width, int height, bool alpha,
+        const BmpCore::ColourSpace& colour = {});
     ~RowWriter();
     RowWriter(const RowWriter&) = delete;
     RowWriter& operator=(const RowWriter&) = delete;

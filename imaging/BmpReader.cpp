@@ -43,10 +43,12 @@ QImage decodeImage(const DibDecoder& decoder, const QString& path)
 
 namespace Bmp {
 
-QImage read(const QString& path)
+QImage read(const QString& path, BmpCore::ColourSpace* colour)
 {
     try {
         const BmpCore::WholeReader reader(QFile::encodeName(path).toStdString());
+        if (colour)
+            *colour = reader.header().colour;
         return BmpDecode::decodeImage(reader.decoder(), path);
     } catch (const BmpCore::Error& error) {
         throw BmpDecode::toAppError(error, path);

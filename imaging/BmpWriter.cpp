@@ -16,11 +16,12 @@ struct RowWriter::Private
     QString path;
 };
 
-RowWriter::RowWriter(const QString& path, int width, int height, bool alpha)
+RowWriter::RowWriter(
+    const QString& path, int width, int height, bool alpha, const BmpCore::ColourSpace& colour)
 {
     try {
         d.reset(new Private {
-            BmpCore::RowWriter(QFile::encodeName(path).toStdString(), width, height, alpha),
+            BmpCore::RowWriter(QFile::encodeName(path).toStdString(), width, height, alpha, colour),
             path });
     } catch (const BmpCore::Error& error) {
         throw BmpDecode::toAppError(error, path);
@@ -47,7 +48,7 @@ void RowWriter::finish()
     }
 }
 
-void write(const QImage& image, const QString& path)
+void write(const QImage& image, const QString& path, const BmpCore::ColourSpace& colour)
 {
     if (image.isNull())
         throw AppError(ErrorNumber::InvalidCall,
@@ -69,7 +70,7 @@ void write(const QImage& image, const QString& path)
     }
     if (src.isNull())
         throwOutOfMemory(path);
-    RowWriter writer(path, src.width(), src.height(), alpha);
+    RowWriter writer(path, src.width(), src.height(), alpha, colour);
     for (int y = 0; y < src.height(); ++y)
         writer.writeRow(reinterpret_cast<const QRgb*>(src.constScanLine(y)));
     writer.finish();

@@ -2,6 +2,7 @@
 
 #include "imaging/JpegEncoder.h"
 
+#include "imaging/bmpcore/ColourSpace.h"
 #include "runtime/files/Fd.h"
 #include "runtime/files/ReplacingFile.h"
 
@@ -23,6 +24,7 @@ namespace JpegEncoder {
 struct Bitmap
 {
     QImage pixels; // always Format_RGB32
+    QByteArray iccProfile; // empty: none
 };
 
 namespace {
@@ -128,6 +130,7 @@ struct Encoding
     int width;
     int height;
     int quality;
+    const QByteArray* iccProfile;
 };
 
 // Encodes Format_RGB32 rows straight from the image's memory. libjpeg leaves this function
@@ -160,6 +163,9 @@ int encodeRows(const Encoding& job)
     jpeg_set_defaults(cinfo);
     jpeg_set_quality(cinfo, job.quality, TRUE);
     jpeg_start_compress(cinfo, TRUE);
+    if (!job.iccProfile->isEmpty())
+        jpeg_write_icc_profile(cinfo, reinterpret_cast<const JOCTET*>(job.iccProfile->constData()),
+            unsigned(job.iccProfile->size()));
 
     constexpr int batch = 16;
     JSAMPROW rows[batch];
@@ -229,6 +235,14 @@ public:
         }
     }
 
+    int setIccProfile(Bitmap* bitmap, const QByteArray& profile) noexcept override
+    {
+        if (!bitmap || profile.isEmpty() || size_t(profile.size()) > BmpCore::maxProfileSize)
+            return InvalidParameter;
+        bitmap->iccProfile = profile; // implicitly shared: no copy, nothing thrown
+        return Ok;
+    }
+
     int saveImageToFile(Bitmap* bitmap, const QString& path, const QUuid& encoderClsid,
         const EncoderParameters* parameters) noexcept override
     {
@@ -249,9 +263,9 @@ public:
             int status = Ok;
             {
                 Compressor compressor(file.fd());
-                status = encodeRows(
-                    { &compressor.cinfo, &compressor.destination.pub, image.constBits(),
-                        image.bytesPerLine(), image.width(), image.height(), quality });
+                status = encodeRows({ &compressor.cinfo, &compressor.destination.pub,
+                    image.constBits(), image.bytesPerLine(), image.width(), image.height(), quality,
+                    &bitmap->iccProfile });
             }
             if (status != Ok)
                 return status; // the file's destructor removes the temporary

@@ -74,6 +74,10 @@ public:
     // behind (an existing file at `path` stays as it was). The quality parameter, when
     // given (0..100; larger values act as 100, 0 as 1), is handed to the encoder's own
     // quality scaling; without it the quality is 75.
+    // Gives `bitmap` an ICC profile, written unchanged into the file (split over as many
+    // APP2 segments as it needs). InvalidParameter for an empty profile or one larger than
+    // BmpCore::maxProfileSize.
+    virtual int setIccProfile(Bitmap* bitmap, const QByteArray& profile) noexcept = 0;
     virtual int saveImageToFile(Bitmap* bitmap, const QString& path, const QUuid& encoderClsid,
         const EncoderParameters* parameters) noexcept = 0;
     virtual int disposeImage(Bitmap* bitmap) noexcept = 0;
@@ -89,7 +93,7 @@ namespace SaveAsJPG {
 
 // SaveJPEG over a given facade, so that a test can watch or fail its steps. Behaves and
 // throws as SaveJPEG(picture, path, quality).
-void SaveJPEG(
-    JpegEncoder::Facade& encoder, const QImage& picture, const QString& path, quint8 quality);
+void SaveJPEG(JpegEncoder::Facade& encoder, const QImage& picture, const QString& path,
+    quint8 quality, const QByteArray& iccProfile = {});
 
 } // namespace SaveAsJPG

@@ -10,10 +10,13 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jerror.h>
 #include <jpeglib.h>
+#include <lcms2.h>
 
 namespace {
 
@@ -90,6 +93,7 @@ bool readHeader(Decoder& d, const unsigned char* data, unsigned long size)
     d.cinfo.progress = &d.progress;
     jpeg_mem_src(&d.cinfo, data, size);
     jpeg_save_markers(&d.cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&d.cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&d.cinfo, TRUE);
     return true;
 }
@@ -112,34 +116,56 @@ inline unsigned char mul255(unsigned int a, unsigned int b)
     return static_cast<unsigned char>((t + (t >> 8)) >> 8);
 }
 
-bool decodeRows(Decoder& d, unsigned char* bits, qsizetype bytesPerLine, bool cmyk, bool inverted)
+// C, M, Y, K bytes become B, G, R, 255 in place. Adobe files store the inks inverted, so
+// there a stored value is already the amount of light.
+void naiveCmykToRgb(unsigned char* row, JDIMENSION width, bool inverted)
+{
+    for (JDIMENSION x = 0; x < width; ++x) {
+        unsigned char* p = row + 4 * x;
+        unsigned int c = p[0], m = p[1], y = p[2], k = p[3];
+        if (!inverted) {
+            c = 255 - c;
+            m = 255 - m;
+            y = 255 - y;
+            k = 255 - k;
+        }
+        p[0] = mul255(y, k);
+        p[1] = mul255(m, k);
+        p[2] = mul255(c, k);
+        p[3] = 255;
+    }
+}
+
+struct RowJob
+{
+    unsigned char* bits;
+    qsizetype bytesPerLine;
+    bool cmyk;
+    bool inverted;
+    cmsHTRANSFORM transform; // CMYK through the file's profile to sRGB, or null
+    unsigned char* inks; // one row of CMYK for the transform
+};
+
+bool decodeRows(Decoder& d, const RowJob& job)
 {
     if (setjmp(d.err.jump))
         return false;
     jpeg_start_decompress(&d.cinfo);
     const JDIMENSION width = d.cinfo.output_width;
     while (d.cinfo.output_scanline < d.cinfo.output_height) {
-        unsigned char* row = bits + bytesPerLine * qsizetype(d.cinfo.output_scanline);
-        if (jpeg_read_scanlines(&d.cinfo, &row, 1) != 1)
+        unsigned char* row = job.bits + job.bytesPerLine * qsizetype(d.cinfo.output_scanline);
+        unsigned char* into = job.transform ? job.inks : row;
+        if (jpeg_read_scanlines(&d.cinfo, &into, 1) != 1)
             break;
-        if (!cmyk)
+        if (!job.cmyk)
             continue;
-        // C, M, Y, K bytes become B, G, R, 255 in place. Adobe files store the inks
-        // inverted, so there a stored value is already the amount of light.
-        for (JDIMENSION x = 0; x < width; ++x) {
-            unsigned char* p = row + 4 * x;
-            unsigned int c = p[0], m = p[1], y = p[2], k = p[3];
-            if (!inverted) {
-                c = 255 - c;
-                m = 255 - m;
-                y = 255 - y;
-                k = 255 - k;
-            }
-            p[0] = mul255(y, k);
-            p[1] = mul255(m, k);
-            p[2] = mul255(c, k);
-            p[3] = 255;
+        if (!job.transform) {
+            naiveCmykToRgb(row, width, job.inverted);
+            continue;
         }
+        cmsDoTransform(job.transform, job.inks, row, width);
+        for (JDIMENSION x = 0; x < width; ++x)
+            row[4 * x + 3] = 255;
     }
     jpeg_finish_decompress(&d.cinfo);
     return true;
@@ -192,6 +218,11 @@ qsizetype completeLength(const unsigned char* p, qsizetype n)
     return pos; // a marker cut within its first four bytes
 }
 
+std::uint32_t profileDataSpaceOf(const std::vector<std::uint8_t>& profile)
+{
+    return BmpCore::profileDataSpace(profile.data(), profile.size());
+}
+
 // The EXIF orientation (1..8) of an APP1 payload; 1 when there is none or it is damaged.
 int exifOrientation(const unsigned char* p, unsigned int n)
 {
@@ -239,6 +270,31 @@ int orientationOf(const jpeg_decompress_struct& cinfo)
             return exifOrientation(m->data, m->data_length);
     }
     return 1;
+}
+
+// The ICC profile of APP2 segments "ICC_PROFILE\0", sequence number, count: numbered 1 to
+// count, in that order, with one count; anything else is a damaged profile and gives none.
+std::vector<std::uint8_t> iccProfileOf(const jpeg_decompress_struct& cinfo)
+{
+    constexpr unsigned int headerSize = 14;
+    std::vector<std::uint8_t> profile;
+    int next = 1;
+    int count = 0;
+    for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+        if (m->marker != JPEG_APP0 + 2 || m->data_length < headerSize
+            || std::memcmp(m->data, "ICC_PROFILE\0", 12) != 0)
+            continue;
+        if (next == 1)
+            count = m->data[13];
+        if (m->data[12] != next || m->data[13] != count
+            || profile.size() + (m->data_length - headerSize) > BmpCore::maxProfileSize)
+            return {};
+        profile.insert(profile.end(), m->data + headerSize, m->data + m->data_length);
+        ++next;
+    }
+    if (next != count + 1 || profileDataSpaceOf(profile) == 0)
+        return {};
+    return profile;
 }
 
 // Turns the decoded picture upright as its EXIF orientation says.
@@ -309,14 +365,58 @@ J_COLOR_SPACE outputSpace(J_COLOR_SPACE stored, const QString& path)
     }
 }
 
-// Decodes the picture as setOutput() arranged it.
-QImage decodeImage(Decoder& d, J_COLOR_SPACE space, const QString& path)
+// Owns a LittleCMS transform from a CMYK profile to sRGB; null when the profile is not
+// one LittleCMS can use.
+class CmykTransform
+{
+public:
+    CmykTransform(const std::vector<std::uint8_t>& profile, bool inverted)
+    {
+        cmsHPROFILE cmyk = cmsOpenProfileFromMem(profile.data(), cmsUInt32Number(profile.size()));
+        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+        if (cmyk && srgb && cmsGetColorSpace(cmyk) == cmsSigCmykData)
+            // Relative colorimetric with black point compensation, as print work flows
+            // convert; the fourth output byte is set to 255 afterwards.
+            m_transform = cmsCreateTransform(cmyk, inverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8, srgb,
+                TYPE_BGRA_8, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_BLACKPOINTCOMPENSATION);
+        if (cmyk)
+            cmsCloseProfile(cmyk);
+        if (srgb)
+            cmsCloseProfile(srgb);
+    }
+    ~CmykTransform()
+    {
+        if (m_transform)
+            cmsDeleteTransform(m_transform);
+    }
+    CmykTransform(const CmykTransform&) = delete;
+    CmykTransform& operator=(const CmykTransform&) = delete;
+
+    cmsHTRANSFORM get() const { return m_transform; }
+
+private:
+    cmsHTRANSFORM m_transform = nullptr;
+};
+
+// Decodes the picture as setOutput() arranged it; a CMYK picture through `cmykProfile`
+// when it holds one.
+QImage decodeImage(Decoder& d, J_COLOR_SPACE space, const std::vector<std::uint8_t>& cmykProfile,
+    const QString& path)
 {
     QImage image(int(d.cinfo.output_width), int(d.cinfo.output_height), QImage::Format_RGB32);
     if (image.isNull())
         throwOutOfMemory(path);
-    if (!decodeRows(
-            d, image.bits(), image.bytesPerLine(), space == JCS_CMYK, d.cinfo.saw_Adobe_marker)) {
+    const bool cmyk = space == JCS_CMYK;
+    const bool inverted = d.cinfo.saw_Adobe_marker;
+    std::unique_ptr<CmykTransform> transform;
+    std::vector<unsigned char> inks;
+    if (cmyk && !cmykProfile.empty()) {
+        transform = std::make_unique<CmykTransform>(cmykProfile, inverted);
+        inks.resize(size_t(d.cinfo.output_width) * 4);
+    }
+    const RowJob job { image.bits(), image.bytesPerLine(), cmyk, inverted,
+        transform ? transform->get() : nullptr, inks.data() };
+    if (!decodeRows(d, job)) {
         if (d.err.base.msg_code == JERR_OUT_OF_MEMORY && !d.err.nothingDecodable)
             throwOutOfMemory(path);
         throwInvalidPicture(path);
@@ -351,7 +451,21 @@ Result read(const QString& path, const std::function<QSize(QSize)>& targetFor)
     if (!setOutput(d, space, scaleNum))
         throwInvalidPicture(path);
 
-    result.image = upright(decodeImage(d, space, path), orientation);
+    // An RGB profile goes with the picture into its thumbnail; a CMYK one converts the inks
+    // to sRGB here, since the thumbnail is RGB.
+    std::vector<std::uint8_t> profile = iccProfileOf(d.cinfo);
+    const std::uint32_t profileSpace = profileDataSpaceOf(profile);
+    const bool colour
+        = d.cinfo.jpeg_color_space == JCS_YCbCr || d.cinfo.jpeg_color_space == JCS_RGB;
+    std::vector<std::uint8_t> cmykProfile;
+    if (colour && profileSpace == BmpCore::signature("RGB ")) {
+        result.colour.kind = BmpCore::ColourSpace::Kind::Embedded;
+        result.colour.profile = std::move(profile);
+    } else if (space == JCS_CMYK && profileSpace == BmpCore::signature("CMYK")) {
+        cmykProfile = std::move(profile);
+    }
+
+    result.image = upright(decodeImage(d, space, cmykProfile, path), orientation);
     if (result.image.isNull())
         throwOutOfMemory(path);
     return result;

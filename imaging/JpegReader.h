@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include "imaging/bmpcore/ColourSpace.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -19,6 +21,10 @@ struct Result
 {
     QImage image; // Format_RGB32; upright; possibly reduced by a DCT scale (see read())
     QSize fullSize; // upright size of the picture at full resolution, in pixels
+    // The embedded ICC profile (APP2 segments, in sequence, joined) when it describes RGB
+    // and the picture is colour; Kind::None otherwise. A damaged or incomplete profile is
+    // dropped, the picture still read.
+    BmpCore::ColourSpace colour;
 };
 
 // Decodes `path`. When `targetFor` is given it is called with the full upright size and

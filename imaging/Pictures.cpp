@@ -23,7 +23,8 @@ Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& ta
     // The content decides, not the name: a scratch file or a misnamed download still loads.
     const QByteArray head = readFileHead(path, 6);
     if (head.startsWith("BM")) {
-        Loaded loaded { Bmp::read(path), {} };
+        Loaded loaded;
+        loaded.image = Bmp::read(path, &loaded.colour);
         loaded.fullSize = loaded.image.size();
         return loaded;
     }
@@ -31,19 +32,19 @@ Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& ta
         JpegReader::Result r = JpegReader::read(path, targetFor);
         qCInfo(lcImaging).noquote()
             << "JPEG" << path << r.fullSize << "decoded at" << r.image.size();
-        return { std::move(r.image), r.fullSize };
+        return { std::move(r.image), r.fullSize, std::move(r.colour) };
     }
     if (Icon::looksLikeIcon(head)) {
-        Loaded loaded { Icon::read(path).image, {} };
+        Loaded loaded { Icon::read(path).image, {}, {} };
         loaded.fullSize = loaded.image.size();
         return loaded;
     }
     throwInvalidPicture(path);
 }
 
-void SavePicture(const QImage& picture, const QString& path)
+void SavePicture(const QImage& picture, const QString& path, const BmpCore::ColourSpace& colour)
 {
-    Bmp::write(picture, path);
+    Bmp::write(picture, path, colour);
 }
 
 } // namespace Pictures

@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include "imaging/bmpcore/ColourSpace.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -22,6 +24,7 @@ struct Loaded
 {
     QImage image; // the picture, possibly decoded at a reduced scale
     QSize fullSize; // its size at full resolution, in pixels
+    BmpCore::ColourSpace colour; // what the file declares its colours to be in
 };
 
 // As LoadPicture, but lets a JPEG be decoded at a reduced DCT scale: `targetFor` maps the
@@ -29,7 +32,9 @@ struct Loaded
 Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& targetFor);
 
 // Writes an uncompressed BMP (24-bit, or 32-bit with alpha when some pixel is not opaque),
-// replacing an existing file. Throws AppError naming the path.
-void SavePicture(const QImage& picture, const QString& path);
+// replacing an existing file, with `colour` in a V5 header when it declares one. Throws
+// AppError naming the path.
+void SavePicture(
+    const QImage& picture, const QString& path, const BmpCore::ColourSpace& colour = {});
 
 } // namespace Pictures

@@ -7,8 +7,8 @@
 
 namespace SaveAsJPG {
 
-void SaveJPEG(
-    JpegEncoder::Facade& encoder, const QImage& picture, const QString& path, quint8 quality)
+void SaveJPEG(JpegEncoder::Facade& encoder, const QImage& picture, const QString& path,
+    quint8 quality, const QByteArray& iccProfile)
 {
     using namespace JpegEncoder;
 
@@ -19,6 +19,11 @@ void SaveJPEG(
     if (status == Ok) {
         Bitmap* bitmap = nullptr;
         status = encoder.createBitmapFromPicture(picture, &bitmap);
+        if (status == Ok && !iccProfile.isEmpty()) {
+            status = encoder.setIccProfile(bitmap, iccProfile);
+            if (status != Ok)
+                encoder.disposeImage(bitmap);
+        }
         if (status == Ok) {
             const QUuid clsid = QUuid::fromString(QStringView(jpegEncoderClsid));
 
@@ -43,6 +48,12 @@ void SaveJPEG(
 void SaveJPEG(const QImage& picture, const QString& path, quint8 quality)
 {
     SaveJPEG(JpegEncoder::libjpeg(), picture, path, quality);
+}
+
+void SaveJPEG(
+    const QImage& picture, const QString& path, quint8 quality, const QByteArray& iccProfile)
+{
+    SaveJPEG(JpegEncoder::libjpeg(), picture, path, quality, iccProfile);
 }
 
 } // namespace SaveAsJPG

@@ -15,4 +15,9 @@ namespace SaveAsJPG {
 // <status> being a number of the GDI+ status enumeration.
 void SaveJPEG(const QImage& picture, const QString& path, quint8 quality);
 
+// As above, with `iccProfile` (when not empty) embedded in the file unchanged: the colour
+// space the picture's values are in. Nothing else is written beside the pixels.
+void SaveJPEG(
+    const QImage& picture, const QString& path, quint8 quality, const QByteArray& iccProfile);
+
 } // namespace SaveAsJPG

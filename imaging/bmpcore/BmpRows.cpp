@@ -36,6 +36,34 @@ Bytes readAll(const std::string& path)
 // read from its end.
 constexpr std::int64_t blockBytes = std::int64_t(1) << 21;
 
+// The V5 header's colour fields; `profileAt` is where an embedded profile will lie,
+// counted from the header's start.
+void putColourSpace(std::uint8_t* info, const ColourSpace& colour, std::int64_t profileAt)
+{
+    put32(info + 108, colour.intent);
+    switch (colour.kind) {
+    case ColourSpace::Kind::None:
+        put32(info + 56, signature("Win ")); // undeclared: the reader's own default
+        put32(info + 108, IntentPerceptual);
+        break;
+    case ColourSpace::Kind::Srgb:
+        put32(info + 56, signature("sRGB"));
+        break;
+    case ColourSpace::Kind::Calibrated:
+        put32(info + 56, 0); // LCS_CALIBRATED_RGB
+        for (size_t i = 0; i < colour.endpoints.size(); ++i)
+            put32(info + 60 + 4 * i, std::uint32_t(colour.endpoints[i]));
+        for (size_t i = 0; i < colour.gammas.size(); ++i)
+            put32(info + 96 + 4 * i, colour.gammas[i]);
+        break;
+    case ColourSpace::Kind::Embedded:
+        put32(info + 56, signature("MBED"));
+        put32(info + 112, std::uint32_t(profileAt));
+        put32(info + 116, std::uint32_t(colour.profile.size()));
+        break;
+    }
+}
+
 } // namespace
 
 WholeReader::WholeReader(const std::string& path)
@@ -69,7 +97,7 @@ RowReader::RowReader(const std::string& path)
     } catch (const std::bad_alloc&) {
         throwOutOfMemory();
     }
-    const bool alpha = m_header.masks[3] != 0 && scanForAlpha();
+    const bool alpha = m_header.masks[3] != 0 && (m_header.alphaDeclared || scanForAlpha());
     m_rows = std::make_unique<BmpDecode::DibDecoder>(
         m_head.data(), std::int64_t(m_head.size()), m_header, alpha);
 }
@@ -101,6 +129,25 @@ void RowReader::readHead()
         throwInvalidPicture();
     m_header = BmpDecode::parseDibHeader(
         m_head.data(), headSize, fileHeaderSize, bitsOffset, false, m_fileSize);
+    if (m_header.profileOffset >= 0)
+        readProfile();
+}
+
+// An embedded profile stored after the pixel data, beyond the head.
+void RowReader::readProfile()
+{
+    Bytes profile;
+    try {
+        profile.resize(size_t(m_header.profileSize));
+    } catch (const std::bad_alloc&) {
+        throwOutOfMemory();
+    }
+    const Files::ReadResult got = Files::readFullAt(
+        m_file.get(), profile.data(), profile.size(), off_t(m_header.profileOffset));
+    if (got.error != 0)
+        throwFileError(got.error);
+    // A file cut since its size was taken loses its profile, as a cut profile does.
+    BmpDecode::attachProfile(m_header, profile.data(), got.bytes);
 }
 
 void RowReader::readWhole()
@@ -179,31 +226,36 @@ void RowReader::readRow(std::uint32_t* out)
     m_rows->decodeStoredRow(m_block.data() + (stored - m_blockFirst) * m_header.stride, out);
 }
 
-RowWriter::RowWriter(const std::string& path, int width, int height, bool alpha)
+RowWriter::RowWriter(
+    const std::string& path, int width, int height, bool alpha, const ColourSpace& colour)
     : m_width(width)
     , m_height(height)
     , m_alpha(alpha)
+    , m_v5(alpha || colour.kind != ColourSpace::Kind::None)
     , m_stride((std::int64_t(width) * (alpha ? 32 : 24) + 31) / 32 * 4)
-    , m_dataOffset(fileHeaderSize + (alpha ? 124 : 40))
+    , m_dataOffset(fileHeaderSize + (m_v5 ? 124 : 40))
 {
     if (width <= 0 || height <= 0)
         throw Error(Error::InvalidCall);
-    if (m_stride * height + m_dataOffset > 0xFFFFFFFFLL)
+    if (m_stride * height + m_dataOffset + std::int64_t(colour.profile.size()) > 0xFFFFFFFFLL)
         throw Error(Error::Overflow);
     // 0666 less the umask; a device such as /dev/full is written in place.
     if (const int error = m_file.open(path, 0666))
         throwFileError(error);
     m_blockRows = int(std::clamp<std::int64_t>((std::int64_t(1) << 18) / m_stride, 1, height));
     m_block.assign(size_t(m_blockRows * m_stride), 0);
-    writeHeader();
+    writeHeader(colour);
 }
 
-void RowWriter::writeHeader()
+void RowWriter::writeHeader(const ColourSpace& colour)
 {
     std::uint8_t header[fileHeaderSize + 124] = {};
     header[0] = 'B';
     header[1] = 'M';
-    put32(header + 2, std::uint32_t(m_dataOffset + m_stride * m_height));
+    const std::int64_t pixelBytes = m_stride * m_height;
+    const bool embedded = colour.kind == ColourSpace::Kind::Embedded;
+    put32(header + 2,
+        std::uint32_t(m_dataOffset + pixelBytes + (embedded ? colour.profile.size() : 0)));
     put32(header + 10, std::uint32_t(m_dataOffset));
     std::uint8_t* info = header + fileHeaderSize;
     put32(info, std::uint32_t(m_dataOffset - fileHeaderSize));
@@ -212,7 +264,7 @@ void RowWriter::writeHeader()
     put16(info + 12, 1);
     put16(info + 14, m_alpha ? 32 : 24);
     put32(info + 16, m_alpha ? BiBitfields : BiRgb);
-    put32(info + 20, std::uint32_t(m_stride * m_height));
+    put32(info + 20, std::uint32_t(pixelBytes));
     put32(info + 24, 3780); // 96 dots per inch
     put32(info + 28, 3780);
     if (m_alpha) {
@@ -220,10 +272,13 @@ void RowWriter::writeHeader()
         put32(info + 44, 0x0000FF00);
         put32(info + 48, 0x000000FF);
         put32(info + 52, 0xFF000000);
-        put32(info + 56, 0x73524742); // 'sRGB'
-        put32(info + 108, 4); // LCS_GM_IMAGES
     }
+    if (m_v5)
+        putColourSpace(info, colour, m_dataOffset - fileHeaderSize + pixelBytes);
     writeAt(0, header, m_dataOffset);
+    if (embedded)
+        writeAt(
+            m_dataOffset + pixelBytes, colour.profile.data(), std::int64_t(colour.profile.size()));
 }
 
 void RowWriter::writeAt(std::int64_t offset, const std::uint8_t* p, std::int64_t n)

@@ -47,10 +47,11 @@ public:
 
     int width() const { return m_header.width; }
     int height() const { return m_header.height; }
-    // True when the file carries an alpha channel (32-bit with an alpha mask, or 32-bit
-    // BI_RGB whose fourth bytes are not all zero).
+    // True when the file carries an alpha channel: a declared alpha mask (kept as stored),
+    // or 32-bit BI_RGB whose fourth bytes are not all zero.
     bool hasAlpha() const { return decoder().hasAlpha(); }
-    // The parsed headers, for what they carry beside the pixels.
+    // The parsed headers, for what they carry beside the pixels: the colour space among
+    // others.
     const BmpDecode::DibHeader& header() const { return m_header; }
     // Decodes the next row into `width()` pixels, alpha 255 when opaque; InvalidCall past
     // the last row.
@@ -58,6 +59,7 @@ public:
 
 private:
     void readHead();
+    void readProfile();
     void readWhole();
     bool scanForAlpha();
     void readBlock(std::int64_t first, std::int64_t count);
@@ -78,14 +80,17 @@ private:
 };
 
 // Writes an uncompressed bottom-up BMP: 24-bit, or 32-bit with an alpha mask
-// (BITMAPV5HEADER, straight alpha) when `alpha`. Rows land at their places by positioned
-// writes into a file beside the path (Files::ReplacingFile); finish() renames it into place,
-// and without it the destructor removes it. Throws InvalidCall for a size of zero, Overflow
-// for a picture too large for the format, File for a failed open or write.
+// (BITMAPV5HEADER, straight alpha) when `alpha`. A declared `colour` goes into a V5 header
+// too (an embedded profile after the pixel data); without one a 24-bit file has the plain
+// 40-byte header and a 32-bit one names the system's default colour space. Rows land at their
+// places by positioned writes into a file beside the path (Files::ReplacingFile); finish() renames
+// it into place, and without it the destructor removes it. Throws InvalidCall for a size of zero,
+// Overflow for a picture too large for the format, File for a failed open or write.
 class RowWriter
 {
 public:
-    RowWriter(const std::string& path, int width, int height, bool alpha);
+    RowWriter(
+        const std::string& path, int width, int height, bool alpha, const ColourSpace& colour = {});
     RowWriter(const RowWriter&) = delete;
     RowWriter& operator=(const RowWriter&) = delete;
 
@@ -93,7 +98,7 @@ public:
     void finish();
 
 private:
-    void writeHeader();
+    void writeHeader(const ColourSpace& colour);
     void writeAt(std::int64_t offset, const std::uint8_t* p, std::int64_t n);
     void flush();
 
@@ -101,6 +106,7 @@ private:
     int m_width;
     int m_height;
     bool m_alpha;
+    bool m_v5;
     std::int64_t m_stride;
     std::int64_t m_dataOffset;
     int m_blockRows = 1; // rows held before one write

@@ -110,6 +110,7 @@ std::int64_t readMasks(const InfoHeader& info, std::int64_t size, DibHeader& h)
         const std::uint8_t* m = info.p + 40;
         const bool alphaMask = h.compression == BiAlphaBitfields || info.size >= 56;
         h.masks = { u32(m), u32(m + 4), u32(m + 8), alphaMask ? u32(m + 12) : 0 };
+        h.alphaDeclared = h.masks[3] != 0;
     } else if (h.bitCount == 16) {
         h.masks = { 0x7C00, 0x03E0, 0x001F, 0 };
     } else if (h.bitCount == 32) {
@@ -119,6 +120,47 @@ std::int64_t readMasks(const InfoHeader& info, std::int64_t size, DibHeader& h)
         for (std::uint32_t& mask : h.masks)
             mask &= 0xFFFF;
     return tableStart;
+}
+
+// The colour space of a V4 or V5 header. Offsets of an embedded profile count from the
+// header's start.
+void readColourSpace(
+    const InfoHeader& info, std::int64_t size, std::int64_t fileSize, DibHeader& h)
+{
+    using Kind = BmpCore::ColourSpace::Kind;
+    if (!info.windows || info.size < 108)
+        return;
+    BmpCore::ColourSpace c;
+    const std::uint32_t type = u32(info.p + 56);
+    if (info.size >= 124)
+        c.intent = u32(info.p + 108);
+    if (type == BmpCore::signature("sRGB")) {
+        c.kind = Kind::Srgb;
+    } else if (type == 0) { // LCS_CALIBRATED_RGB
+        for (size_t i = 0; i < c.endpoints.size(); ++i)
+            c.endpoints[i] = std::int32_t(u32(info.p + 60 + 4 * i));
+        for (size_t i = 0; i < c.gammas.size(); ++i)
+            c.gammas[i] = u32(info.p + 96 + 4 * i);
+        if (c.endpoints == decltype(c.endpoints) {} && c.gammas == decltype(c.gammas) {})
+            return;
+        c.kind = Kind::Calibrated;
+    } else if (type == BmpCore::signature("MBED") && info.size >= 124) {
+        const std::int64_t at = info.offset + std::int64_t(u32(info.p + 112));
+        const std::int64_t length = u32(info.p + 116);
+        if (at + length <= size) {
+            h.colour = std::move(c);
+            BmpDecode::attachProfile(h, info.p - info.offset + at, size_t(length));
+        } else if (at + length <= fileSize && size_t(length) <= BmpCore::maxProfileSize) {
+            // Only the head of the file was read: the reader fetches the profile.
+            h.colour = std::move(c);
+            h.profileOffset = at;
+            h.profileSize = length;
+        }
+        return;
+    } else {
+        return;
+    }
+    h.colour = std::move(c);
 }
 
 // The colour table of 1 to 8-bit pictures; returns where the pixel data starts: at
@@ -300,7 +342,25 @@ DibHeader parseDibHeader(const std::uint8_t* data, std::int64_t size, std::int64
     const std::int64_t tableStart = readMasks(info, size, h);
     bitsOffset = readColourTable(info, size, tableStart, bitsOffset, h);
     placePixelData(fileSize < 0 ? size : fileSize, tableStart, bitsOffset, icon, h);
+    if (!icon)
+        readColourSpace(info, size, fileSize, h);
     return h;
+}
+
+void attachProfile(DibHeader& header, const std::uint8_t* profile, std::size_t size)
+{
+    header.profileOffset = -1;
+    header.profileSize = 0;
+    if (BmpCore::profileDataSpace(profile, size) != BmpCore::signature("RGB ")) {
+        header.colour = {};
+        return;
+    }
+    header.colour.kind = BmpCore::ColourSpace::Kind::Embedded;
+    try {
+        header.colour.profile.assign(profile, profile + size);
+    } catch (const std::bad_alloc&) {
+        throwOutOfMemory();
+    }
 }
 
 DibDecoder::DibDecoder(const std::uint8_t* data, std::int64_t size, const DibHeader& header)
@@ -315,8 +375,9 @@ DibDecoder::DibDecoder(const std::uint8_t* data, std::int64_t size, const DibHea
         decodeRle();
         return;
     }
-    // An alpha channel whose values are all zero is an unused padding byte: opaque.
-    setUp(m_channels[3].mask != 0 && scanForAlpha());
+    // Without a declared alpha mask, alpha values that are all zero are an unused padding
+    // byte: opaque.
+    setUp(m_channels[3].mask != 0 && (header.alphaDeclared || scanForAlpha()));
 }
 
 DibDecoder::DibDecoder(

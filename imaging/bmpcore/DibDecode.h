@@ -3,6 +3,7 @@
 #pragma once
 
 #include "imaging/bmpcore/BmpFormat.h"
+#include "imaging/bmpcore/ColourSpace.h"
 
 #include <array>
 #include <bit>
@@ -30,6 +31,16 @@ struct DibHeader
     std::int64_t stride = 0; // bytes of a stored row, 0 for RLE
     std::int64_t maskOffset = -1; // an icon's AND mask, -1 when absent
     std::int64_t maskStride = 0;
+    // A V3+ header or BI_ALPHABITFIELDS that gives an alpha mask: its alpha is meant as
+    // stored, even where it is zero everywhere (a fully transparent picture).
+    bool alphaDeclared = false;
+    // The V4/V5 colour space when it is sRGB, calibrated or an embedded RGB profile that is
+    // whole; a linked profile, the system's default space or a damaged profile give None.
+    BmpCore::ColourSpace colour;
+    // An embedded profile that lies beyond the bytes parsed (the head of a file read in
+    // blocks): where it is in the file, for the reader to fetch and attachProfile(); else -1.
+    std::int64_t profileOffset = -1;
+    std::int64_t profileSize = 0;
 
     bool rle() const
     {
@@ -46,6 +57,10 @@ struct DibHeader
 // data is checked against `fileSize`.
 DibHeader parseDibHeader(const std::uint8_t* data, std::int64_t size, std::int64_t infoOffset,
     std::int64_t bitsOffset, bool icon, std::int64_t fileSize = -1);
+
+// Takes the embedded profile of `header`, or drops the colour space when the profile is not
+// a whole RGB profile.
+void attachProfile(DibHeader& header, const std::uint8_t* profile, std::size_t size);
 
 class DibDecoder
 {
@@ -65,6 +80,7 @@ public:
     int width() const { return m_header.width; }
     int height() const { return m_header.height; }
     bool hasAlpha() const { return m_alpha; }
+    const DibHeader& header() const { return m_header; }
 
     // Decodes row `y` (0 = top) into width() pixels of 0xAARRGGBB, alpha 255 when opaque.
     void decodeRow(int y, std::uint32_t* out) const;

@@ -212,14 +212,14 @@ void TestPipeline::heldPicturesBounded()
             }
             QImage image(1, 1, QImage::Format_RGB32);
             image.fill(path.toUInt());
-            return image;
+            return ScaledPicture::Picture { image, {} };
         },
         2, maxHeld);
     // Let the workers fill what they may before anything is taken.
     QTRY_COMPARE(startedAhead.load(), maxHeld);
     for (int i = 0; i < count; ++i) {
         ++takesBegun;
-        QCOMPARE(ahead.take(i).pixel(0, 0) & 0xffffffu, quint32(i));
+        QCOMPARE(ahead.take(i).image.pixel(0, 0) & 0xffffffu, quint32(i));
     }
     QVERIFY(worstLead.load() <= maxHeld);
 }
@@ -246,13 +246,13 @@ void TestPipeline::changedFileReadAgain()
         QFile f(p);
         if (!f.open(QIODevice::ReadOnly))
             throw AppError(ErrorNumber::FileNotFound, "File not found: " + p);
-        return QImage(int(f.size()), 1, QImage::Format_RGB32);
+        return ScaledPicture::Picture { QImage(int(f.size()), 1, QImage::Format_RGB32), {} };
     };
     {
         DecodeAhead ahead({ path }, { true }, decode, 1, 1);
         QTRY_COMPARE(reads.load(), 1);
         QVERIFY(write("123456789"));
-        QCOMPARE(ahead.take(0).width(), 9);
+        QCOMPARE(ahead.take(0).image.width(), 9);
     }
     {
         reads = 0;
@@ -267,7 +267,7 @@ void TestPipeline::changedFileReadAgain()
         QVERIFY(write("12"));
         DecodeAhead ahead({ path }, { true }, decode, 1, 1);
         QTRY_COMPARE(reads.load(), 1);
-        QCOMPARE(ahead.take(0).width(), 2);
+        QCOMPARE(ahead.take(0).image.width(), 2);
     }
 }
 
@@ -287,10 +287,10 @@ void TestPipeline::errorsAtTheirEntry()
             }
             if (p == "bad")
                 throw AppError(ErrorNumber::InvalidPicture, "Invalid picture: " + p);
-            return QImage(3, 3, QImage::Format_RGB32);
+            return ScaledPicture::Picture { QImage(3, 3, QImage::Format_RGB32), {} };
         },
         DecodeAhead::defaultWorkers(), 2);
-    QCOMPARE(ahead.take(0).width(), 3);
+    QCOMPARE(ahead.take(0).image.width(), 3);
     try {
         ahead.take(1);
         QFAIL("the failed entry gave a picture");
@@ -298,7 +298,7 @@ void TestPipeline::errorsAtTheirEntry()
         QCOMPARE(e.number(), int(ErrorNumber::InvalidPicture));
         QCOMPARE(e.description(), QStringLiteral("Invalid picture: bad"));
     }
-    QCOMPARE(ahead.take(3).width(), 3);
+    QCOMPARE(ahead.take(3).image.width(), 3);
     const std::lock_guard lock(mutex);
     QVERIFY(!readPaths.contains("skip"));
     QCOMPARE(readPaths.count("ok"), 2);

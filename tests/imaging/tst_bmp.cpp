@@ -167,6 +167,14 @@ Variant alpha16(bool withAlpha)
     return v;
 }
 
+// A declared alpha mask whose values are all zero is a fully transparent picture, not padding.
+Variant declaredZeroAlpha(Variant v)
+{
+    v.alpha = true;
+    v.colour = [colour = v.colour](int x, int y) { return colour(x, y) & 0xFFFFFFu; };
+    return v;
+}
+
 // 32-bit bit fields in an unusual arrangement: 10 bits each, red lowest.
 Variant tenBit()
 {
@@ -208,7 +216,7 @@ const QList<QPair<const char*, Variant>>& variants()
         { "16-bit 565 fields", direct16(5, 6, 5, 3) },
         { "16-bit 444 fields V3", direct16(4, 4, 4, 3, 56) },
         { "16-bit 4444 alpha fields", alpha16(true) },
-        { "16-bit 4444 alpha unused", alpha16(false) },
+        { "16-bit 4444 declared alpha all zero", declaredZeroAlpha(alpha16(false)) },
         { "24-bit", direct24(40) },
         { "24-bit top-down", direct24(40, true) },
         { "24-bit core header", direct24(12) },
@@ -223,7 +231,9 @@ const QList<QPair<const char*, Variant>>& variants()
         { "32-bit V3 fields alpha", direct32(56, 3, true) },
         { "32-bit V4 alpha", direct32(108, 3, true) },
         { "32-bit V5 alpha", direct32(124, 3, true) },
-        { "32-bit V5 alpha mask unused", direct32(124, 3, false) },
+        { "32-bit V5 alpha mask, alpha all zero", declaredZeroAlpha(direct32(124, 3, false)) },
+        { "32-bit V3 alpha mask, alpha all zero", declaredZeroAlpha(direct32(56, 3, false)) },
+        { "32-bit V5 without alpha mask", direct32(124, 0, false) },
         { "32-bit 10-bit fields", tenBit() },
     };
     return all;

@@ -152,6 +152,14 @@ public:
         m_bitmap = *bitmap;
         return status;
     }
+    int setIccProfile(JpegEncoder::Bitmap* bitmap, const QByteArray& profile) noexcept override
+    {
+        calls << "setIccProfile";
+        handlesMatch = handlesMatch && bitmap == m_bitmap;
+        if (failStep == "setIccProfile")
+            return failStatus;
+        return real().setIccProfile(bitmap, profile);
+    }
     int saveImageToFile(JpegEncoder::Bitmap* bitmap, const QString& path, const QUuid& clsid,
         const JpegEncoder::EncoderParameters* parameters) noexcept override
     {

@@ -88,12 +88,36 @@ void writeData(png_structp png, png_bytep data, size_t length)
 
 // The guarded steps: libpng leaves them by longjmp on error, so they hold no C++ object.
 
-bool writeHeader(png_structp png, png_infop info, png_uint_32 width, png_uint_32 height, bool alpha)
+// The colour chunks that stand for `colour`: iCCP, sRGB, or gAMA and cHRM as far as known.
+// libpng checks them and leaves out one it finds unsound.
+void setColourChunks(png_structp png, png_infop info, const BmpCore::ColourSpace& colour)
+{
+    using Kind = BmpCore::ColourSpace::Kind;
+    if (colour.kind == Kind::Embedded) {
+        png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, colour.profile.data(),
+            png_uint_32(colour.profile.size()));
+    } else if (colour.kind == Kind::Srgb) {
+        png_set_sRGB(png, info, BmpCore::intentToPng(colour.intent));
+    } else if (colour.kind == Kind::Calibrated) {
+        if (const auto gamma = BmpCore::gammaToPng(colour.gammas[0]))
+            png_set_gAMA_fixed(png, info, png_fixed_point(*gamma));
+        if (const auto c = BmpCore::endpointsToPng(colour.endpoints)) {
+            const auto& v = c->values;
+            png_set_cHRM_fixed(png, info, png_fixed_point(v[0]), png_fixed_point(v[1]),
+                png_fixed_point(v[2]), png_fixed_point(v[3]), png_fixed_point(v[4]),
+                png_fixed_point(v[5]), png_fixed_point(v[6]), png_fixed_point(v[7]));
+        }
+    }
+}
+
+bool writeHeader(png_structp png, png_infop info, png_uint_32 width, png_uint_32 height, bool alpha,
+    const BmpCore::ColourSpace& colour)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
     png_set_IHDR(png, info, width, height, 8, alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
         PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    setColourChunks(png, info, colour); // after the header, which the profile is checked against
     png_set_compression_level(png, compressionLevel);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, rowFilters);
     png_write_info(png, info);
@@ -138,9 +162,9 @@ public:
     PngWriter(const PngWriter&) = delete;
     PngWriter& operator=(const PngWriter&) = delete;
 
-    void header(int width, int height, bool alpha)
+    void header(int width, int height, bool alpha, const BmpCore::ColourSpace& colour)
     {
-        check(writeHeader(m_png, m_info, png_uint_32(width), png_uint_32(height), alpha));
+        check(writeHeader(m_png, m_info, png_uint_32(width), png_uint_32(height), alpha, colour));
     }
     void row(const std::vector<png_byte>& bytes) { check(writeRow(m_png, bytes.data())); }
     // Writes the end and what the buffer still holds.
@@ -215,7 +239,7 @@ void convert(const Arguments& arguments)
         throw toolError(arguments.output, error);
     {
         PngWriter writer(output.fd(), arguments.output);
-        writer.header(width, height, alpha);
+        writer.header(width, height, alpha, reader->header().colour);
         std::vector<std::uint32_t> row(static_cast<size_t>(width));
         std::vector<png_byte> bytes(size_t(width) * (alpha ? 4 : 3));
         for (int y = 0; y < height; ++y) {

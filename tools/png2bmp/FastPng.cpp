@@ -3,6 +3,7 @@
 #include "tools/png2bmp/FastPng.h"
 
 #include "tools/common/ToolSupport.h"
+#include "tools/png2bmp/PngColour.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -56,8 +57,8 @@ ChunkHeader readChunkHeader(FILE* file, const std::string& name)
     return h;
 }
 
-// Reads a chunk's data and its CRC and checks the two.
-void readChunkData(
+// Reads a chunk's data and its CRC; false when the two disagree.
+bool readChunkChecked(
     FILE* file, const std::string& name, const ChunkHeader& h, std::vector<unsigned char>& data)
 {
     // The declared length must fit in what is left of the file before it is allocated.
@@ -74,8 +75,46 @@ void readChunkData(
     uLong crc = crc32(0, h.type, 4);
     if (!data.empty()) // crc32() with a null buffer starts afresh
         crc = crc32(crc, data.data(), uInt(data.size()));
-    if (crc != be32(crcBytes))
+    return crc == be32(crcBytes);
+}
+
+// Reads a chunk's data and its CRC and checks the two.
+void readChunkData(
+    FILE* file, const std::string& name, const ChunkHeader& h, std::vector<unsigned char>& data)
+{
+    if (!readChunkChecked(file, name, h, data))
         fail(name, "CRC error");
+}
+
+// Takes in a colour chunk; true when `h` is one. One with a wrong CRC is left out, as
+// libpng leaves out a damaged ancillary chunk.
+bool colourChunk(FILE* file, const std::string& name, const ChunkHeader& h, PngColour& colour)
+{
+    const bool iccp = isType(h.type, "iCCP"), srgb = isType(h.type, "sRGB"),
+               gama = isType(h.type, "gAMA"), chrm = isType(h.type, "cHRM");
+    if (!iccp && !srgb && !gama && !chrm)
+        return false;
+    if (iccp && h.length > BmpCore::maxProfileSize) {
+        if (std::fseek(file, long(h.length) + 4, SEEK_CUR) != 0)
+            fail(name, "file ends early");
+        return true;
+    }
+    std::vector<unsigned char> data;
+    if (!readChunkChecked(file, name, h, data))
+        return true;
+    if (iccp)
+        colour.iccpChunk(data.data(), data.size());
+    else if (srgb && data.size() == 1)
+        colour.srgb(data[0]);
+    else if (gama && data.size() == 4)
+        colour.gamma(be32(data.data()));
+    else if (chrm && data.size() == 32) {
+        BmpCore::PngChromaticities c;
+        for (size_t i = 0; i < c.values.size(); ++i)
+            c.values[i] = be32(data.data() + 4 * i);
+        colour.chromaticities(c);
+    }
+    return true;
 }
 
 bool critical(const unsigned char* type)
@@ -274,7 +313,8 @@ std::optional<Plan> examine(FILE* file, const std::string& name)
     if (!isType(ihdr.type, "IHDR") || ihdr.length != 13)
         fail(name, "IHDR: missing or malformed");
     readChunkData(file, name, ihdr, data);
-    Plan plan { be32(data.data()), be32(data.data() + 4), data[9] == 6, -1 };
+    Plan plan { be32(data.data()), be32(data.data() + 4), data[9] == 6, -1, {} };
+    PngColour colour;
     const bool eligible = data[8] == 8 && (data[9] == 2 || data[9] == 6) && data[10] == 0
         && data[11] == 0 && data[12] == 0 && plan.width > 0 && plan.height > 0;
     while (eligible) {
@@ -288,6 +328,8 @@ std::optional<Plan> examine(FILE* file, const std::string& name)
         // libpng's to judge.
         if (isType(h.type, "tRNS") || (critical(h.type) && !isType(h.type, "PLTE")))
             break;
+        if (colourChunk(file, name, h, colour))
+            continue;
         if (std::fseek(file, long(h.length) + 4, SEEK_CUR) != 0)
             fail(name, "file ends early");
     }
@@ -295,6 +337,7 @@ std::optional<Plan> examine(FILE* file, const std::string& name)
         fail(name, std::strerror(errno));
     if (plan.firstIdat < 0)
         return std::nullopt;
+    plan.colour = colour.colourSpace();
     return plan;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "imaging/bmpcore/BmpRows.h"
+#include "imaging/bmpcore/ColourSpace.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -21,11 +22,13 @@ struct Plan
     std::uint32_t height;
     bool alpha; // RGBA
     long firstIdat; // offset of the first IDAT chunk's length field
+    BmpCore::ColourSpace colour; // what the colour chunks before the image data declare
 };
 
 // Reads the chunks up to the first IDAT of `file` (positioned after the signature) and says
-// whether the picture is of the kind decoded here. Either way the file is left positioned
-// after the signature again. Throws ToolError for a file damaged before its image data.
+// whether the picture is of the kind decoded here, with its colour space. Either way the file is
+// left positioned after the signature again. Throws ToolError for a file damaged before its image
+// data.
 std::optional<Plan> examine(FILE* file, const std::string& name);
 
 // Decodes the picture row by row into `writer` and reads on to IEND. Throws ToolError for

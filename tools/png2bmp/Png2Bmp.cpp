@@ -12,6 +12,7 @@
 #include "runtime/files/Fd.h"
 #include "tools/common/ToolSupport.h"
 #include "tools/png2bmp/FastPng.h"
+#include "tools/png2bmp/PngColour.h"
 
 #include <bit>
 #include <cerrno>
@@ -59,6 +60,7 @@ struct Header
     png_uint_32 height;
     bool alpha;
     int passes;
+    BmpCore::ColourSpace colour;
 };
 
 // The guarded steps: libpng leaves them by longjmp on error, so they hold no C++ object.
@@ -112,6 +114,36 @@ bool readEnd(png_structp png)
     return true;
 }
 
+// The colour chunks libpng has read and judged sound.
+BmpCore::ColourSpace colourOf(png_structp png, png_infop info)
+{
+    PngColour colour;
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile)
+        colour.profile(std::vector<std::uint8_t>(profile, profile + length));
+    int intent = 0;
+    if (png_get_sRGB(png, info, &intent))
+        colour.srgb(intent);
+    png_fixed_point gamma = 0;
+    if (png_get_gAMA_fixed(png, info, &gamma) && gamma > 0)
+        colour.gamma(std::uint32_t(gamma));
+    png_fixed_point c[8] = {};
+    if (png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7])) {
+        BmpCore::PngChromaticities values;
+        bool valid = true;
+        for (size_t i = 0; i < 8; ++i) {
+            valid = valid && c[i] >= 0;
+            values.values[i] = std::uint32_t(c[i]);
+        }
+        if (valid)
+            colour.chromaticities(values);
+    }
+    return colour.colourSpace();
+}
+
 // Owns libpng's read structs for one input file.
 class PngReader
 {
@@ -136,6 +168,7 @@ public:
     {
         Header header {};
         check(readHeader(m_png, m_info, &header));
+        header.colour = colourOf(m_png, m_info);
         return header;
     }
     void row(std::uint32_t* out) { check(readRow(m_png, out)); }
@@ -177,10 +210,10 @@ void checkSize(FILE* input, const std::string& name, std::uint32_t width, std::u
 // Writes the BMP, filled row by row by `fill`: BmpCore::RowWriter writes it beside the output
 // and renames it into place, so a failure leaves no output.
 void writeBmp(const Arguments& arguments, int width, int height, bool alpha,
-    const std::function<void(BmpCore::RowWriter&)>& fill)
+    const BmpCore::ColourSpace& colour, const std::function<void(BmpCore::RowWriter&)>& fill)
 {
     try {
-        BmpCore::RowWriter writer(arguments.output, width, height, alpha);
+        BmpCore::RowWriter writer(arguments.output, width, height, alpha, colour);
         fill(writer);
         writer.finish();
     } catch (const BmpCore::Error& error) {
@@ -209,7 +242,7 @@ void convert(const Arguments& arguments)
     if (const auto plan
         = seekable ? FastPng::examine(input.get(), arguments.input) : std::nullopt) {
         checkSize(input.get(), arguments.input, plan->width, plan->height);
-        writeBmp(arguments, int(plan->width), int(plan->height), plan->alpha,
+        writeBmp(arguments, int(plan->width), int(plan->height), plan->alpha, plan->colour,
             [&](BmpCore::RowWriter& writer) {
                 FastPng::decode(input.get(), arguments.input, *plan, writer);
             });
@@ -221,24 +254,25 @@ void convert(const Arguments& arguments)
     checkSize(input.get(), arguments.input, header.width, header.height);
     const int width = int(header.width);
     const int height = int(header.height);
-    writeBmp(arguments, width, height, header.alpha, [&](BmpCore::RowWriter& writer) {
-        if (header.passes == 1) {
-            std::vector<std::uint32_t> row(static_cast<size_t>(width));
-            for (int y = 0; y < height; ++y) {
-                reader.row(row.data());
-                writer.writeRow(row.data());
-            }
-        } else {
-            // Later passes fill in the rows of the earlier ones, so the picture is held whole.
-            std::vector<std::uint32_t> picture(static_cast<size_t>(width) * size_t(height));
-            for (int pass = 0; pass < header.passes; ++pass)
+    writeBmp(
+        arguments, width, height, header.alpha, header.colour, [&](BmpCore::RowWriter& writer) {
+            if (header.passes == 1) {
+                std::vector<std::uint32_t> row(static_cast<size_t>(width));
+                for (int y = 0; y < height; ++y) {
+                    reader.row(row.data());
+                    writer.writeRow(row.data());
+                }
+            } else {
+                // Later passes fill in the rows of the earlier ones, so the picture is held whole.
+                std::vector<std::uint32_t> picture(static_cast<size_t>(width) * size_t(height));
+                for (int pass = 0; pass < header.passes; ++pass)
+                    for (int y = 0; y < height; ++y)
+                        reader.row(picture.data() + size_t(y) * width);
                 for (int y = 0; y < height; ++y)
-                    reader.row(picture.data() + size_t(y) * width);
-            for (int y = 0; y < height; ++y)
-                writer.writeRow(picture.data() + size_t(y) * width);
-        }
-        reader.end();
-    });
+                    writer.writeRow(picture.data() + size_t(y) * width);
+            }
+            reader.end();
+        });
 }
 
 } // namespace
