@@ -2,8 +2,8 @@
 
 #pragma once
 
-#include "imaging/bmpcore/DibDecode.h"
 #include "imaging/bmpcore/ColourSpace.h"
+#include "imaging/bmpcore/DibDecode.h"
 
 #include <QImage>
 #include <QString>

@@ -124,8 +124,7 @@ std::int64_t readMasks(const InfoHeader& info, std::int64_t size, DibHeader& h)
 
 // The colour space of a V4 or V5 header. Offsets of an embedded profile count from the
 // header's start.
-void readColourSpace(
-    const InfoHeader& info, std::int64_t size, std::int64_t fileSize, DibHeader& h)
+void readColourSpace(const InfoHeader& info, std::int64_t size, std::int64_t fileSize, DibHeader& h)
 {
     using Kind = BmpCore::ColourSpace::Kind;
     if (!info.windows || info.size < 108)
