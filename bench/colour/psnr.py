@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 """Whether thumbnails of wide-gamut photos keep their colours.
 
-    python3 bench/colour/psnr.py [--percent P] [--photos N] [BIN_FOLDER...]
+    python3 bench/colour/psnr.py [--percent P] [--photos N] [--png] [BIN_FOLDER...]
 
 A few photos of the benchmark corpus (bench/corpus/jpeg2, made by bench/thumbs/bench.py) are
 converted with ImageMagick from sRGB to Adobe RGB (1998), ProPhoto RGB and Wide Gamut RGB
@@ -13,7 +13,9 @@ to sRGB through their own profiles (ImageMagick's -profile, which converts with 
 picture without a profile is taken as sRGB), the source then reduced to the thumbnail's size
 with a box filter, and the PSNR of each thumbnail against that reference is printed, per photo
 and as one figure over all photos (from their mean squared error). vipsthumbnail also runs at
-its default quality (75) for comparison. Without BIN_FOLDER, build/bin. Installs
+its default quality (75) for comparison. With --png the sources and thumbnails are PNG
+files carrying the profile in iCCP (through png2bmp and bmp2png), so no JPEG loss hides
+what the colour handling does. Without BIN_FOLDER, build/bin. Installs
 libvips-tools, imagemagick and colord-data when missing.
 """
 import argparse
@@ -76,6 +78,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--percent", type=int, default=25)
     ap.add_argument("--photos", type=int, default=3)
+    ap.add_argument("--png", action="store_true", help="PNG sources and thumbnails")
     ap.add_argument("bins", nargs="*")
     a = ap.parse_args()
     install()
@@ -85,33 +88,36 @@ def main():
     if not photos:
         sys.exit("psnr: no photos in bench/corpus/jpeg2; run bench/thumbs/bench.py once first")
     p = a.percent
+    ext = "png" if a.png else "jpg"
+    qualities = [None] if a.png else [p, 75]
     tools = [f"pictelle {os.path.relpath(b, ROOT)}" for b in bins] + [
-        f"vipsthumbnail Q={p}", "vipsthumbnail Q=75"]
-    print(f"colour: PSNR (dB) of thumbnails at {p} % against the source, both rendered to sRGB")
+        f"vipsthumbnail Q={q}" if q else "vipsthumbnail" for q in qualities]
+    print(f"colour: PSNR (dB) of {ext.upper()} thumbnails at {p} % against the source, both"
+          " rendered to sRGB")
     print(f"{'profile':<14} {'photo':<10} " + " ".join(f"{t:>24}" for t in tools))
     results = {t: {} for t in tools}
     with tempfile.TemporaryDirectory(prefix="pictelle-colour-") as work:
         for prof in PROFILES:
             for photo in photos:
                 stem = f"{prof}-{os.path.splitext(photo)[0]}"
-                src = os.path.join(work, stem + ".jpg")
+                src = os.path.join(work, f"{stem}.{ext}")
                 sh("convert", os.path.join(corpus, photo), "-profile", SRGB, "-profile",
                    os.path.join(ICC, prof + ".icc"), "-quality", "95", src)
                 thumbs = []
                 for i, b in enumerate(bins):
                     d = os.path.join(work, f"bin{i}")
                     os.makedirs(d, exist_ok=True)
-                    copy = os.path.join(d, stem + ".jpg")
+                    copy = os.path.join(d, f"{stem}.{ext}")
                     sh("cp", src, copy)
                     env = dict(os.environ, XDG_CACHE_HOME=os.path.join(work, "cache"),
                                XDG_CONFIG_HOME=os.path.join(work, "config"))
                     subprocess.run([os.path.join(b, "pictelle-batch"), "-p", str(p), copy],
                                    check=True, env=env, stdout=subprocess.DEVNULL)
-                    thumbs.append(os.path.join(d, "t" + stem + ".jpg"))
+                    thumbs.append(os.path.join(d, f"t{stem}.{ext}"))
                 w, h = size_of(thumbs[0])
-                for q in (p, 75):
-                    out = os.path.join(work, f"v{q}-{stem}.jpg")
-                    sh("vipsthumbnail", src, "-s", f"{w}x{h}!", "-o", f"{out}[Q={q}]")
+                for q in qualities:
+                    out = os.path.join(work, f"v{q}-{stem}.{ext}")
+                    sh("vipsthumbnail", src, "-s", f"{w}x{h}!", "-o", out + (f"[Q={q}]" if q else ""))
                     thumbs.append(out)
                 ref = os.path.join(work, stem + "-ref.png")
                 to_srgb(src, ref, (w, h))
