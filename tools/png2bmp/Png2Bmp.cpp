@@ -75,7 +75,14 @@ bool readHeader(png_structp png, png_infop info, Header* header)
     header->width = png_get_image_width(png, info);
     header->height = png_get_image_height(png, info);
     header->alpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    return true;
+}
 
+// Sets libpng up for the rows, which allocates a row: only after the size has been checked.
+bool prepareRows(png_structp png, png_infop info, Header* header)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
     // Everything becomes 8-bit 0xAARRGGBB in memory order, the Bmp rows' own layout.
     png_set_expand(png); // palette to RGB, grey below 8 bits to 8, tRNS to alpha
     png_set_scale_16(png); // rounds, where png_set_strip_16 would cut
@@ -138,6 +145,7 @@ public:
         check(readHeader(m_png, m_info, &header));
         return header;
     }
+    void prepare(Header& header) { check(prepareRows(m_png, m_info, &header)); }
     void row(std::uint32_t* out) { check(readRow(m_png, out)); }
     void end() { check(readEnd(m_png)); }
 
@@ -217,8 +225,9 @@ void convert(const Arguments& arguments)
     }
 
     PngReader reader(input.get(), arguments.input);
-    const Header header = reader.header();
+    Header header = reader.header();
     checkSize(input.get(), arguments.input, header.width, header.height);
+    reader.prepare(header);
     const int width = int(header.width);
     const int height = int(header.height);
     writeBmp(arguments, width, height, header.alpha, [&](BmpCore::RowWriter& writer) {
