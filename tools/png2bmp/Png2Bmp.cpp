@@ -166,11 +166,14 @@ private:
 // hold, before anything is allocated.
 void checkSize(FILE* input, const std::string& name, std::uint32_t width, std::uint32_t height)
 {
-    const std::int64_t pixels = std::int64_t(width) * height;
-    if (width > 0x7fffffff || height > 0x7fffffff || pixels > DecodeLimits::maxPixels)
+    // Unsigned: two sides of up to 2^32 - 1 overflow a signed product.
+    const std::uint64_t product = std::uint64_t(width) * height;
+    if (width > 0x7fffffff || height > 0x7fffffff
+        || product > std::uint64_t(DecodeLimits::maxPixels))
         throw ToolError(name,
             "picture too large: " + std::to_string(width) + " x " + std::to_string(height)
                 + " pixels");
+    const auto pixels = std::int64_t(product);
     // Deflate packs at most 1032 bytes into one, and a pixel takes at least 1/8 byte
     // unpacked: a file too small for its declared size is damaged, and must not get the
     // whole picture allocated (interlaced) or a huge output started.
