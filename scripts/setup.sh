@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libjpeg62-turbo-dev libpng-dev liblcms2-dev
+    qt6-base-dev libjpeg62-turbo-dev libpng-dev liblcms2-dev libisal-dev
     fonts-liberation2
     xvfb xauth x11-utils libx11-dev openbox
     desktop-file-utils

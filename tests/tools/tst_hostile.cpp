@@ -151,6 +151,11 @@ void TestHostileTools::hostileInput()
         qPrintable(r.errors));
     QVERIFY2(r.errors.contains(reason), qPrintable(r.errors));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), QStringList { "input" });
+    // Refused before anything the size of the picture or of a row was allocated: every
+    // converter this test has run stayed small.
+    rusage usage {};
+    QCOMPARE(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    QVERIFY2(usage.ru_maxrss < 256 * 1024, qPrintable(QString::number(usage.ru_maxrss)));
 }
 
 void TestHostileTools::diskFills_data()

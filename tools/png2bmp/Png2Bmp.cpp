@@ -77,7 +77,14 @@ bool readHeader(png_structp png, png_infop info, Header* header)
     header->width = png_get_image_width(png, info);
     header->height = png_get_image_height(png, info);
     header->alpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    return true;
+}
 
+// Sets libpng up for the rows, which allocates a row: only after the size has been checked.
+bool prepareRows(png_structp png, png_infop info, Header* header)
+{
+    if (setjmp(png_jmpbuf(png)))
+        return false;
     // Everything becomes 8-bit 0xAARRGGBB in memory order, the Bmp rows' own layout.
     png_set_expand(png); // palette to RGB, grey below 8 bits to 8, tRNS to alpha
     png_set_scale_16(png); // rounds, where png_set_strip_16 would cut
@@ -171,6 +178,7 @@ public:
         header.colour = colourOf(m_png, m_info);
         return header;
     }
+    void prepare(Header& header) { check(prepareRows(m_png, m_info, &header)); }
     void row(std::uint32_t* out) { check(readRow(m_png, out)); }
     void end() { check(readEnd(m_png)); }
 
@@ -191,11 +199,14 @@ private:
 // hold, before anything is allocated.
 void checkSize(FILE* input, const std::string& name, std::uint32_t width, std::uint32_t height)
 {
-    const std::int64_t pixels = std::int64_t(width) * height;
-    if (width > 0x7fffffff || height > 0x7fffffff || pixels > DecodeLimits::maxPixels)
+    // Unsigned: two sides of up to 2^32 - 1 overflow a signed product.
+    const std::uint64_t product = std::uint64_t(width) * height;
+    if (width > 0x7fffffff || height > 0x7fffffff
+        || product > std::uint64_t(DecodeLimits::maxPixels))
         throw ToolError(name,
             "picture too large: " + std::to_string(width) + " x " + std::to_string(height)
                 + " pixels");
+    const auto pixels = std::int64_t(product);
     // Deflate packs at most 1032 bytes into one, and a pixel takes at least 1/8 byte
     // unpacked: a file too small for its declared size is damaged, and must not get the
     // whole picture allocated (interlaced) or a huge output started.
@@ -250,8 +261,9 @@ void convert(const Arguments& arguments)
     }
 
     PngReader reader(input.get(), arguments.input);
-    const Header header = reader.header();
+    Header header = reader.header();
     checkSize(input.get(), arguments.input, header.width, header.height);
+    reader.prepare(header);
     const int width = int(header.width);
     const int height = int(header.height);
     writeBmp(
