@@ -117,14 +117,14 @@ QAccessibleInterface* ImageListAccessible::child(int index) const
 {
     if (index < 0 || index >= childCount())
         return nullptr;
-    const auto found = m_rows.find(index);
-    if (found != m_rows.end()) {
-        if (QAccessibleInterface* row = QAccessible::accessibleInterface(found->second))
-            return row;
-        m_rows.erase(found);
+    auto cached = cachedFrom(index);
+    if (cached != m_rows.end() && cached->row == index) {
+        if (QAccessible::accessibleInterface(cached->id) == cached->iface)
+            return cached->iface;
+        cached = m_rows.erase(cached);
     }
     auto* row = new ImageRowAccessible(view(), index);
-    m_rows[index] = QAccessible::registerAccessibleInterface(row);
+    m_rows.insert(cached, { index, QAccessible::registerAccessibleInterface(row), row });
     return row;
 }
 
@@ -242,33 +242,35 @@ void ImageListAccessible::modelChange(QAccessibleTableModelChangeEvent*)
     // The rows have already followed the entries' own signals.
 }
 
+std::vector<ImageListAccessible::CachedRow>::iterator ImageListAccessible::cachedFrom(int row) const
+{
+    return std::lower_bound(m_rows.begin(), m_rows.end(), row,
+        [](const CachedRow& cached, int wanted) { return cached.row < wanted; });
+}
+
 void ImageListAccessible::forgetRows(int first, int last)
 {
-    auto it = m_rows.lower_bound(first);
-    while (it != m_rows.end() && it->first <= last) {
-        QAccessible::deleteAccessibleInterface(it->second);
-        it = m_rows.erase(it);
-    }
+    const auto begin = cachedFrom(first);
+    const auto end = cachedFrom(last + 1);
+    for (auto it = begin; it != end; ++it)
+        QAccessible::deleteAccessibleInterface(it->id);
+    m_rows.erase(begin, end);
 }
 
 void ImageListAccessible::moveRows(int from, int by)
 {
-    // Only the rows a reader has asked for are cached, so this walks a few, not the list.
-    std::vector<std::pair<int, QAccessible::Id>> moved(m_rows.lower_bound(from), m_rows.end());
-    m_rows.erase(m_rows.lower_bound(from), m_rows.end());
-    for (const auto& [row, id] : moved) {
-        auto* iface = static_cast<ImageRowAccessible*>(QAccessible::accessibleInterface(id));
-        if (!iface)
-            continue;
-        iface->setRow(row + by);
-        m_rows[row + by] = id;
+    // Every row a reader has asked for below the change, in place: a reader that walked the
+    // whole list must not make each removal slow.
+    for (auto it = cachedFrom(from); it != m_rows.end(); ++it) {
+        it->row += by;
+        it->iface->setRow(it->row);
     }
 }
 
 void ImageListAccessible::forgetAll()
 {
-    for (const auto& [row, id] : m_rows)
-        QAccessible::deleteAccessibleInterface(id);
+    for (const CachedRow& cached : m_rows)
+        QAccessible::deleteAccessibleInterface(cached.id);
     m_rows.clear();
 }
 

@@ -5,7 +5,7 @@
 #include <QAccessibleWidget>
 #include <QObject>
 #include <QPointer>
-#include <map>
+#include <vector>
 
 class ImageListView;
 class ImageRowAccessible;
@@ -67,8 +67,18 @@ private:
     void moveRows(int from, int by);
     void forgetAll();
 
-    // Row number -> id in Qt's cache, for the rows a reader has asked for.
-    mutable std::map<int, QAccessible::Id> m_rows;
+    struct CachedRow
+    {
+        int row;
+        QAccessible::Id id;
+        // Deleted only through this list (rows belong to no object Qt could see go), so
+        // moving rows need not look each one up in Qt's cache.
+        ImageRowAccessible* iface;
+    };
+    std::vector<CachedRow>::iterator cachedFrom(int row) const;
+
+    // The rows a reader has asked for, in row order.
+    mutable std::vector<CachedRow> m_rows;
     mutable QAccessible::Id m_header = 0;
     QObject m_entriesWatch; // holds the connections to the entries' signals
 };
