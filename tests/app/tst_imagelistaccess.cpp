@@ -1,17 +1,23 @@
 // SPDX-License-Identifier: MIT
 
 // What a screen reader gets of the image list: its rows as list items, the current and
-// selected row, rows under points, and children that follow removals.
+// selected row, rows under points, children that follow removals, and the events a reader
+// is sent. Qt sends those only while a reader is active, which it never is on the offscreen
+// platform, so they are taken from a copy of this program run on a virtual X server with an
+// accessibility bus of its own.
 
 #include "filelist/widgets/ImageEntries.h"
 #include "filelist/widgets/ImageListView.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QProcess>
 #include <QScrollBar>
 #include <QTest>
+#include <cstdio>
 
 namespace {
 
@@ -43,6 +49,60 @@ struct ReadList
     QStringList expected() const { return entries->texts(); }
 };
 
+// In the copy run on the virtual X server: what the list sends while a reader is active.
+const char* const SessionVariable = "PICTELLE_READER_SESSION";
+
+void printNotice(QAccessibleEvent* event)
+{
+    const auto* view = qobject_cast<ImageListView*>(event->object());
+    if (!view)
+        return;
+    QString line = QString::fromLatin1(qAccessibleEventString(event->type()));
+    if (event->type() == QAccessible::TableModelChanged) {
+        const auto* change = static_cast<QAccessibleTableModelChangeEvent*>(event);
+        line += QString(" %1 %2..%3")
+                    .arg(int(change->modelChangeType()))
+                    .arg(change->firstRow())
+                    .arg(change->lastRow());
+    } else if (event->child() >= 0) {
+        line += QString(" %1 %2")
+                    .arg(event->child())
+                    .arg(event->accessibleInterface()->text(QAccessible::Name));
+    } else {
+        return;
+    }
+    std::printf("notice %s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+int readerSession(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QElapsedTimer waited;
+    waited.start();
+    while (!QAccessible::isActive() && waited.elapsed() < 30000)
+        QTest::qWait(50);
+    if (!QAccessible::isActive())
+        return 2;
+    ReadList read(5);
+    QWidget other(&read.window);
+    other.setFocusPolicy(Qt::StrongFocus);
+    other.show();
+    // No window manager on the virtual server makes the window active.
+    QApplication::setActiveWindow(&read.window);
+    read.list->setFocus();
+    if (!read.list->hasFocus())
+        return 3;
+    QAccessible::installUpdateHandler(printNotice);
+    read.list->setCurrentIndex(read.entries->index(2));
+    read.entries->append({ "/p/a.jpg" });
+    read.entries->removeAt(2);
+    other.setFocus();
+    read.list->setFocus();
+    QAccessible::installUpdateHandler(nullptr);
+    return 0;
+}
+
 } // namespace
 
 class TestImageListAccess : public QObject
@@ -58,6 +118,7 @@ private slots:
     void rowsUnderPoints_data();
     void rowsUnderPoints();
     void rowsGoWithTheView();
+    void readerEvents();
 };
 
 void TestImageListAccess::rowsAsListItems()
@@ -219,5 +280,52 @@ void TestImageListAccess::rowsGoWithTheView()
         QVERIFY(!QAccessible::accessibleInterface(id));
 }
 
-QTEST_MAIN(TestImageListAccess)
+void TestImageListAccess::readerEvents()
+{
+    // The accessibility bus is started and switched on as a desktop does for a screen reader.
+    const QString script = QStringLiteral(
+        "dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus "
+        "org.freedesktop.DBus.Properties.Set string:org.a11y.Status string:IsEnabled "
+        "variant:boolean:true >/dev/null && exec \"$0\"");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(SessionVariable, "1");
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    QProcess session;
+    session.setProcessEnvironment(environment);
+    session.start("xvfb-run",
+        { "-a", "dbus-run-session", "--", "sh", "-c", script,
+            QCoreApplication::applicationFilePath() });
+    QVERIFY2(session.waitForFinished(120000), "the reader session did not end");
+    QCOMPARE(session.exitCode(), 0);
+    QStringList notices;
+    for (const QString& line : QString::fromUtf8(session.readAllStandardOutput()).split('\n')) {
+        if (line.startsWith("notice "))
+            notices << line.mid(7);
+    }
+    const QStringList expected {
+        // the current row, selected with it
+        "SelectionAdd 2 /p/2.jpg",
+        "Focus 2 /p/2.jpg",
+        // an entry appended (kind 2: rows inserted)
+        "TableModelChanged 2 5..5",
+        // the current row removed: the next one becomes current before the removal
+        "SelectionRemove 2 /p/2.jpg",
+        "SelectionAdd 3 /p/3.jpg",
+        "Focus 3 /p/3.jpg",
+        "TableModelChanged 4 2..2",
+        // back into the list from another control
+        "Focus 2 /p/3.jpg",
+    };
+    QCOMPARE(notices, expected);
+}
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsSet(SessionVariable))
+        return readerSession(argc, argv);
+    QApplication app(argc, argv);
+    TestImageListAccess test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_imagelistaccess.moc"
