@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev libjpeg62-turbo-dev libpng-dev liblcms2-dev libisal-dev
     fonts-liberation2
     xvfb xauth x11-utils libx11-dev openbox
+    dbus-daemon at-spi2-core
     desktop-file-utils
     parallel
     dpkg-dev lintian appstream man-db file bash-completion

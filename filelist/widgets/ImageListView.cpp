@@ -3,7 +3,9 @@
 #include "filelist/widgets/ImageListView.h"
 
 #include "filelist/widgets/ImageEntries.h"
+#include "filelist/widgets/ImageListAccessible.h"
 
+#include <QAccessible>
 #include <QEvent>
 #include <QHeaderView>
 #include <QHoverEvent>
@@ -21,6 +23,10 @@ namespace {
 // around them as make this many.
 constexpr int RowsMeasured = 1000;
 
+// A selection change of more rows than this tells a reader only that the selection changed,
+// not row by row.
+constexpr int RowsAnnounced = 16;
+
 } // namespace
 
 ImageListView::ImageListView(QWidget* parent)
@@ -28,6 +34,9 @@ ImageListView::ImageListView(QWidget* parent)
     , m_entries(new ImageEntries(this))
     , m_header(new QHeaderView(Qt::Horizontal, this))
 {
+    // Before anything can ask for this list's interface: Qt keeps the first one made.
+    ImageListAccessible::install();
+
     // Set up as a table sets up its column header, so that it looks and acts the same.
     m_header->setSectionsClickable(true);
     m_header->setHighlightSections(false);
@@ -470,4 +479,58 @@ void ImageListView::fitRowHeight()
     m_rowHeight = qMax(1, height);
     updateGeometries();
     viewport()->update();
+}
+
+// Screen readers learn of the current row and the selection from these events; the item
+// view itself already tells them of inserted and removed rows. Nothing is sent, and nothing
+// costs, while no reader is active.
+void ImageListView::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QAbstractItemView::currentChanged(current, previous);
+    if (QAccessible::isActive() && current.isValid() && hasFocus())
+        notifyAccessible(QAccessible::Focus, current.row());
+}
+
+void ImageListView::selectionChanged(
+    const QItemSelection& selected, const QItemSelection& deselected)
+{
+    QAbstractItemView::selectionChanged(selected, deselected);
+    if (!QAccessible::isActive())
+        return;
+    notifySelection(deselected, QAccessible::SelectionRemove);
+    notifySelection(selected, QAccessible::SelectionAdd);
+}
+
+void ImageListView::focusInEvent(QFocusEvent* event)
+{
+    QAbstractItemView::focusInEvent(event);
+    // Coming into the list, a reader reads the entry the keys will move from.
+    if (QAccessible::isActive() && currentIndex().isValid())
+        notifyAccessible(QAccessible::Focus, currentIndex().row());
+}
+
+void ImageListView::notifyAccessible(int event, int row)
+{
+    QAccessibleEvent notice(this, QAccessible::Event(event));
+    notice.setChild(row);
+    QAccessible::updateAccessibility(&notice);
+}
+
+void ImageListView::notifySelection(const QItemSelection& rows, int event)
+{
+    int count = 0;
+    for (const QItemSelectionRange& range : rows)
+        count += range.model() == m_entries ? range.height() : 0;
+    if (count > RowsAnnounced) {
+        QAccessibleEvent notice(this, QAccessible::SelectionWithin);
+        QAccessible::updateAccessibility(&notice);
+        return;
+    }
+    // A row deselected as it is removed is still there: the selection changes first.
+    for (const QItemSelectionRange& range : rows) {
+        if (range.model() != m_entries)
+            continue;
+        for (int row = range.top(); row <= range.bottom() && row < m_entries->count(); ++row)
+            notifyAccessible(event, row);
+    }
 }

@@ -41,6 +41,9 @@ public:
 
 protected slots:
     void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(
+        const QItemSelection& selected, const QItemSelection& deselected) override;
 
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
@@ -55,6 +58,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     bool viewportEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     void fitRowHeight();
@@ -66,6 +70,8 @@ private:
     void paintRow(QPainter& painter, QStyleOptionViewItem option, const QModelIndex& index) const;
     void resizeColumnToContents(int column);
     void entriesRemoved();
+    void notifyAccessible(int event, int row);
+    void notifySelection(const QItemSelection& rows, int event);
 
     ImageEntries* m_entries;
     QHeaderView* m_header;
