@@ -66,6 +66,14 @@ ImageListView::ImageListView(QWidget* parent)
     fitRowHeight();
 }
 
+// The header and the entries outlive this part of the view while the base classes take
+// them down; a hidden header still reports its geometry then.
+ImageListView::~ImageListView()
+{
+    disconnect(m_header, nullptr, this, nullptr);
+    disconnect(m_entries, nullptr, this, nullptr);
+}
+
 int ImageListView::columnWidth(int column) const
 {
     return m_header->sectionSize(column);

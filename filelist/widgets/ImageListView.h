@@ -22,6 +22,7 @@ class ImageListView : public QAbstractItemView
 
 public:
     explicit ImageListView(QWidget* parent = nullptr);
+    ~ImageListView() override;
 
     ImageEntries* entries() const { return m_entries; }
     // The header above the one column; its section width is the column's.

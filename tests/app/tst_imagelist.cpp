@@ -131,6 +131,7 @@ private slots:
     void removedMovingEntryNeverWrittenBack();
     void movingEntryFollowsItsEntry();
     void listKeysAndRows();
+    void shownAloneThenDeleted();
     void rowsUnderPoints_data();
     void rowsUnderPoints();
     void removalsRedrawn_data();
@@ -407,6 +408,18 @@ void TestImageList::movingEntryFollowsItsEntry()
     w.moveTo(w.rowPoint(0));
     w.release();
     QCOMPARE(w.texts(), QStringList({ "/p/3.jpg", "/p/2.jpg", "/p/0.jpg", "/p/4.jpg" }));
+}
+
+// A list shown as a window of its own takes its header down with it; the sanitizer run
+// catches a header signal reaching the half-destroyed view.
+void TestImageList::shownAloneThenDeleted()
+{
+    auto* list = new ImageListView;
+    list->resize(200, 120);
+    list->show();
+    QVERIFY(QTest::qWaitForWindowExposed(list));
+    QCOMPARE(list->model()->rowCount(), 0);
+    delete list;
 }
 
 void TestImageList::listKeysAndRows()

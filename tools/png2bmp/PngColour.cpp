@@ -39,6 +39,8 @@ std::vector<std::uint8_t> inflateProfile(const std::uint8_t* data, std::size_t s
 void PngColour::iccpChunk(const std::uint8_t* data, std::size_t size)
 {
     // A name of 1 to 79 bytes, its zero, compression method 0.
+    if (size == 0)
+        return;
     const void* nul = std::memchr(data, 0, std::min<std::size_t>(size, 80));
     if (!nul)
         return;
