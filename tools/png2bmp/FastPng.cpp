@@ -15,6 +15,7 @@
 #include <isa-l/igzip_lib.h>
 #include <memory>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -262,8 +263,8 @@ bool afterImageData(
 // Unfilters rows and hands their pixels to the writer. With enough pixels to pay for a thread
 // it does so on a second thread while the inflate goes on: the two take about the same time.
 // Rows pass through a ring of slots; a slot is refilled once the row after it, which reads it
-// as its previous row, is done. Each side wakes the other only every few rows, so that the two
-// do not take turns row by row.
+// as its previous row, is done. The last slot starts as the zeros before the first row. Each side
+// wakes the other only every few rows, so that the two do not take turns row by row.
 class RowPipeline
 {
 public:
@@ -272,14 +273,19 @@ public:
         , m_writer(writer)
         , m_bpp(plan.alpha ? 4 : 3)
         , m_rowBytes(size_t(plan.width) * m_bpp)
-        , m_slotCount(slotCount(m_rowBytes))
+        , m_threaded(m_rowBytes * plan.height >= threadFrom)
+        , m_slotCount(m_threaded ? slotCount(m_rowBytes) : 2)
         , m_wakeEvery(std::max<std::uint64_t>(1, m_slotCount / 4))
         , m_ring(m_slotCount * (m_rowBytes + 1))
-        , m_zeros(m_rowBytes + 1, 0)
         , m_pixels(plan.width)
     {
-        if (m_rowBytes * plan.height >= threadFrom)
+        if (!m_threaded)
+            return;
+        try {
             m_thread = std::thread([this] { consume(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the rows are written on this one, as small pictures' are.
+        }
     }
 
     ~RowPipeline() { stop(); }
@@ -287,7 +293,7 @@ public:
     // Where the next row's filter byte and samples go; nullptr once the writer has failed.
     unsigned char* nextSlot()
     {
-        if (m_thread.joinable() && m_pushed >= m_slotCount) {
+        if (m_thread.joinable() && m_pushed + 1 >= m_slotCount) {
             // The slot's last row must have been read as the previous row of the one after it.
             const std::uint64_t needed = m_pushed - m_slotCount + 2;
             std::uint64_t done = m_processed.load(std::memory_order_acquire);
@@ -335,7 +341,7 @@ private:
     void processRow(std::uint64_t row)
     {
         unsigned char* cur = slot(row);
-        const unsigned char* prev = row == 0 ? m_zeros.data() : slot(row - 1);
+        const unsigned char* prev = slot(row == 0 ? m_slotCount - 1 : row - 1);
         if (m_bpp == 4)
             unfilter<4>(cur[0], cur + 1, prev + 1, m_rowBytes);
         else
@@ -387,10 +393,10 @@ private:
     BmpCore::RowWriter& m_writer;
     const int m_bpp;
     const size_t m_rowBytes;
+    const bool m_threaded;
     const size_t m_slotCount;
     const std::uint64_t m_wakeEvery;
     std::vector<unsigned char> m_ring;
-    std::vector<unsigned char> m_zeros;
     std::vector<std::uint32_t> m_pixels;
     std::uint64_t m_pushed = 0; // the inflating side's own count
     std::atomic<std::uint64_t> m_published = 0; // rows pushed, `ended` once no more will come
