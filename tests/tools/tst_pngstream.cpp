@@ -160,6 +160,23 @@ void TestPngStream::stream_data()
         << png(p, good, 64).left(33 + 3 * 76 + 20) << "ends early";
     QTest::newRow("bad filter type")
         << png(p, zlibStream(rows(p, p.height, 30)), 64) << "bad adaptive filter";
+
+    // Large enough to be written beside the inflate: a failure must still end the run cleanly,
+    // with the reason of the first bad row.
+    const Picture large { 320, 300, true };
+    const QByteArray largeRows = rows(large, large.height);
+    const QByteArray largeGood = zlibStream(largeRows);
+    QTest::newRow("large, good") << png(large, largeGood, 4096) << QString();
+    QTest::newRow("large, bad filter type late")
+        << png(large, zlibStream(rows(large, large.height, 250)), 4096) << "bad adaptive filter";
+    QTest::newRow("large, bad filter type then a cut")
+        << png(large, zlibStream(rows(large, large.height, 100)).left(largeGood.size() / 2), 999)
+        << "bad adaptive filter";
+    QTest::newRow("large, chunks end early")
+        << png(large, largeGood.left(largeGood.size() * 3 / 4), 999) << "not enough image data";
+    QTest::newRow("large, Adler-32 wrong")
+        << png(large, withByte(largeGood, -1, char(largeGood.back() ^ 1)), 4096)
+        << "incorrect data check";
 }
 
 // Each filter type alone on rows of 1 to 17 pixels and of widths around the vector sizes the
