@@ -36,13 +36,14 @@ struct Picture
     int rowBytes() const { return width * (alpha ? 4 : 3) + 1; }
 };
 
-// Rows with every filter type and a smooth gradient plus noise, so that deflate finds matches.
-QByteArray rows(const Picture& p, int count, int badFilterRow = -1)
+// Rows with every filter type (or only `filter`) and a smooth gradient plus noise, so that
+// deflate finds matches.
+QByteArray rows(const Picture& p, int count, int badFilterRow = -1, int filter = -1)
 {
     QByteArray raw;
     quint32 seed = 7;
     for (int y = 0; y < count; ++y) {
-        raw += char(y == badFilterRow ? 5 : y % 5);
+        raw += char(y == badFilterRow ? 5 : filter >= 0 ? filter : y % 5);
         for (int i = 1; i < p.rowBytes(); ++i) {
             seed = seed * 1103515245u + 12345u;
             raw += char((i + y) / 3 + (seed >> 28));
@@ -111,6 +112,8 @@ class TestPngStream : public QObject
 private slots:
     void stream_data();
     void stream();
+    void filters_data();
+    void filters();
 };
 
 void TestPngStream::stream_data()
@@ -157,6 +160,49 @@ void TestPngStream::stream_data()
         << png(p, good, 64).left(33 + 3 * 76 + 20) << "ends early";
     QTest::newRow("bad filter type")
         << png(p, zlibStream(rows(p, p.height, 30)), 64) << "bad adaptive filter";
+
+    // Large enough to be written beside the inflate: a failure must still end the run cleanly,
+    // with the reason of the first bad row.
+    const Picture large { 320, 300, true };
+    const QByteArray largeRows = rows(large, large.height);
+    const QByteArray largeGood = zlibStream(largeRows);
+    QTest::newRow("large, good") << png(large, largeGood, 4096) << QString();
+    QTest::newRow("large, bad filter type late")
+        << png(large, zlibStream(rows(large, large.height, 250)), 4096) << "bad adaptive filter";
+    QTest::newRow("large, bad filter type then a cut")
+        << png(large, zlibStream(rows(large, large.height, 100)).left(largeGood.size() / 2), 999)
+        << "bad adaptive filter";
+    QTest::newRow("large, chunks end early")
+        << png(large, largeGood.left(largeGood.size() * 3 / 4), 999) << "not enough image data";
+    QTest::newRow("large, Adler-32 wrong")
+        << png(large, withByte(largeGood, -1, char(largeGood.back() ^ 1)), 4096)
+        << "incorrect data check";
+}
+
+// Each filter type alone on rows of 1 to 17 pixels and of widths around the vector sizes the
+// unfiltering may work in, 3 and 4 bytes a pixel; the larger pictures are unfiltered beside
+// the inflate rather than after it.
+void TestPngStream::filters_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+    QList<int> widths;
+    for (int w = 1; w <= 17; ++w)
+        widths << w;
+    widths << 31 << 33 << 63 << 65 << 301;
+    const char* names[] = { "none", "sub", "up", "average", "paeth" };
+    for (int filter = 0; filter < 5; ++filter)
+        for (const bool alpha : { false, true })
+            for (const int width : widths) {
+                const Picture p { width, width == 301 ? 300 : 7, alpha };
+                QTest::addRow("%s %s %d", names[filter], alpha ? "RGBA" : "RGB", width)
+                    << png(p, zlibStream(rows(p, p.height, -1, filter))) << QString();
+            }
+}
+
+void TestPngStream::filters()
+{
+    stream();
 }
 
 void TestPngStream::stream()

@@ -5,13 +5,19 @@
 #include "tools/common/ToolSupport.h"
 #include "tools/png2bmp/PngColour.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <emmintrin.h>
+#include <exception>
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #include <memory>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 using ToolSupport::ToolError;
@@ -136,8 +142,9 @@ inline int paeth(int a, int b, int c)
     return pab <= pc ? ab : c;
 }
 
+// Byte by byte: 3-byte pixels moved in and out of a register one at a time come out slower.
 template <int Bpp>
-void unfilter(int filter, unsigned char* cur, const unsigned char* prev, size_t n)
+void unfilterBytes(int filter, unsigned char* cur, const unsigned char* prev, size_t n)
 {
     switch (filter) {
     case 0:
@@ -164,6 +171,69 @@ void unfilter(int filter, unsigned char* cur, const unsigned char* prev, size_t 
                 cur[i + k] = static_cast<unsigned char>(
                     cur[i + k] + paeth(cur[i + k - Bpp], prev[i + k], prev[i + k - Bpp]));
         break;
+    }
+}
+
+// One RGBA pixel, widened to 16-bit lanes.
+__m128i loadPixel(const unsigned char* p)
+{
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(int(v)), _mm_setzero_si128());
+}
+
+void storePixel(unsigned char* p, __m128i lanes)
+{
+    const auto v = std::uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(lanes, lanes)));
+    std::memcpy(p, &v, 4);
+}
+
+// Sub, Average and Paeth depend on the pixel just decoded, so they go a pixel at a time, but
+// with the pixel's four channels side by side in one register. The pixel before the first is
+// zero, which gives the first pixel's own rule.
+template <int Filter>
+void unfilterRgbaPixels(unsigned char* cur, const unsigned char* prev, size_t n)
+{
+    const __m128i low = _mm_set1_epi16(0xff), zero = _mm_setzero_si128();
+    __m128i a = zero, c = zero;
+    for (size_t i = 0; i < n; i += 4) {
+        const __m128i x = loadPixel(cur + i);
+        __m128i predicted = a;
+        if constexpr (Filter == 3) {
+            predicted = _mm_srli_epi16(_mm_add_epi16(a, loadPixel(prev + i)), 1);
+        } else if constexpr (Filter == 4) {
+            const __m128i b = loadPixel(prev + i);
+            const __m128i toB = _mm_sub_epi16(b, c), toA = _mm_sub_epi16(a, c);
+            const __m128i both = _mm_add_epi16(toA, toB);
+            const __m128i pa = _mm_max_epi16(toB, _mm_sub_epi16(zero, toB));
+            const __m128i pb = _mm_max_epi16(toA, _mm_sub_epi16(zero, toA));
+            const __m128i pc = _mm_max_epi16(both, _mm_sub_epi16(zero, both));
+            const __m128i least = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
+            // Ties go to a, then b, then c.
+            const __m128i isB = _mm_cmpeq_epi16(least, pb), isA = _mm_cmpeq_epi16(least, pa);
+            predicted = _mm_or_si128(_mm_and_si128(isB, b), _mm_andnot_si128(isB, c));
+            predicted = _mm_or_si128(_mm_and_si128(isA, a), _mm_andnot_si128(isA, predicted));
+            c = b;
+        }
+        a = _mm_and_si128(_mm_add_epi16(x, predicted), low);
+        storePixel(cur + i, a);
+    }
+}
+
+void unfilterRgba(int filter, unsigned char* cur, const unsigned char* prev, size_t n)
+{
+    switch (filter) {
+    case 1:
+        unfilterRgbaPixels<1>(cur, prev, n);
+        break;
+    case 3:
+        unfilterRgbaPixels<3>(cur, prev, n);
+        break;
+    case 4:
+        unfilterRgbaPixels<4>(cur, prev, n);
+        break;
+    default:
+        unfilterBytes<4>(filter, cur, prev, n);
     }
 }
 
@@ -255,23 +325,168 @@ bool afterImageData(
     return isType(h.type, "IEND");
 }
 
-// Inflates the IDAT chunks one row at a time, unfilters each row and writes its pixels.
-class RowDecoder
+// Unfilters rows and hands their pixels to the writer. With enough pixels to pay for a thread
+// it does so on a second thread while the inflate goes on: the two take about the same time.
+// Rows pass through a ring of slots; a slot is refilled once the row after it, which reads it
+// as its previous row, is done. The last slot starts as the zeros before the first row. Each side
+// wakes the other only every few rows, so that the two do not take turns row by row.
+class RowPipeline
 {
 public:
-    RowDecoder(FILE* file, const std::string& name, const Plan& plan, BmpCore::RowWriter& writer)
-        : m_file(file)
-        , m_name(name)
-        , m_plan(plan)
+    RowPipeline(const Plan& plan, BmpCore::RowWriter& writer)
+        : m_plan(plan)
         , m_writer(writer)
         , m_bpp(plan.alpha ? 4 : 3)
         , m_rowBytes(size_t(plan.width) * m_bpp)
-        , m_current(m_rowBytes + 1)
-        , m_previous(m_rowBytes + 1, 0)
+        , m_threaded(m_rowBytes * plan.height >= threadFrom)
+        , m_slotCount(m_threaded ? slotCount(m_rowBytes) : 2)
+        , m_wakeEvery(std::max<std::uint64_t>(1, m_slotCount / 4))
+        , m_ring(m_slotCount * (m_rowBytes + 1))
         , m_pixels(plan.width)
     {
-        m_inflater.state().next_out = m_current.data();
-        m_inflater.state().avail_out = std::uint32_t(m_current.size());
+        if (!m_threaded)
+            return;
+        try {
+            m_thread = std::thread([this] { consume(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: the rows are written on this one, as small pictures' are.
+        }
+    }
+
+    ~RowPipeline() { stop(); }
+
+    // Where the next row's filter byte and samples go; nullptr once the writer has failed.
+    unsigned char* nextSlot()
+    {
+        if (m_thread.joinable() && m_pushed + 1 >= m_slotCount) {
+            // The slot's last row must have been read as the previous row of the one after it.
+            const std::uint64_t needed = m_pushed - m_slotCount + 2;
+            std::uint64_t done = m_processed.load(std::memory_order_acquire);
+            for (; done < needed; done = m_processed.load(std::memory_order_acquire))
+                m_processed.wait(done, std::memory_order_acquire);
+        }
+        return m_failed.load(std::memory_order_acquire) ? nullptr : slot(m_pushed);
+    }
+
+    // The slot from nextSlot() holds a whole row.
+    void push()
+    {
+        if (!m_thread.joinable()) {
+            processRow(m_pushed++);
+            return;
+        }
+        m_published.store(++m_pushed, std::memory_order_release);
+        if (m_pushed % m_wakeEvery == 0)
+            m_published.notify_one();
+    }
+
+    // Waits for the rows pushed so far; rethrows the writer's failure, which comes first.
+    void finish()
+    {
+        stop();
+        if (m_error)
+            std::rethrow_exception(m_error);
+    }
+
+private:
+    static constexpr size_t threadFrom = 256 * 1024; // bytes of samples
+    static constexpr size_t ringBytes = 1 << 20;
+    static constexpr std::uint64_t ended = std::uint64_t(1) << 63; // in m_published
+
+    static size_t slotCount(size_t rowBytes)
+    {
+        return std::clamp<size_t>(ringBytes / (rowBytes + 1), 3, 64);
+    }
+
+    unsigned char* slot(std::uint64_t row)
+    {
+        return &m_ring[(row % m_slotCount) * (m_rowBytes + 1)];
+    }
+
+    void processRow(std::uint64_t row)
+    {
+        unsigned char* cur = slot(row);
+        const unsigned char* prev = slot(row == 0 ? m_slotCount - 1 : row - 1);
+        if (m_bpp == 4)
+            unfilterRgba(cur[0], cur + 1, prev + 1, m_rowBytes);
+        else
+            unfilterBytes<3>(cur[0], cur + 1, prev + 1, m_rowBytes);
+        toPixels(cur + 1, m_pixels.data(), m_plan.width, m_plan.alpha);
+        m_writer.writeRow(m_pixels.data());
+    }
+
+    // Whether `row` has been pushed, waiting until it has or no more will come.
+    bool waitForRow(std::uint64_t row)
+    {
+        std::uint64_t published = m_published.load(std::memory_order_acquire);
+        while ((published & ~ended) <= row) {
+            if (published & ended)
+                return false;
+            m_published.wait(published, std::memory_order_acquire);
+            published = m_published.load(std::memory_order_acquire);
+        }
+        return true;
+    }
+
+    void consume()
+    {
+        try {
+            for (std::uint64_t row = 0; row < m_plan.height && waitForRow(row); ++row) {
+                processRow(row);
+                m_processed.store(row + 1, std::memory_order_release);
+                if ((row + 1) % m_wakeEvery == 0)
+                    m_processed.notify_one();
+            }
+        } catch (...) {
+            m_error = std::current_exception();
+            m_failed.store(true, std::memory_order_release);
+            m_processed.store(~std::uint64_t(0), std::memory_order_release);
+            m_processed.notify_one();
+        }
+    }
+
+    void stop()
+    {
+        if (!m_thread.joinable())
+            return;
+        m_published.store(m_pushed | ended, std::memory_order_release);
+        m_published.notify_one();
+        m_thread.join();
+    }
+
+    const Plan& m_plan;
+    BmpCore::RowWriter& m_writer;
+    const int m_bpp;
+    const size_t m_rowBytes;
+    const bool m_threaded;
+    const size_t m_slotCount;
+    const std::uint64_t m_wakeEvery;
+    std::vector<unsigned char> m_ring;
+    std::vector<std::uint32_t> m_pixels;
+    std::uint64_t m_pushed = 0; // the inflating side's own count
+    std::atomic<std::uint64_t> m_published = 0; // rows pushed, `ended` once no more will come
+    std::atomic<std::uint64_t> m_processed = 0; // rows written
+    std::atomic<bool> m_failed = false;
+    std::exception_ptr m_error;
+    std::thread m_thread;
+};
+
+// Inflates the IDAT chunks one row at a time and hands each row on to be unfiltered and written.
+class RowDecoder
+{
+public:
+    struct WriterFailed
+    {
+    }; // the pipeline holds the writer's own error
+
+    RowDecoder(FILE* file, const std::string& name, const Plan& plan, RowPipeline& rows)
+        : m_file(file)
+        , m_name(name)
+        , m_plan(plan)
+        , m_rows(rows)
+        , m_rowBytes(size_t(plan.width) * (plan.alpha ? 4 : 3))
+    {
+        startRow();
     }
 
     // Decodes every row and the end of the zlib stream; true when IEND has been read too.
@@ -328,38 +543,37 @@ private:
         if (pastLastRow)
             return;
         if (s.avail_out == 0)
-            writeRow();
+            rowDone();
         else if (m_streamEnded)
             fail(m_name, "not enough image data");
     }
 
-    // One filter byte, then the samples; the previous row starts as zeros.
-    void writeRow()
+    // One filter byte, then the samples; checked here so that a bad one is found in row order.
+    void rowDone()
     {
-        const int filter = m_current[0];
-        if (filter > 4)
+        if (m_slot[0] > 4)
             fail(m_name, "bad adaptive filter value");
-        if (m_bpp == 4)
-            unfilter<4>(filter, m_current.data() + 1, m_previous.data() + 1, m_rowBytes);
-        else
-            unfilter<3>(filter, m_current.data() + 1, m_previous.data() + 1, m_rowBytes);
-        toPixels(m_current.data() + 1, m_pixels.data(), m_plan.width, m_plan.alpha);
-        m_writer.writeRow(m_pixels.data());
-        m_current.swap(m_previous);
+        m_rows.push();
         ++m_row;
-        m_inflater.state().next_out = m_current.data();
-        m_inflater.state().avail_out = std::uint32_t(m_current.size());
+        if (m_row < m_plan.height)
+            startRow();
+    }
+
+    void startRow()
+    {
+        m_slot = m_rows.nextSlot();
+        if (!m_slot)
+            throw WriterFailed {};
+        m_inflater.state().next_out = m_slot;
+        m_inflater.state().avail_out = std::uint32_t(m_rowBytes + 1);
     }
 
     FILE* m_file;
     const std::string& m_name;
     const Plan& m_plan;
-    BmpCore::RowWriter& m_writer;
-    const int m_bpp;
+    RowPipeline& m_rows;
     const size_t m_rowBytes;
-    std::vector<unsigned char> m_current;
-    std::vector<unsigned char> m_previous;
-    std::vector<std::uint32_t> m_pixels;
+    unsigned char* m_slot = nullptr;
     std::vector<unsigned char> m_chunk;
     Inflater m_inflater;
     unsigned char m_spare[256];
@@ -409,7 +623,19 @@ void decode(FILE* file, const std::string& name, const Plan& plan, BmpCore::RowW
 {
     if (std::fseek(file, plan.firstIdat, SEEK_SET) != 0)
         fail(name, std::strerror(errno));
-    if (RowDecoder(file, name, plan, writer).decode())
+    RowPipeline rows(plan, writer);
+    bool atEnd = false;
+    try {
+        atEnd = RowDecoder(file, name, plan, rows).decode();
+    } catch (const RowDecoder::WriterFailed&) {
+        rows.finish(); // rethrows the writer's error
+    } catch (...) {
+        // A writer failure on an earlier row is what the caller hears of first.
+        rows.finish();
+        throw;
+    }
+    rows.finish();
+    if (atEnd)
         return;
     // The rest of the file up to IEND.
     std::vector<unsigned char> data;
