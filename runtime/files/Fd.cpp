@@ -24,12 +24,15 @@ int UniqueFd::close() noexcept
     return rc == 0 ? 0 : errno;
 }
 
-ReadResult readFull(int fd, void* buffer, size_t size) noexcept
+namespace {
+
+// Reads until `size` bytes, the end or an error; `transfer` is one read(2) or pread(2).
+template <typename Transfer> ReadResult readLoop(void* buffer, size_t size, Transfer transfer)
 {
     auto* p = static_cast<char*>(buffer);
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(fd, p + done, size - done);
+        const ssize_t n = transfer(p + done, size - done, done);
         if (n > 0) {
             done += size_t(n);
         } else if (n == 0) {
@@ -41,21 +44,18 @@ ReadResult readFull(int fd, void* buffer, size_t size) noexcept
     return { done, 0 };
 }
 
+} // namespace
+
+ReadResult readFull(int fd, void* buffer, size_t size) noexcept
+{
+    return readLoop(buffer, size, [fd](char* to, size_t n, size_t) { return ::read(fd, to, n); });
+}
+
 ReadResult readFullAt(int fd, void* buffer, size_t size, off_t offset) noexcept
 {
-    auto* p = static_cast<char*>(buffer);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, p + done, size - done, offset + off_t(done));
-        if (n > 0) {
-            done += size_t(n);
-        } else if (n == 0) {
-            break;
-        } else if (errno != EINTR) {
-            return { done, errno };
-        }
-    }
-    return { done, 0 };
+    return readLoop(buffer, size, [fd, offset](char* to, size_t n, size_t done) {
+        return ::pread(fd, to, n, offset + off_t(done));
+    });
 }
 
 int writeFull(int fd, const void* data, size_t size) noexcept
