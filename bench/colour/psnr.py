@@ -25,6 +25,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+import debian  # noqa: E402
+
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 ICC = "/usr/share/color/icc/colord"
 PROFILES = ["AdobeRGB1998", "ProPhotoRGB", "WideGamutRGB"]
@@ -35,14 +38,7 @@ PACKAGES = ["libvips-tools", "imagemagick", "colord-data"]
 
 
 def install():
-    missing = [p for p in PACKAGES
-               if subprocess.run(["dpkg-query", "-W", "-f=${Status}", p], capture_output=True,
-                                 text=True).stdout.find("install ok installed") < 0]
-    if missing:
-        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
-        subprocess.run(["apt-get", "update", "-qq"], check=True, env=env)
-        subprocess.run(["apt-get", "install", "-y", "-qq", "--no-install-recommends", *missing],
-                       check=True, env=env, stdout=subprocess.DEVNULL)
+    debian.install(PACKAGES)
 
 
 def sh(*args):

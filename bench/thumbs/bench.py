@@ -28,6 +28,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+import debian  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 CORPUS = os.path.join(ROOT, "bench", "corpus")
@@ -52,16 +55,7 @@ def sh(*args, **kw):
 
 
 def install():
-    missing = [p for p in PACKAGES
-               if subprocess.run(["dpkg-query", "-W", "-f=${Status}", p], capture_output=True,
-                                 text=True).stdout.find("install ok installed") < 0]
-    if missing:
-        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
-        sh("apt-get", "update", "-qq", env=env)
-        sh("apt-get", "install", "-y", "-qq", "--no-install-recommends", *missing, env=env,
-           stdout=subprocess.DEVNULL)
-    if not (os.path.exists(BATCH) and os.path.exists(FLOOR)):
-        sh("bash", os.path.join(ROOT, "scripts", "setup.sh"))
+    debian.install(PACKAGES)
 
 
 def sources():
