@@ -137,7 +137,7 @@ public:
         const QImage& scaled = picture.image;
         // The thumbnail carries the source's colour space and nothing else of its metadata:
         // temp.bmp takes it to bmp2png, the BMP and JPEG writers get it here.
-        const BmpCore::ColourSpace& colour = picture.colour;
+        const ImageCore::ColourSpace& colour = picture.colour;
         qCInfo(lcConversion).noquote() << "entry" << m_index + 1 << path << "scaled to"
                                        << scaled.size() << "colour space" << int(colour.kind);
 
@@ -194,11 +194,11 @@ private:
     }
 
     void saveJpeg(
-        const QImage& picture, const QString& thumbnail, const BmpCore::ColourSpace& colour)
+        const QImage& picture, const QString& thumbnail, const ImageCore::ColourSpace& colour)
     {
         const auto quality = static_cast<quint8>(m_host.percentage());
         // Only a JPEG source gives a JPEG thumbnail, and its colour space is a profile or none.
-        const QByteArray profile = colour.kind == BmpCore::ColourSpace::Kind::Embedded
+        const QByteArray profile = colour.kind == ImageCore::ColourSpace::Kind::Embedded
             ? QByteArray(reinterpret_cast<const char*>(colour.profile.data()),
                 qsizetype(colour.profile.size()))
             : QByteArray();

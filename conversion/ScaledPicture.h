@@ -2,7 +2,7 @@
 
 #pragma once
 
-#include "imaging/bmpcore/ColourSpace.h"
+#include "imaging/core/ColourSpace.h"
 
 #include <QImage>
 #include <QSize>
@@ -17,7 +17,7 @@ namespace ScaledPicture {
 struct Picture
 {
     QImage image;
-    BmpCore::ColourSpace colour;
+    ImageCore::ColourSpace colour;
 };
 
 // Reads the picture file `path` and scales it (PictureScaling::scale) to

@@ -17,15 +17,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QString path = FuzzSupport::writeInput("input", data, size);
     QImage whole;
-    BmpCore::ColourSpace colour;
+    ImageCore::ColourSpace colour;
     try {
         whole = Bmp::read(path, &colour);
     } catch (const AppError&) {
     }
-    if (!whole.isNull() && colour.kind != BmpCore::ColourSpace::Kind::None) {
+    if (!whole.isNull() && colour.kind != ImageCore::ColourSpace::Kind::None) {
         const QString copy = FuzzSupport::workFolder() + QStringLiteral("/copy.bmp");
         Bmp::write(whole, copy, colour);
-        BmpCore::ColourSpace again;
+        ImageCore::ColourSpace again;
         if (Bmp::read(copy, &again) != whole || !(again == colour))
             std::abort();
     }

@@ -2,8 +2,8 @@
 
 #pragma once
 
-#include "imaging/bmpcore/ColourSpace.h"
 #include "imaging/bmpcore/DibDecode.h"
+#include "imaging/core/ColourSpace.h"
 
 #include <QImage>
 #include <QString>
@@ -27,7 +27,7 @@
 namespace Bmp {
 
 // `colour`, when given, receives the colour space the header declares.
-QImage read(const QString& path, BmpCore::ColourSpace* colour = nullptr);
+QImage read(const QString& path, ImageCore::ColourSpace* colour = nullptr);
 
 // Writes an uncompressed bottom-up BMP, replacing an existing file: 24-bit, or 32-bit with
 // an alpha mask (BITMAPV5HEADER, straight alpha) when the image has an alpha channel and
@@ -36,7 +36,7 @@ QImage read(const QString& path, BmpCore::ColourSpace* colour = nullptr);
 // the path keeps what it held and AppError from fileError() naming the path is thrown (61 for
 // a full disk); a null image throws 5, a picture too large for the format 6.
 // A declared `colour` is written into a V5 header.
-void write(const QImage& image, const QString& path, const BmpCore::ColourSpace& colour = {});
+void write(const QImage& image, const QString& path, const ImageCore::ColourSpace& colour = {});
 
 // Reads a BMP one row at a time, top row first, holding a block of rows rather than the
 // picture or the file (BmpCore::RowReader). Compressed (RLE) files are decoded whole behind
@@ -74,7 +74,7 @@ class RowWriter
 public:
     // Throws AppError.
     RowWriter(const QString& path, int width, int height, bool alpha,
-        const BmpCore::ColourSpace& colour = {});
+        const ImageCore::ColourSpace& colour = {});
     ~RowWriter();
     RowWriter(const RowWriter&) = delete;
     RowWriter& operator=(const RowWriter&) = delete;

@@ -43,7 +43,7 @@ QImage decodeImage(const DibDecoder& decoder, const QString& path)
 
 namespace Bmp {
 
-QImage read(const QString& path, BmpCore::ColourSpace* colour)
+QImage read(const QString& path, ImageCore::ColourSpace* colour)
 {
     try {
         const BmpCore::WholeReader reader(QFile::encodeName(path).toStdString());

@@ -17,7 +17,7 @@ struct RowWriter::Private
 };
 
 RowWriter::RowWriter(
-    const QString& path, int width, int height, bool alpha, const BmpCore::ColourSpace& colour)
+    const QString& path, int width, int height, bool alpha, const ImageCore::ColourSpace& colour)
 {
     try {
         d.reset(new Private {
@@ -48,7 +48,7 @@ void RowWriter::finish()
     }
 }
 
-void write(const QImage& image, const QString& path, const BmpCore::ColourSpace& colour)
+void write(const QImage& image, const QString& path, const ImageCore::ColourSpace& colour)
 {
     if (image.isNull())
         throw AppError(ErrorNumber::InvalidCall,

@@ -2,7 +2,7 @@
 
 #include "imaging/JpegEncoder.h"
 
-#include "imaging/bmpcore/ColourSpace.h"
+#include "imaging/core/ColourSpace.h"
 #include "runtime/files/Fd.h"
 #include "runtime/files/ReplacingFile.h"
 
@@ -237,7 +237,7 @@ public:
 
     int setIccProfile(Bitmap* bitmap, const QByteArray& profile) noexcept override
     {
-        if (!bitmap || profile.isEmpty() || size_t(profile.size()) > BmpCore::maxProfileSize)
+        if (!bitmap || profile.isEmpty() || size_t(profile.size()) > Limits::maxProfileSize)
             return InvalidParameter;
         bitmap->iccProfile = profile; // implicitly shared: no copy, nothing thrown
         return Ok;

@@ -76,7 +76,7 @@ public:
     // quality scaling; without it the quality is 75.
     // Gives `bitmap` an ICC profile, written unchanged into the file (split over as many
     // APP2 segments as it needs). InvalidParameter for an empty profile or one larger than
-    // BmpCore::maxProfileSize.
+    // Limits::maxProfileSize.
     virtual int setIccProfile(Bitmap* bitmap, const QByteArray& profile) noexcept = 0;
     virtual int saveImageToFile(Bitmap* bitmap, const QString& path, const QUuid& encoderClsid,
         const EncoderParameters* parameters) noexcept = 0;

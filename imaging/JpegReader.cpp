@@ -2,8 +2,8 @@
 
 #include "imaging/JpegReader.h"
 
-#include "imaging/DecodeLimits.h"
 #include "imaging/FileBytes.h"
+#include "imaging/core/Limits.h"
 #include "runtime/AppError.h"
 
 #include <QTransform>
@@ -32,14 +32,10 @@ struct ErrorJump
     std::longjmp(reinterpret_cast<ErrorJump*>(cinfo->err)->jump, 1);
 }
 
-// Every progressive scan passes over the whole picture, so a small file of thousands of
-// empty scans would keep the decoder busy for minutes. Real files have a few dozen at most.
-constexpr int maxScans = 500;
-
 void limitScans(j_common_ptr cinfo)
 {
     if (cinfo->is_decompressor
-        && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > maxScans)
+        && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > Limits::maxJpegScans)
         jumpOnError(cinfo);
 }
 
@@ -220,7 +216,7 @@ qsizetype completeLength(const unsigned char* p, qsizetype n)
 
 std::uint32_t profileDataSpaceOf(const std::vector<std::uint8_t>& profile)
 {
-    return BmpCore::profileDataSpace(profile.data(), profile.size());
+    return ImageCore::profileDataSpace(profile.data(), profile.size());
 }
 
 // The EXIF orientation (1..8) of an APP1 payload; 1 when there is none or it is damaged.
@@ -287,7 +283,7 @@ std::vector<std::uint8_t> iccProfileOf(const jpeg_decompress_struct& cinfo)
         if (next == 1)
             count = m->data[13];
         if (m->data[12] != next || m->data[13] != count
-            || profile.size() + (m->data_length - headerSize) > BmpCore::maxProfileSize)
+            || profile.size() + (m->data_length - headerSize) > Limits::maxProfileSize)
             return {};
         profile.insert(profile.end(), m->data + headerSize, m->data + m->data_length);
         ++next;
@@ -333,9 +329,9 @@ void openJpeg(Decoder& d, const QByteArray& bytes, const QString& path)
         throwInvalidPicture(path);
     }
     const qint64 pixels = qint64(d.cinfo.image_width) * d.cinfo.image_height;
-    if (pixels > DecodeLimits::maxPixels)
+    if (pixels > Limits::maxPixels)
         throwOutOfMemory(path);
-    if (!DecodeLimits::plausibleSize(pixels, bytes.size()))
+    if (!Limits::plausibleSize(pixels, bytes.size()))
         throwInvalidPicture(path);
 }
 
@@ -458,10 +454,10 @@ Result read(const QString& path, const std::function<QSize(QSize)>& targetFor)
     const bool colour
         = d.cinfo.jpeg_color_space == JCS_YCbCr || d.cinfo.jpeg_color_space == JCS_RGB;
     std::vector<std::uint8_t> cmykProfile;
-    if (colour && profileSpace == BmpCore::signature("RGB ")) {
-        result.colour.kind = BmpCore::ColourSpace::Kind::Embedded;
+    if (colour && profileSpace == ImageCore::signature("RGB ")) {
+        result.colour.kind = ImageCore::ColourSpace::Kind::Embedded;
         result.colour.profile = std::move(profile);
-    } else if (space == JCS_CMYK && profileSpace == BmpCore::signature("CMYK")) {
+    } else if (space == JCS_CMYK && profileSpace == ImageCore::signature("CMYK")) {
         cmykProfile = std::move(profile);
     }
 

@@ -2,7 +2,7 @@
 
 #pragma once
 
-#include "imaging/bmpcore/ColourSpace.h"
+#include "imaging/core/ColourSpace.h"
 
 #include <QImage>
 #include <QSize>
@@ -24,7 +24,7 @@ struct Result
     // The embedded ICC profile (APP2 segments, in sequence, joined) when it describes RGB
     // and the picture is colour; Kind::None otherwise. A damaged or incomplete profile is
     // dropped, the picture still read.
-    BmpCore::ColourSpace colour;
+    ImageCore::ColourSpace colour;
 };
 
 // Decodes `path`. When `targetFor` is given it is called with the full upright size and
@@ -33,8 +33,8 @@ struct Result
 // directions. Without it the picture is decoded at full size.
 // Throws AppError 53 "File not found: <path>" for a missing file, 481 "Invalid picture:
 // <path>" for a file that is not a JPEG or cannot be decoded (also one too small for the
-// picture it declares, see DecodeLimits::plausibleSize, or one of more than 500 scans), 7 "Out of
-// memory: <path>" when its header declares more than DecodeLimits::maxPixels pixels or memory runs
+// picture it declares, see Limits::plausibleSize, or one of more than 500 scans), 7 "Out of
+// memory: <path>" when its header declares more than Limits::maxPixels pixels or memory runs
 // out.
 Result read(const QString& path, const std::function<QSize(QSize)>& targetFor = {});
 

@@ -42,7 +42,7 @@ Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& ta
     throwInvalidPicture(path);
 }
 
-void SavePicture(const QImage& picture, const QString& path, const BmpCore::ColourSpace& colour)
+void SavePicture(const QImage& picture, const QString& path, const ImageCore::ColourSpace& colour)
 {
     Bmp::write(picture, path, colour);
 }

@@ -2,7 +2,7 @@
 
 #pragma once
 
-#include "imaging/bmpcore/ColourSpace.h"
+#include "imaging/core/ColourSpace.h"
 
 #include <QImage>
 #include <QSize>
@@ -24,7 +24,7 @@ struct Loaded
 {
     QImage image; // the picture, possibly decoded at a reduced scale
     QSize fullSize; // its size at full resolution, in pixels
-    BmpCore::ColourSpace colour; // what the file declares its colours to be in
+    ImageCore::ColourSpace colour; // what the file declares its colours to be in
 };
 
 // As LoadPicture, but lets a JPEG be decoded at a reduced DCT scale: `targetFor` maps the
@@ -35,6 +35,6 @@ Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& ta
 // replacing an existing file, with `colour` in a V5 header when it declares one. Throws
 // AppError naming the path.
 void SavePicture(
-    const QImage& picture, const QString& path, const BmpCore::ColourSpace& colour = {});
+    const QImage& picture, const QString& path, const ImageCore::ColourSpace& colour = {});
 
 } // namespace Pictures

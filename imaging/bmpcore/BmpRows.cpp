@@ -38,26 +38,27 @@ constexpr std::int64_t blockBytes = std::int64_t(1) << 21;
 
 // The V5 header's colour fields; `profileAt` is where an embedded profile will lie,
 // counted from the header's start.
-void putColourSpace(std::uint8_t* info, const ColourSpace& colour, std::int64_t profileAt)
+void putColourSpace(
+    std::uint8_t* info, const ImageCore::ColourSpace& colour, std::int64_t profileAt)
 {
     put32(info + 108, colour.intent);
     switch (colour.kind) {
-    case ColourSpace::Kind::None:
-        put32(info + 56, signature("Win ")); // undeclared: the reader's own default
-        put32(info + 108, IntentPerceptual);
+    case ImageCore::ColourSpace::Kind::None:
+        put32(info + 56, ImageCore::signature("Win ")); // undeclared: the reader's own default
+        put32(info + 108, ImageCore::IntentPerceptual);
         break;
-    case ColourSpace::Kind::Srgb:
-        put32(info + 56, signature("sRGB"));
+    case ImageCore::ColourSpace::Kind::Srgb:
+        put32(info + 56, ImageCore::signature("sRGB"));
         break;
-    case ColourSpace::Kind::Calibrated:
+    case ImageCore::ColourSpace::Kind::Calibrated:
         put32(info + 56, 0); // LCS_CALIBRATED_RGB
         for (size_t i = 0; i < colour.endpoints.size(); ++i)
             put32(info + 60 + 4 * i, std::uint32_t(colour.endpoints[i]));
         for (size_t i = 0; i < colour.gammas.size(); ++i)
             put32(info + 96 + 4 * i, colour.gammas[i]);
         break;
-    case ColourSpace::Kind::Embedded:
-        put32(info + 56, signature("MBED"));
+    case ImageCore::ColourSpace::Kind::Embedded:
+        put32(info + 56, ImageCore::signature("MBED"));
         put32(info + 112, std::uint32_t(profileAt));
         put32(info + 116, std::uint32_t(colour.profile.size()));
         break;
@@ -82,7 +83,7 @@ WholeReader::WholeReader(Bytes bytes)
 RowReader::RowReader(const std::string& path)
 {
     m_file = openRegular(path, m_fileSize);
-    if (m_fileSize > maxFileSize)
+    if (m_fileSize > Limits::maxFileSize)
         throwInvalidPicture();
     // A file whose size the system does not tell (0) is read to its end, as a whole.
     if (m_fileSize > 0)
@@ -226,12 +227,12 @@ void RowReader::readRow(std::uint32_t* out)
     m_rows->decodeStoredRow(m_block.data() + (stored - m_blockFirst) * m_header.stride, out);
 }
 
-RowWriter::RowWriter(
-    const std::string& path, int width, int height, bool alpha, const ColourSpace& colour)
+RowWriter::RowWriter(const std::string& path, int width, int height, bool alpha,
+    const ImageCore::ColourSpace& colour)
     : m_width(width)
     , m_height(height)
     , m_alpha(alpha)
-    , m_v5(alpha || colour.kind != ColourSpace::Kind::None)
+    , m_v5(alpha || colour.kind != ImageCore::ColourSpace::Kind::None)
     , m_stride((std::int64_t(width) * (alpha ? 32 : 24) + 31) / 32 * 4)
     , m_dataOffset(fileHeaderSize + (m_v5 ? 124 : 40))
 {
@@ -247,13 +248,13 @@ RowWriter::RowWriter(
     writeHeader(colour);
 }
 
-void RowWriter::writeHeader(const ColourSpace& colour)
+void RowWriter::writeHeader(const ImageCore::ColourSpace& colour)
 {
     std::uint8_t header[fileHeaderSize + 124] = {};
     header[0] = 'B';
     header[1] = 'M';
     const std::int64_t pixelBytes = m_stride * m_height;
-    const bool embedded = colour.kind == ColourSpace::Kind::Embedded;
+    const bool embedded = colour.kind == ImageCore::ColourSpace::Kind::Embedded;
     put32(header + 2,
         std::uint32_t(m_dataOffset + pixelBytes + (embedded ? colour.profile.size() : 0)));
     put32(header + 10, std::uint32_t(m_dataOffset));

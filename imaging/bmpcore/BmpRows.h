@@ -89,8 +89,8 @@ private:
 class RowWriter
 {
 public:
-    RowWriter(
-        const std::string& path, int width, int height, bool alpha, const ColourSpace& colour = {});
+    RowWriter(const std::string& path, int width, int height, bool alpha,
+        const ImageCore::ColourSpace& colour = {});
     RowWriter(const RowWriter&) = delete;
     RowWriter& operator=(const RowWriter&) = delete;
 
@@ -98,7 +98,7 @@ public:
     void finish();
 
 private:
-    void writeHeader(const ColourSpace& colour);
+    void writeHeader(const ImageCore::ColourSpace& colour);
     void writeAt(std::int64_t offset, const std::uint8_t* p, std::int64_t n);
     void flush();
 

@@ -2,8 +2,8 @@
 
 #include "imaging/bmpcore/DibDecode.h"
 
-#include "imaging/DecodeLimits.h"
 #include "imaging/bmpcore/BmpError.h"
+#include "imaging/core/Limits.h"
 
 #include <algorithm>
 #include <cstring>
@@ -61,7 +61,7 @@ void readDimensions(const InfoHeader& info, bool icon, DibHeader& h)
     }
     if (icon)
         height /= 2;
-    if (width <= 0 || height <= 0 || width * height > DecodeLimits::maxPixels)
+    if (width <= 0 || height <= 0 || width * height > Limits::maxPixels)
         throwInvalidPicture();
     h.width = int(width);
     h.height = int(height);
@@ -126,14 +126,14 @@ std::int64_t readMasks(const InfoHeader& info, std::int64_t size, DibHeader& h)
 // header's start.
 void readColourSpace(const InfoHeader& info, std::int64_t size, std::int64_t fileSize, DibHeader& h)
 {
-    using Kind = BmpCore::ColourSpace::Kind;
+    using Kind = ImageCore::ColourSpace::Kind;
     if (!info.windows || info.size < 108)
         return;
-    BmpCore::ColourSpace c;
+    ImageCore::ColourSpace c;
     const std::uint32_t type = u32(info.p + 56);
     if (info.size >= 124)
         c.intent = u32(info.p + 108);
-    if (type == BmpCore::signature("sRGB")) {
+    if (type == ImageCore::signature("sRGB")) {
         c.kind = Kind::Srgb;
     } else if (type == 0) { // LCS_CALIBRATED_RGB
         for (size_t i = 0; i < c.endpoints.size(); ++i)
@@ -143,13 +143,13 @@ void readColourSpace(const InfoHeader& info, std::int64_t size, std::int64_t fil
         if (c.endpoints == decltype(c.endpoints) {} && c.gammas == decltype(c.gammas) {})
             return;
         c.kind = Kind::Calibrated;
-    } else if (type == BmpCore::signature("MBED") && info.size >= 124) {
+    } else if (type == ImageCore::signature("MBED") && info.size >= 124) {
         const std::int64_t at = info.offset + std::int64_t(u32(info.p + 112));
         const std::int64_t length = u32(info.p + 116);
         if (at + length <= size) {
             h.colour = std::move(c);
             BmpDecode::attachProfile(h, info.p - info.offset + at, size_t(length));
-        } else if (at + length <= fileSize && size_t(length) <= BmpCore::maxProfileSize) {
+        } else if (at + length <= fileSize && size_t(length) <= Limits::maxProfileSize) {
             // Only the head of the file was read: the reader fetches the profile.
             h.colour = std::move(c);
             h.profileOffset = at;
@@ -193,7 +193,7 @@ void placePixelData(
     const std::int64_t width = h.width;
     const std::int64_t height = h.height;
     if (h.rle()) {
-        if (!DecodeLimits::plausibleSize(width * height, size - bitsOffset))
+        if (!Limits::plausibleSize(width * height, size - bitsOffset))
             throwInvalidPicture();
         return;
     }
@@ -350,11 +350,11 @@ void attachProfile(DibHeader& header, const std::uint8_t* profile, std::size_t s
 {
     header.profileOffset = -1;
     header.profileSize = 0;
-    if (BmpCore::profileDataSpace(profile, size) != BmpCore::signature("RGB ")) {
+    if (ImageCore::profileDataSpace(profile, size) != ImageCore::signature("RGB ")) {
         header.colour = {};
         return;
     }
-    header.colour.kind = BmpCore::ColourSpace::Kind::Embedded;
+    header.colour.kind = ImageCore::ColourSpace::Kind::Embedded;
     try {
         header.colour.profile.assign(profile, profile + size);
     } catch (const std::bad_alloc&) {

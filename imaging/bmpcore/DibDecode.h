@@ -3,7 +3,7 @@
 #pragma once
 
 #include "imaging/bmpcore/BmpFormat.h"
-#include "imaging/bmpcore/ColourSpace.h"
+#include "imaging/core/ColourSpace.h"
 
 #include <array>
 #include <bit>
@@ -36,7 +36,7 @@ struct DibHeader
     bool alphaDeclared = false;
     // The V4/V5 colour space when it is sRGB, calibrated or an embedded RGB profile that is
     // whole; a linked profile, the system's default space or a damaged profile give None.
-    BmpCore::ColourSpace colour;
+    ImageCore::ColourSpace colour;
     // An embedded profile that lies beyond the bytes parsed (the head of a file read in
     // blocks): where it is in the file, for the reader to fetch and attachProfile(); else -1.
     std::int64_t profileOffset = -1;
@@ -51,7 +51,7 @@ struct DibHeader
 // Parses and checks the info header at `infoOffset` of the `size` bytes at `data`.
 // `bitsOffset` is where the pixel data starts, or -1 when it follows the colour table
 // directly (icons). With `icon` the stored height covers the colour rows and the AND mask
-// below them. Every size and offset is checked against `size` and DecodeLimits; throws
+// below them. Every size and offset is checked against `size` and Limits.h; throws
 // BmpCore::Error InvalidPicture on any inconsistency. When `data` holds only the head of a
 // file of `fileSize` bytes, the headers and colour table must lie in that head and the pixel
 // data is checked against `fileSize`.

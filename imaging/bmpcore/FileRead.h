@@ -3,6 +3,7 @@
 #pragma once
 
 #include "imaging/bmpcore/BmpError.h"
+#include "imaging/core/Limits.h"
 #include "runtime/files/Fd.h"
 
 #include <cstdint>
@@ -17,8 +18,6 @@
 // than any picture we accept (4 GiB) or not a regular file (a device, pipe or socket: never
 // waited for), OutOfMemory.
 namespace BmpCore {
-
-constexpr std::int64_t maxFileSize = std::int64_t(1) << 32;
 
 // Opens `path` for reading (a regular file only); sets `size` to its size as it was opened.
 Files::UniqueFd openRegular(const std::string& path, std::int64_t& size);
@@ -40,11 +39,11 @@ private:
 
 // Reads the file opened by openRegular(), which gave its `size`, from its current position
 // into `bytes` (QByteArray or Bytes: size(), data(), resize()) in one call; a file that grows
-// meanwhile takes more, in doubling steps up to maxFileSize.
+// meanwhile takes more, in doubling steps up to Limits::maxFileSize.
 template <class Buffer>
 void readOpenFile(const Files::UniqueFd& file, std::int64_t size, Buffer& bytes)
 {
-    if (size > maxFileSize)
+    if (size > Limits::maxFileSize)
         throwInvalidPicture();
     try {
         bytes.resize(size > 0 ? size : 65536);
@@ -54,7 +53,7 @@ void readOpenFile(const Files::UniqueFd& file, std::int64_t size, Buffer& bytes)
     std::int64_t used = 0;
     for (;;) {
         if (used == std::int64_t(bytes.size())) {
-            if (bytes.size() >= maxFileSize)
+            if (bytes.size() >= Limits::maxFileSize)
                 throwInvalidPicture();
             // A regular file has reached its size: one probe tells whether it grew.
             char probe;

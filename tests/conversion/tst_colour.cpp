@@ -140,13 +140,13 @@ private slots:
     // A BMP with an embedded profile gives a thumbnail with the same profile.
     void bmpKeepsProfile()
     {
-        BmpCore::ColourSpace colour;
-        colour.kind = BmpCore::ColourSpace::Kind::Embedded;
+        ImageCore::ColourSpace colour;
+        colour.kind = ImageCore::ColourSpace::Kind::Embedded;
         const QByteArray profile = rgbProfile(500);
         colour.profile.assign(profile.begin(), profile.end());
         Bmp::write(ImageFixtures::gradient(50, 30), m_pics->filePath("Pic.bmp"), colour);
         QVERIFY(run(m_pics->filePath("Pic.bmp")));
-        BmpCore::ColourSpace thumb;
+        ImageCore::ColourSpace thumb;
         QCOMPARE(Bmp::read(m_pics->filePath("tPic.bmp"), &thumb).size(), QSize(20, 12));
         QVERIFY(thumb == colour);
     }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 
 #include "imaging/Bmp.h"
-#include "imaging/DecodeLimits.h"
+#include "imaging/core/Limits.h"
 #include "runtime/AppError.h"
 #include "tests/common/ImageFixtures.h"
 
@@ -553,7 +553,7 @@ void TestBmp::mutatedHeaders()
         try {
             const QImage image = Bmp::read(file);
             QVERIFY(!image.isNull());
-            QVERIFY(qint64(image.width()) * image.height() <= DecodeLimits::maxPixels);
+            QVERIFY(qint64(image.width()) * image.height() <= Limits::maxPixels);
             ++decoded;
         } catch (const AppError& e) {
             QVERIFY2(e.number() == 481 || e.number() == 7, qPrintable(e.description()));

@@ -3,7 +3,7 @@
 #include "imaging/Bmp.h"
 #include "imaging/Pictures.h"
 #include "imaging/SaveAsJPG.h"
-#include "imaging/bmpcore/ColourSpace.h"
+#include "imaging/core/ColourSpace.h"
 #include "tests/common/ColourFixtures.h"
 #include "tests/common/ImageFixtures.h"
 
@@ -12,8 +12,8 @@
 #include <QtEndian>
 
 using namespace ColourFixtures;
-using BmpCore::ColourSpace;
-using Kind = BmpCore::ColourSpace::Kind;
+using ImageCore::ColourSpace;
+using Kind = ImageCore::ColourSpace::Kind;
 
 namespace {
 
@@ -42,7 +42,7 @@ QByteArray v5Bmp(quint32 type, const QByteArray& profile = {}, qint64 profileShi
     qToLittleEndian<quint32>(type, info + 56);
     for (int i = 0; i < 12; ++i) // endpoints and gammas, looked at when calibrated
         qToLittleEndian<quint32>(0x10000000u + quint32(i) * 0x1000000u, info + 60 + 4 * i);
-    qToLittleEndian<quint32>(BmpCore::IntentRelative, info + 108);
+    qToLittleEndian<quint32>(ImageCore::IntentRelative, info + 108);
     if (!profile.isEmpty()) {
         qToLittleEndian<quint32>(quint32(file.size() - 14 + profileShift), info + 112);
         qToLittleEndian<quint32>(quint32(profile.size()), info + 116);
@@ -173,16 +173,16 @@ private slots:
         QTest::addColumn<Kind>("kind");
         const QByteArray profile = rgbProfile();
         QTest::newRow("embedded profile")
-            << v5Bmp(BmpCore::signature("MBED"), profile) << Kind::Embedded;
+            << v5Bmp(ImageCore::signature("MBED"), profile) << Kind::Embedded;
         QTest::newRow("calibrated") << v5Bmp(0) << Kind::Calibrated;
-        QTest::newRow("sRGB") << v5Bmp(BmpCore::signature("sRGB")) << Kind::Srgb;
-        QTest::newRow("system default") << v5Bmp(BmpCore::signature("Win ")) << Kind::None;
+        QTest::newRow("sRGB") << v5Bmp(ImageCore::signature("sRGB")) << Kind::Srgb;
+        QTest::newRow("system default") << v5Bmp(ImageCore::signature("Win ")) << Kind::None;
         QTest::newRow("linked profile")
-            << v5Bmp(BmpCore::signature("LINK"), "/etc/passwd") << Kind::None;
+            << v5Bmp(ImageCore::signature("LINK"), "/etc/passwd") << Kind::None;
         QTest::newRow("profile past the end")
-            << v5Bmp(BmpCore::signature("MBED"), profile, 8) << Kind::None;
+            << v5Bmp(ImageCore::signature("MBED"), profile, 8) << Kind::None;
         QTest::newRow("truncated profile")
-            << v5Bmp(BmpCore::signature("MBED"), profile.chopped(1)) << Kind::None;
+            << v5Bmp(ImageCore::signature("MBED"), profile.chopped(1)) << Kind::None;
     }
 
     // What a BMP declares is read, and written again as it was.
@@ -221,25 +221,25 @@ private slots:
     {
         QFETCH(QList<quint32>, chromaticities);
         QFETCH(quint32, gamma);
-        BmpCore::PngChromaticities c;
+        ImageCore::PngChromaticities c;
         std::copy(chromaticities.begin(), chromaticities.end(), c.values.begin());
-        const auto endpoints = BmpCore::endpointsFromPng(c);
+        const auto endpoints = ImageCore::endpointsFromPng(c);
         QVERIFY(endpoints);
-        const auto back = BmpCore::endpointsToPng(*endpoints);
+        const auto back = ImageCore::endpointsToPng(*endpoints);
         QVERIFY(back);
         QCOMPARE(QList<quint32>(back->values.begin(), back->values.end()), chromaticities);
-        QCOMPARE(BmpCore::gammaToPng(*BmpCore::gammaFromPng(gamma)), gamma);
+        QCOMPARE(ImageCore::gammaToPng(*ImageCore::gammaFromPng(gamma)), gamma);
     }
 
     void pngUnitsRefused()
     {
-        BmpCore::PngChromaticities zeroY;
+        ImageCore::PngChromaticities zeroY;
         zeroY.values = { 31270, 0, 64000, 33000, 30000, 60000, 15000, 6000 };
-        QVERIFY(!BmpCore::endpointsFromPng(zeroY));
-        BmpCore::PngChromaticities sameTwice;
+        QVERIFY(!ImageCore::endpointsFromPng(zeroY));
+        ImageCore::PngChromaticities sameTwice;
         sameTwice.values = { 31270, 32900, 64000, 33000, 64000, 33000, 15000, 6000 };
-        QVERIFY(!BmpCore::endpointsFromPng(sameTwice));
-        QVERIFY(!BmpCore::gammaFromPng(0));
+        QVERIFY(!ImageCore::endpointsFromPng(sameTwice));
+        QVERIFY(!ImageCore::gammaFromPng(0));
     }
 };
 

@@ -6,8 +6,8 @@
 // opaque, RGB otherwise. Rows are converted one at a time; a BMP that carries alpha is read
 // twice, first to learn whether any pixel is transparent.
 
-#include "imaging/DecodeLimits.h"
 #include "imaging/bmpcore/BmpRows.h"
+#include "imaging/core/Limits.h"
 #include "runtime/files/Fd.h"
 #include "runtime/files/ReplacingFile.h"
 #include "tools/common/ToolSupport.h"
@@ -90,18 +90,18 @@ void writeData(png_structp png, png_bytep data, size_t length)
 
 // The colour chunks that stand for `colour`: iCCP, sRGB, or gAMA and cHRM as far as known.
 // libpng checks them and leaves out one it finds unsound.
-void setColourChunks(png_structp png, png_infop info, const BmpCore::ColourSpace& colour)
+void setColourChunks(png_structp png, png_infop info, const ImageCore::ColourSpace& colour)
 {
-    using Kind = BmpCore::ColourSpace::Kind;
+    using Kind = ImageCore::ColourSpace::Kind;
     if (colour.kind == Kind::Embedded) {
         png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, colour.profile.data(),
             png_uint_32(colour.profile.size()));
     } else if (colour.kind == Kind::Srgb) {
-        png_set_sRGB(png, info, BmpCore::intentToPng(colour.intent));
+        png_set_sRGB(png, info, ImageCore::intentToPng(colour.intent));
     } else if (colour.kind == Kind::Calibrated) {
-        if (const auto gamma = BmpCore::gammaToPng(colour.gammas[0]))
+        if (const auto gamma = ImageCore::gammaToPng(colour.gammas[0]))
             png_set_gAMA_fixed(png, info, png_fixed_point(*gamma));
-        if (const auto c = BmpCore::endpointsToPng(colour.endpoints)) {
+        if (const auto c = ImageCore::endpointsToPng(colour.endpoints)) {
             const auto& v = c->values;
             png_set_cHRM_fixed(png, info, png_fixed_point(v[0]), png_fixed_point(v[1]),
                 png_fixed_point(v[2]), png_fixed_point(v[3]), png_fixed_point(v[4]),
@@ -111,7 +111,7 @@ void setColourChunks(png_structp png, png_infop info, const BmpCore::ColourSpace
 }
 
 bool writeHeader(png_structp png, png_infop info, png_uint_32 width, png_uint_32 height, bool alpha,
-    const BmpCore::ColourSpace& colour)
+    const ImageCore::ColourSpace& colour)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
@@ -162,7 +162,7 @@ public:
     PngWriter(const PngWriter&) = delete;
     PngWriter& operator=(const PngWriter&) = delete;
 
-    void header(int width, int height, bool alpha, const BmpCore::ColourSpace& colour)
+    void header(int width, int height, bool alpha, const ImageCore::ColourSpace& colour)
     {
         check(writeHeader(m_png, m_info, png_uint_32(width), png_uint_32(height), alpha, colour));
     }
@@ -194,7 +194,7 @@ std::unique_ptr<BmpCore::RowReader> openBmp(const std::string& name)
     try {
         auto reader = std::make_unique<BmpCore::RowReader>(name);
         const std::int64_t pixels = std::int64_t(reader->width()) * reader->height();
-        if (pixels > DecodeLimits::maxPixels)
+        if (pixels > Limits::maxPixels)
             throw ToolError(name,
                 "picture too large: " + std::to_string(reader->width()) + " x "
                     + std::to_string(reader->height()) + " pixels");

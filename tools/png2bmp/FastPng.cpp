@@ -103,7 +103,7 @@ bool colourChunk(FILE* file, const std::string& name, const ChunkHeader& h, PngC
                gama = isType(h.type, "gAMA"), chrm = isType(h.type, "cHRM");
     if (!iccp && !srgb && !gama && !chrm)
         return false;
-    if (iccp && h.length > BmpCore::maxProfileSize) {
+    if (iccp && h.length > Limits::maxProfileSize) {
         if (std::fseek(file, long(h.length) + 4, SEEK_CUR) != 0)
             fail(name, "file ends early");
         return true;
@@ -118,7 +118,7 @@ bool colourChunk(FILE* file, const std::string& name, const ChunkHeader& h, PngC
     else if (gama && data.size() == 4)
         colour.gamma(be32(data.data()));
     else if (chrm && data.size() == 32) {
-        BmpCore::PngChromaticities c;
+        ImageCore::PngChromaticities c;
         for (size_t i = 0; i < c.values.size(); ++i)
             c.values[i] = be32(data.data() + 4 * i);
         colour.chromaticities(c);

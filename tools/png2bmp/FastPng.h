@@ -3,7 +3,7 @@
 #pragma once
 
 #include "imaging/bmpcore/BmpRows.h"
-#include "imaging/bmpcore/ColourSpace.h"
+#include "imaging/core/ColourSpace.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -23,7 +23,7 @@ struct Plan
     std::uint32_t height;
     bool alpha; // RGBA
     long firstIdat; // offset of the first IDAT chunk's length field
-    BmpCore::ColourSpace colour; // what the colour chunks before the image data declare
+    ImageCore::ColourSpace colour; // what the colour chunks before the image data declare
 };
 
 // Reads the chunks up to the first IDAT of `file` (positioned after the signature) and says

@@ -7,8 +7,8 @@
 // alpha channel or a tRNS chunk, 24-bit otherwise. 16-bit samples are rounded to 8 bits.
 // Non-interlaced pictures are converted one row at a time.
 
-#include "imaging/DecodeLimits.h"
 #include "imaging/bmpcore/BmpRows.h"
+#include "imaging/core/Limits.h"
 #include "runtime/files/Fd.h"
 #include "tools/common/ToolSupport.h"
 #include "tools/png2bmp/FastPng.h"
@@ -60,7 +60,7 @@ struct Header
     png_uint_32 height;
     bool alpha;
     int passes;
-    BmpCore::ColourSpace colour;
+    ImageCore::ColourSpace colour;
 };
 
 // The guarded steps: libpng leaves them by longjmp on error, so they hold no C++ object.
@@ -122,7 +122,7 @@ bool readEnd(png_structp png)
 }
 
 // The colour chunks libpng has read and judged sound.
-BmpCore::ColourSpace colourOf(png_structp png, png_infop info)
+ImageCore::ColourSpace colourOf(png_structp png, png_infop info)
 {
     PngColour colour;
     png_charp name = nullptr;
@@ -139,7 +139,7 @@ BmpCore::ColourSpace colourOf(png_structp png, png_infop info)
         colour.gamma(std::uint32_t(gamma));
     png_fixed_point c[8] = {};
     if (png_get_cHRM_fixed(png, info, &c[0], &c[1], &c[2], &c[3], &c[4], &c[5], &c[6], &c[7])) {
-        BmpCore::PngChromaticities values;
+        ImageCore::PngChromaticities values;
         bool valid = true;
         for (size_t i = 0; i < 8; ++i) {
             valid = valid && c[i] >= 0;
@@ -201,18 +201,14 @@ void checkSize(FILE* input, const std::string& name, std::uint32_t width, std::u
 {
     // Unsigned: two sides of up to 2^32 - 1 overflow a signed product.
     const std::uint64_t product = std::uint64_t(width) * height;
-    if (width > 0x7fffffff || height > 0x7fffffff
-        || product > std::uint64_t(DecodeLimits::maxPixels))
+    if (width > 0x7fffffff || height > 0x7fffffff || product > std::uint64_t(Limits::maxPixels))
         throw ToolError(name,
             "picture too large: " + std::to_string(width) + " x " + std::to_string(height)
                 + " pixels");
     const auto pixels = std::int64_t(product);
-    // Deflate packs at most 1032 bytes into one, and a pixel takes at least 1/8 byte
-    // unpacked: a file too small for its declared size is damaged, and must not get the
-    // whole picture allocated (interlaced) or a huge output started.
     struct stat st;
     if (::fstat(::fileno(input), &st) == 0 && S_ISREG(st.st_mode)
-        && pixels > DecodeLimits::trustedPixels && std::int64_t(st.st_size) * 8 * 1032 < pixels)
+        && !Limits::plausiblePngSize(pixels, std::int64_t(st.st_size)))
         throw ToolError(name,
             "file too small for " + std::to_string(width) + " x " + std::to_string(height)
                 + " pixels");
@@ -221,7 +217,7 @@ void checkSize(FILE* input, const std::string& name, std::uint32_t width, std::u
 // Writes the BMP, filled row by row by `fill`: BmpCore::RowWriter writes it beside the output
 // and renames it into place, so a failure leaves no output.
 void writeBmp(const Arguments& arguments, int width, int height, bool alpha,
-    const BmpCore::ColourSpace& colour, const std::function<void(BmpCore::RowWriter&)>& fill)
+    const ImageCore::ColourSpace& colour, const std::function<void(BmpCore::RowWriter&)>& fill)
 {
     try {
         BmpCore::RowWriter writer(arguments.output, width, height, alpha, colour);

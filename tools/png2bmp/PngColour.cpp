@@ -5,7 +5,7 @@
 #include <cstring>
 #include <zlib.h>
 
-using BmpCore::ColourSpace;
+using ImageCore::ColourSpace;
 
 namespace {
 
@@ -15,15 +15,15 @@ std::vector<std::uint8_t> inflateProfile(const std::uint8_t* data, std::size_t s
     z_stream z {};
     if (inflateInit(&z) != Z_OK)
         return {};
-    std::vector<std::uint8_t> out(std::min<std::size_t>(BmpCore::maxProfileSize, 1 << 16));
+    std::vector<std::uint8_t> out(std::min<std::size_t>(Limits::maxProfileSize, 1 << 16));
     z.next_in = const_cast<Bytef*>(data);
     z.avail_in = uInt(size);
     int rc = Z_OK;
     while (rc == Z_OK) {
         if (z.total_out == out.size()) {
-            if (out.size() >= BmpCore::maxProfileSize)
+            if (out.size() >= Limits::maxProfileSize)
                 break;
-            out.resize(std::min(out.size() * 2, BmpCore::maxProfileSize));
+            out.resize(std::min(out.size() * 2, Limits::maxProfileSize));
         }
         z.next_out = out.data() + z.total_out;
         z.avail_out = uInt(out.size() - z.total_out);
@@ -52,7 +52,7 @@ void PngColour::iccpChunk(const std::uint8_t* data, std::size_t size)
 
 void PngColour::profile(std::vector<std::uint8_t> bytes)
 {
-    if (BmpCore::profileDataSpace(bytes.data(), bytes.size()) == BmpCore::signature("RGB "))
+    if (ImageCore::profileDataSpace(bytes.data(), bytes.size()) == ImageCore::signature("RGB "))
         m_profile = std::move(bytes);
 }
 
@@ -64,13 +64,13 @@ void PngColour::srgb(int pngIntent)
 
 void PngColour::gamma(std::uint32_t pngGamma)
 {
-    if (BmpCore::gammaFromPng(pngGamma))
+    if (ImageCore::gammaFromPng(pngGamma))
         m_gamma = pngGamma;
 }
 
-void PngColour::chromaticities(const BmpCore::PngChromaticities& values)
+void PngColour::chromaticities(const ImageCore::PngChromaticities& values)
 {
-    if (BmpCore::endpointsFromPng(values)) {
+    if (ImageCore::endpointsFromPng(values)) {
         m_chromaticities = values;
         m_haveChromaticities = true;
     }
@@ -84,13 +84,13 @@ ColourSpace PngColour::colourSpace() const
         c.profile = m_profile;
     } else if (m_srgbIntent >= 0) {
         c.kind = ColourSpace::Kind::Srgb;
-        c.intent = BmpCore::intentFromPng(m_srgbIntent);
+        c.intent = ImageCore::intentFromPng(m_srgbIntent);
     } else if (m_gamma || m_haveChromaticities) {
         c.kind = ColourSpace::Kind::Calibrated;
         if (m_gamma)
-            c.gammas.fill(*BmpCore::gammaFromPng(m_gamma));
+            c.gammas.fill(*ImageCore::gammaFromPng(m_gamma));
         if (m_haveChromaticities)
-            c.endpoints = *BmpCore::endpointsFromPng(m_chromaticities);
+            c.endpoints = *ImageCore::endpointsFromPng(m_chromaticities);
     }
     return c;
 }

@@ -2,7 +2,7 @@
 
 #pragma once
 
-#include "imaging/bmpcore/ColourSpace.h"
+#include "imaging/core/ColourSpace.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,14 +19,14 @@ public:
     void profile(std::vector<std::uint8_t> bytes);
     void srgb(int pngIntent);
     void gamma(std::uint32_t pngGamma);
-    void chromaticities(const BmpCore::PngChromaticities& values);
+    void chromaticities(const ImageCore::PngChromaticities& values);
 
-    BmpCore::ColourSpace colourSpace() const;
+    ImageCore::ColourSpace colourSpace() const;
 
 private:
     std::vector<std::uint8_t> m_profile;
     int m_srgbIntent = -1;
     std::uint32_t m_gamma = 0;
     bool m_haveChromaticities = false;
-    BmpCore::PngChromaticities m_chromaticities;
+    ImageCore::PngChromaticities m_chromaticities;
 };

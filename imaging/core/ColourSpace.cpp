@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 
-#include "imaging/bmpcore/ColourSpace.h"
+#include "imaging/core/ColourSpace.h"
 
 #include <cmath>
 
-namespace BmpCore {
+namespace ImageCore {
 namespace {
 
 std::uint32_t be32(const std::uint8_t* p)
@@ -46,7 +46,7 @@ std::optional<std::uint32_t> toPngUnits(double v)
 
 std::uint32_t profileDataSpace(const std::uint8_t* data, std::size_t size)
 {
-    if (size < 132 || size > maxProfileSize || be32(data) != size
+    if (size < 132 || size > Limits::maxProfileSize || be32(data) != size
         || be32(data + 36) != signature("acsp"))
         return 0;
     // Device links, abstract and named-colour profiles describe no picture's colours.
@@ -166,4 +166,4 @@ std::optional<PngChromaticities> endpointsToPng(const std::array<std::int32_t, 9
     return c;
 }
 
-} // namespace BmpCore
+} // namespace ImageCore

@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include "imaging/core/Limits.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -10,8 +12,9 @@
 
 // The colour space a picture declares, carried from its source into its thumbnail: an
 // embedded ICC profile, sRGB with a rendering intent, or calibrated primaries and gammas.
-// The fields follow the BMP V4/V5 header, which every path through the converters passes.
-namespace BmpCore {
+// The fields follow the BMP V4/V5 header, which every path through the converters passes;
+// JPEG and PNG colour is carried in the same form.
+namespace ImageCore {
 
 // LCS_GM_* rendering intents of the BMP V5 header.
 enum Intent : std::uint32_t {
@@ -20,10 +23,6 @@ enum Intent : std::uint32_t {
     IntentPerceptual = 4, // LCS_GM_IMAGES
     IntentAbsolute = 8, // LCS_GM_ABS_COLORIMETRIC
 };
-
-// A profile larger than this is refused: real RGB profiles are a few KiB, printer profiles
-// a few hundred, and an oversized one only costs memory in every step that carries it.
-constexpr std::size_t maxProfileSize = std::size_t(4) << 20;
 
 struct ColourSpace
 {
@@ -41,7 +40,7 @@ struct ColourSpace
 
 // The data colour space an ICC profile describes pictures in ('RGB ', 'CMYK', 'GRAY', ...),
 // when the profile is whole and consistent: its declared size is its length, at most
-// maxProfileSize, its signature is right and every tag lies inside it. Otherwise 0.
+// Limits::maxProfileSize, its signature is right and every tag lies inside it. Otherwise 0.
 std::uint32_t profileDataSpace(const std::uint8_t* data, std::size_t size);
 
 constexpr std::uint32_t signature(const char (&s)[5])
@@ -71,4 +70,4 @@ std::optional<std::uint32_t> gammaToPng(std::uint32_t gamma);
 std::optional<std::array<std::int32_t, 9>> endpointsFromPng(const PngChromaticities& c);
 std::optional<PngChromaticities> endpointsToPng(const std::array<std::int32_t, 9>& endpoints);
 
-} // namespace BmpCore
+} // namespace ImageCore
