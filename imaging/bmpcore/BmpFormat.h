@@ -66,7 +66,7 @@ constexpr int csType = 56; // V4
 constexpr int endpoints = 60; // nine: x, y, z of red, green and blue
 constexpr int gammas = 96; // three: red, green, blue
 constexpr int intent = 108; // V5
-constexpr int profileData = 112; // counted from the header's start
+constexpr int profileData = 112; // where the profile lies, counted from this header
 constexpr int profileSize = 116;
 
 constexpr std::uint32_t calibratedRgb = 0; // the csType of endpoints and gammas
