@@ -20,9 +20,10 @@ BmpDecode::DibHeader parseBmp(const Bytes& bytes)
 {
     const std::uint8_t* data = bytes.data();
     const std::int64_t size = bytes.size();
-    if (size < fileHeaderSize + 12 || data[0] != 'B' || data[1] != 'M')
+    if (size < fileHeaderSize + coreHeaderSize || !hasMagic(data))
         throwInvalidPicture();
-    return BmpDecode::parseDibHeader(data, size, fileHeaderSize, u32(data + 10), false);
+    return BmpDecode::parseDibHeader(
+        data, size, fileHeaderSize, u32(data + FileHeader::bitsOffset), false);
 }
 
 Bytes readAll(const std::string& path)
@@ -41,26 +42,27 @@ constexpr std::int64_t blockBytes = std::int64_t(1) << 21;
 void putColourSpace(
     std::uint8_t* info, const ImageCore::ColourSpace& colour, std::int64_t profileAt)
 {
-    put32(info + 108, colour.intent);
+    put32(info + Info::intent, colour.intent);
     switch (colour.kind) {
     case ImageCore::ColourSpace::Kind::None:
-        put32(info + 56, ImageCore::signature("Win ")); // undeclared: the reader's own default
-        put32(info + 108, ImageCore::IntentPerceptual);
+        put32(info + Info::csType,
+            ImageCore::signature("Win ")); // undeclared: the reader's own default
+        put32(info + Info::intent, ImageCore::IntentPerceptual);
         break;
     case ImageCore::ColourSpace::Kind::Srgb:
-        put32(info + 56, ImageCore::signature("sRGB"));
+        put32(info + Info::csType, ImageCore::signature("sRGB"));
         break;
     case ImageCore::ColourSpace::Kind::Calibrated:
-        put32(info + 56, 0); // LCS_CALIBRATED_RGB
+        put32(info + Info::csType, Info::calibratedRgb);
         for (size_t i = 0; i < colour.endpoints.size(); ++i)
-            put32(info + 60 + 4 * i, std::uint32_t(colour.endpoints[i]));
+            put32(info + Info::endpoints + 4 * i, std::uint32_t(colour.endpoints[i]));
         for (size_t i = 0; i < colour.gammas.size(); ++i)
-            put32(info + 96 + 4 * i, colour.gammas[i]);
+            put32(info + Info::gammas + 4 * i, colour.gammas[i]);
         break;
     case ImageCore::ColourSpace::Kind::Embedded:
-        put32(info + 56, ImageCore::signature("MBED"));
-        put32(info + 112, std::uint32_t(profileAt));
-        put32(info + 116, std::uint32_t(colour.profile.size()));
+        put32(info + Info::csType, ImageCore::signature("MBED"));
+        put32(info + Info::profileData, std::uint32_t(profileAt));
+        put32(info + Info::profileSize, std::uint32_t(colour.profile.size()));
         break;
     }
 }
@@ -112,10 +114,10 @@ void RowReader::readHead()
     const Files::ReadResult got = Files::readFullAt(m_file.get(), fileHeader, fileHeaderSize, 0);
     if (got.error != 0)
         throwFileError(got.error);
-    if (m_fileSize < fileHeaderSize + 12 || got.bytes < fileHeaderSize || fileHeader[0] != 'B'
-        || fileHeader[1] != 'M')
+    if (m_fileSize < fileHeaderSize + coreHeaderSize || got.bytes < fileHeaderSize
+        || !hasMagic(fileHeader))
         throwInvalidPicture();
-    const std::int64_t bitsOffset = u32(fileHeader + 10);
+    const std::int64_t bitsOffset = u32(fileHeader + FileHeader::bitsOffset);
     const std::int64_t headSize
         = std::max<std::int64_t>(fileHeaderSize, std::min(bitsOffset, m_fileSize));
     try {
@@ -234,7 +236,7 @@ RowWriter::RowWriter(const std::string& path, int width, int height, bool alpha,
     , m_alpha(alpha)
     , m_v5(alpha || colour.kind != ImageCore::ColourSpace::Kind::None)
     , m_stride((std::int64_t(width) * (alpha ? 32 : 24) + 31) / 32 * 4)
-    , m_dataOffset(fileHeaderSize + (m_v5 ? 124 : 40))
+    , m_dataOffset(fileHeaderSize + (m_v5 ? v5HeaderSize : infoHeaderSize))
 {
     if (width <= 0 || height <= 0)
         throw Error(Error::InvalidCall);
@@ -250,29 +252,28 @@ RowWriter::RowWriter(const std::string& path, int width, int height, bool alpha,
 
 void RowWriter::writeHeader(const ImageCore::ColourSpace& colour)
 {
-    std::uint8_t header[fileHeaderSize + 124] = {};
-    header[0] = 'B';
-    header[1] = 'M';
+    std::uint8_t header[fileHeaderSize + v5HeaderSize] = {};
+    putMagic(header);
     const std::int64_t pixelBytes = m_stride * m_height;
     const bool embedded = colour.kind == ImageCore::ColourSpace::Kind::Embedded;
-    put32(header + 2,
+    put32(header + FileHeader::fileSize,
         std::uint32_t(m_dataOffset + pixelBytes + (embedded ? colour.profile.size() : 0)));
-    put32(header + 10, std::uint32_t(m_dataOffset));
+    put32(header + FileHeader::bitsOffset, std::uint32_t(m_dataOffset));
     std::uint8_t* info = header + fileHeaderSize;
-    put32(info, std::uint32_t(m_dataOffset - fileHeaderSize));
-    put32(info + 4, std::uint32_t(m_width));
-    put32(info + 8, std::uint32_t(m_height));
-    put16(info + 12, 1);
-    put16(info + 14, m_alpha ? 32 : 24);
-    put32(info + 16, m_alpha ? BiBitfields : BiRgb);
-    put32(info + 20, std::uint32_t(pixelBytes));
-    put32(info + 24, 3780); // 96 dots per inch
-    put32(info + 28, 3780);
+    put32(info + Info::headerSize, std::uint32_t(m_dataOffset - fileHeaderSize));
+    put32(info + Info::width, std::uint32_t(m_width));
+    put32(info + Info::height, std::uint32_t(m_height));
+    put16(info + Info::planes, 1);
+    put16(info + Info::bitCount, m_alpha ? 32 : 24);
+    put32(info + Info::compression, m_alpha ? BiBitfields : BiRgb);
+    put32(info + Info::imageSize, std::uint32_t(pixelBytes));
+    put32(info + Info::xPelsPerMeter, 3780); // 96 dots per inch
+    put32(info + Info::yPelsPerMeter, 3780);
     if (m_alpha) {
-        put32(info + 40, 0x00FF0000);
-        put32(info + 44, 0x0000FF00);
-        put32(info + 48, 0x000000FF);
-        put32(info + 52, 0xFF000000);
+        put32(info + Info::redMask, 0x00FF0000);
+        put32(info + Info::greenMask, 0x0000FF00);
+        put32(info + Info::blueMask, 0x000000FF);
+        put32(info + Info::alphaMask, 0xFF000000);
     }
     if (m_v5)
         putColourSpace(info, colour, m_dataOffset - fileHeaderSize + pixelBytes);

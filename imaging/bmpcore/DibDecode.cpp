@@ -37,12 +37,11 @@ InfoHeader readHeaderKind(const std::uint8_t* data, std::int64_t size, std::int6
     if (infoOffset < 0 || infoOffset + 4 > size)
         throwInvalidPicture();
     const std::uint8_t* info = data + infoOffset;
-    const std::uint32_t headerSize = u32(info);
-    const bool core = headerSize == 12;
-    const bool windows = headerSize == 40 || headerSize == 52 || headerSize == 56
-        || headerSize == 108 || headerSize == 124;
-    // OS/2 2.x headers may stop after any field from 16 to 64 bytes.
-    const bool os2 = headerSize >= 16 && headerSize <= 64 && !windows;
+    const std::uint32_t headerSize = u32(info + Info::headerSize);
+    const bool core = headerSize == coreHeaderSize;
+    const bool windows = headerSize == infoHeaderSize || headerSize == v2HeaderSize
+        || headerSize == v3HeaderSize || headerSize == v4HeaderSize || headerSize == v5HeaderSize;
+    const bool os2 = headerSize >= os2MinHeaderSize && headerSize <= os2MaxHeaderSize && !windows;
     if (!core && !windows && !os2)
         throwInvalidPicture();
     if (infoOffset + std::int64_t(headerSize) > size)
@@ -53,8 +52,10 @@ InfoHeader readHeaderKind(const std::uint8_t* data, std::int64_t size, std::int6
 // Width and height, the row order, and the pixel limit.
 void readDimensions(const InfoHeader& info, bool icon, DibHeader& h)
 {
-    std::int64_t width = info.core ? u16(info.p + 4) : std::int32_t(u32(info.p + 4));
-    std::int64_t height = info.core ? u16(info.p + 6) : std::int32_t(u32(info.p + 8));
+    std::int64_t width
+        = info.core ? u16(info.p + CoreInfo::width) : std::int32_t(u32(info.p + Info::width));
+    std::int64_t height
+        = info.core ? u16(info.p + CoreInfo::height) : std::int32_t(u32(info.p + Info::height));
     if (height < 0) {
         h.topDown = true;
         height = -height;
@@ -70,12 +71,12 @@ void readDimensions(const InfoHeader& info, bool icon, DibHeader& h)
 // The bit count and the compressions that go with it.
 void readFormat(const InfoHeader& info, bool icon, DibHeader& h)
 {
-    const int bits = info.core ? u16(info.p + 10) : u16(info.p + 14);
+    const int bits = u16(info.p + (info.core ? CoreInfo::bitCount : Info::bitCount));
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
         throwInvalidPicture();
     h.bitCount = bits;
-    if (!info.core && info.size >= 20)
-        h.compression = int(u32(info.p + 16));
+    if (!info.core && Info::holds32(info.size, Info::compression))
+        h.compression = int(u32(info.p + Info::compression));
     bool valid = false;
     switch (h.compression) {
     case BiRgb:
@@ -104,12 +105,14 @@ std::int64_t readMasks(const InfoHeader& info, std::int64_t size, DibHeader& h)
     if (h.compression == BiBitfields || h.compression == BiAlphaBitfields) {
         // The masks sit in the V2+ header, or right after a 40-byte one.
         const std::int64_t maskBytes = h.compression == BiAlphaBitfields ? 16 : 12;
-        tableStart = info.offset + std::max<std::int64_t>(info.size, 40 + maskBytes);
+        tableStart = info.offset + std::max<std::int64_t>(info.size, Info::redMask + maskBytes);
         if (tableStart > size)
             throwInvalidPicture();
-        const std::uint8_t* m = info.p + 40;
-        const bool alphaMask = h.compression == BiAlphaBitfields || info.size >= 56;
-        h.masks = { u32(m), u32(m + 4), u32(m + 8), alphaMask ? u32(m + 12) : 0 };
+        const std::uint8_t* p = info.p;
+        const bool alphaMask
+            = h.compression == BiAlphaBitfields || Info::holds32(info.size, Info::alphaMask);
+        h.masks = { u32(p + Info::redMask), u32(p + Info::greenMask), u32(p + Info::blueMask),
+            alphaMask ? u32(p + Info::alphaMask) : 0 };
         h.alphaDeclared = h.masks[3] != 0;
     } else if (h.bitCount == 16) {
         h.masks = { 0x7C00, 0x03E0, 0x001F, 0 };
@@ -127,25 +130,25 @@ std::int64_t readMasks(const InfoHeader& info, std::int64_t size, DibHeader& h)
 void readColourSpace(const InfoHeader& info, std::int64_t size, std::int64_t fileSize, DibHeader& h)
 {
     using Kind = ImageCore::ColourSpace::Kind;
-    if (!info.windows || info.size < 108)
+    if (!info.windows || info.size < v4HeaderSize)
         return;
     ImageCore::ColourSpace c;
-    const std::uint32_t type = u32(info.p + 56);
-    if (info.size >= 124)
-        c.intent = u32(info.p + 108);
+    const std::uint32_t type = u32(info.p + Info::csType);
+    if (info.size >= v5HeaderSize)
+        c.intent = u32(info.p + Info::intent);
     if (type == ImageCore::signature("sRGB")) {
         c.kind = Kind::Srgb;
-    } else if (type == 0) { // LCS_CALIBRATED_RGB
+    } else if (type == Info::calibratedRgb) {
         for (size_t i = 0; i < c.endpoints.size(); ++i)
-            c.endpoints[i] = std::int32_t(u32(info.p + 60 + 4 * i));
+            c.endpoints[i] = std::int32_t(u32(info.p + Info::endpoints + 4 * i));
         for (size_t i = 0; i < c.gammas.size(); ++i)
-            c.gammas[i] = u32(info.p + 96 + 4 * i);
+            c.gammas[i] = u32(info.p + Info::gammas + 4 * i);
         if (c.endpoints == decltype(c.endpoints) {} && c.gammas == decltype(c.gammas) {})
             return;
         c.kind = Kind::Calibrated;
-    } else if (type == ImageCore::signature("MBED") && info.size >= 124) {
-        const std::int64_t at = info.offset + std::int64_t(u32(info.p + 112));
-        const std::int64_t length = u32(info.p + 116);
+    } else if (type == ImageCore::signature("MBED") && info.size >= v5HeaderSize) {
+        const std::int64_t at = info.offset + std::int64_t(u32(info.p + Info::profileData));
+        const std::int64_t length = u32(info.p + Info::profileSize);
         if (at + length <= size) {
             h.colour = std::move(c);
             BmpDecode::attachProfile(h, info.p - info.offset + at, size_t(length));
@@ -169,7 +172,8 @@ std::int64_t readColourTable(const InfoHeader& info, std::int64_t size, std::int
 {
     if (h.bitCount > 8)
         return bitsOffset >= 0 ? bitsOffset : tableStart;
-    const std::uint32_t clrUsed = !info.core && info.size >= 36 ? u32(info.p + 32) : 0;
+    const std::uint32_t clrUsed
+        = !info.core && Info::holds32(info.size, Info::clrUsed) ? u32(info.p + Info::clrUsed) : 0;
     const std::int64_t entrySize = info.core ? 3 : 4;
     const std::int64_t maxEntries = std::int64_t(1) << h.bitCount;
     std::int64_t entries = clrUsed == 0 ? maxEntries : std::min<std::int64_t>(clrUsed, maxEntries);

@@ -27,6 +27,26 @@ namespace {
 
 constexpr long signatureSize = 8;
 
+// A chunk: its data's length and its type, the data, a CRC of type and data.
+constexpr int chunkHeaderSize = 8;
+constexpr int chunkTypeAt = 4;
+constexpr int crcSize = 4;
+
+// The IHDR chunk's data, one place per field.
+namespace Ihdr {
+constexpr std::uint32_t length = 13;
+constexpr int width = 0;
+constexpr int height = 4;
+constexpr int bitDepth = 8;
+constexpr int colourType = 9;
+constexpr int compression = 10;
+constexpr int filter = 11;
+constexpr int interlace = 12;
+
+constexpr int rgb = 2; // colour types
+constexpr int rgba = 6;
+} // namespace Ihdr
+
 std::uint32_t be32(const unsigned char* p)
 {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
@@ -56,10 +76,10 @@ struct ChunkHeader
 
 ChunkHeader readChunkHeader(FILE* file, const std::string& name)
 {
-    unsigned char bytes[8];
+    unsigned char bytes[chunkHeaderSize];
     readExactly(file, name, bytes, sizeof bytes);
     ChunkHeader h { be32(bytes), {} };
-    std::memcpy(h.type, bytes + 4, 4);
+    std::memcpy(h.type, bytes + chunkTypeAt, sizeof h.type);
     if (h.length > 0x7fffffffu)
         fail(name, "chunk too long");
     return h;
@@ -73,15 +93,15 @@ bool readChunkChecked(
     struct stat st;
     const long at = std::ftell(file);
     if (::fstat(::fileno(file), &st) != 0 || at < 0
-        || std::int64_t(h.length) + 4 > std::int64_t(st.st_size) - at)
+        || std::int64_t(h.length) + crcSize > std::int64_t(st.st_size) - at)
         fail(name, "file ends early");
     data.resize(h.length);
     if (h.length)
         readExactly(file, name, data.data(), h.length);
-    unsigned char crcBytes[4];
-    readExactly(file, name, crcBytes, 4);
+    unsigned char crcBytes[crcSize];
+    readExactly(file, name, crcBytes, crcSize);
     // ISA-L's CRC-32 is the one PNG uses, and several times zlib's speed.
-    std::uint32_t crc = crc32_gzip_refl(0, h.type, 4);
+    std::uint32_t crc = crc32_gzip_refl(0, h.type, sizeof h.type);
     if (!data.empty())
         crc = crc32_gzip_refl(crc, data.data(), data.size());
     return crc == be32(crcBytes);
@@ -104,7 +124,7 @@ bool colourChunk(FILE* file, const std::string& name, const ChunkHeader& h, PngC
     if (!iccp && !srgb && !gama && !chrm)
         return false;
     if (iccp && h.length > Limits::maxProfileSize) {
-        if (std::fseek(file, long(h.length) + 4, SEEK_CUR) != 0)
+        if (std::fseek(file, long(h.length) + crcSize, SEEK_CUR) != 0)
             fail(name, "file ends early");
         return true;
     }
@@ -588,13 +608,17 @@ std::optional<Plan> examine(FILE* file, const std::string& name)
 {
     std::vector<unsigned char> data;
     const ChunkHeader ihdr = readChunkHeader(file, name);
-    if (!isType(ihdr.type, "IHDR") || ihdr.length != 13)
+    if (!isType(ihdr.type, "IHDR") || ihdr.length != Ihdr::length)
         fail(name, "IHDR: missing or malformed");
     readChunkData(file, name, ihdr, data);
-    Plan plan { be32(data.data()), be32(data.data() + 4), data[9] == 6, -1, {} };
+    const int colourType = data[Ihdr::colourType];
+    Plan plan { be32(data.data() + Ihdr::width), be32(data.data() + Ihdr::height),
+        colourType == Ihdr::rgba, -1, {} };
     PngColour colour;
-    const bool eligible = data[8] == 8 && (data[9] == 2 || data[9] == 6) && data[10] == 0
-        && data[11] == 0 && data[12] == 0 && plan.width > 0 && plan.height > 0;
+    const bool eligible = data[Ihdr::bitDepth] == 8
+        && (colourType == Ihdr::rgb || colourType == Ihdr::rgba) && data[Ihdr::compression] == 0
+        && data[Ihdr::filter] == 0 && data[Ihdr::interlace] == 0 && plan.width > 0
+        && plan.height > 0;
     while (eligible) {
         const long at = std::ftell(file);
         const ChunkHeader h = readChunkHeader(file, name);
@@ -608,7 +632,7 @@ std::optional<Plan> examine(FILE* file, const std::string& name)
             break;
         if (colourChunk(file, name, h, colour))
             continue;
-        if (std::fseek(file, long(h.length) + 4, SEEK_CUR) != 0)
+        if (std::fseek(file, long(h.length) + crcSize, SEEK_CUR) != 0)
             fail(name, "file ends early");
     }
     if (std::fseek(file, signatureSize, SEEK_SET) != 0)
