@@ -12,20 +12,9 @@ namespace BmpDecode {
 
 AppError toAppError(const BmpCore::Error& error, const QString& path)
 {
-    switch (error.kind()) {
-    case BmpCore::Error::File:
+    if (error.kind() == BmpCore::Error::File)
         return fileError(error.errnoValue(), path);
-    case BmpCore::Error::InvalidPicture:
-        break;
-    case BmpCore::Error::OutOfMemory:
-        return AppError(ErrorNumber::OutOfMemory, QStringLiteral("Out of memory: ") + path);
-    case BmpCore::Error::InvalidCall:
-        return AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Invalid procedure call or argument: ") + path);
-    case BmpCore::Error::Overflow:
-        return AppError(ErrorNumber::Overflow, QStringLiteral("Overflow: ") + path);
-    }
-    return AppError(ErrorNumber::InvalidPicture, QStringLiteral("Invalid picture: ") + path);
+    return AppError::about(error.number(), path);
 }
 
 QImage decodeImage(const DibDecoder& decoder, const QString& path)

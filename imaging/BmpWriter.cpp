@@ -51,8 +51,7 @@ void RowWriter::finish()
 void write(const QImage& image, const QString& path, const BmpCore::ColourSpace& colour)
 {
     if (image.isNull())
-        throw AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Invalid procedure call or argument: ") + path);
+        throw AppError::about(ErrorNumber::InvalidCall, path);
     QImage src = image;
     bool alpha = false;
     if (image.hasAlphaChannel()) {

@@ -39,10 +39,10 @@ QByteArray readFileHead(const QString& path, int n)
 
 void throwInvalidPicture(const QString& path)
 {
-    throw AppError(ErrorNumber::InvalidPicture, QStringLiteral("Invalid picture: ") + path);
+    throw AppError::about(ErrorNumber::InvalidPicture, path);
 }
 
 void throwOutOfMemory(const QString& path)
 {
-    throw AppError(ErrorNumber::OutOfMemory, QStringLiteral("Out of memory: ") + path);
+    throw AppError::about(ErrorNumber::OutOfMemory, path);
 }

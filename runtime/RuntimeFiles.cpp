@@ -249,7 +249,7 @@ void FileCopy(const QString& from, const QString& to)
     Files::ReplacingFile target;
     if (const int error = target.open(QFile::encodeName(to).toStdString(), st.st_mode & 0777)) {
         if (error == ENOENT || error == ENOTDIR)
-            throw AppError(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + to);
+            throw AppError::about(ErrorNumber::PathNotFound, to);
         throw fileError(error, to);
     }
 
