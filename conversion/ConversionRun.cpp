@@ -305,8 +305,7 @@ bool run(const Options& options, Host& host)
                     i < n))
                 return false;
         } catch (const std::bad_alloc&) {
-            const AppError e
-                = AppError::about(ErrorNumber::OutOfMemory, options.entries.at(i - 1));
+            const AppError e = AppError::about(ErrorNumber::OutOfMemory, options.entries.at(i - 1));
             if (!host.goOnAfter(e, i < n))
                 return false;
         }

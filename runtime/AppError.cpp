@@ -2,7 +2,6 @@
 
 #include "runtime/AppError.h"
 
-
 AppError AppError::about(int number, const QString& subject)
 {
     return AppError(number, QLatin1String(errorWords(number)) + QStringLiteral(": ") + subject);

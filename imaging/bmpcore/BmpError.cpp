@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 
 #include "imaging/bmpcore/BmpError.h"
+
 #include "runtime/files/ErrorWords.h"
 
 namespace BmpCore {
