@@ -83,7 +83,7 @@ void FileCopy(const QString& from, const QString& to);
 void Kill(const QString& path);
 
 // True when `path` exists (links followed: a dangling link does not count).
-bool FileExists(const QString& path);
+bool pathExists(const QString& path);
 
 // Splits a command line into arguments. Blanks and tabs separate arguments outside double
 // quotes; a double quote opens or closes a quoted run and is not kept; inside a quoted run two

@@ -223,7 +223,7 @@ QDateTime FileDateTime(const QString& path)
         qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
 }
 
-bool FileExists(const QString& path)
+bool pathExists(const QString& path)
 {
     struct stat st;
     return !path.isEmpty() && stat(QFile::encodeName(path).constData(), &st) == 0;

@@ -232,9 +232,9 @@ void TestRuntime::attributes()
     QCOMPARE(GetAttr(m_tree + "/dangle"), int(vbNormal)); // the link itself exists
     expectError([&] { GetAttr(m_tree + "/missing.jpg"); }, 53, m_tree + "/missing.jpg");
 
-    QVERIFY(FileExists(m_tree + "/a.jpg"));
-    QVERIFY(!FileExists(m_tree + "/dangle"));
-    QVERIFY(!FileExists(QString()));
+    QVERIFY(pathExists(m_tree + "/a.jpg"));
+    QVERIFY(!pathExists(m_tree + "/dangle"));
+    QVERIFY(!pathExists(QString()));
 }
 
 void TestRuntime::fileCopy()
