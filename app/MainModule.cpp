@@ -2,12 +2,14 @@
 
 #include "app/MainModule.h"
 
+#include "runtime/Runtime.h"
+
 #include <QEvent>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 #include <cmath>
+#include <exception>
 
 namespace {
 
@@ -64,10 +66,13 @@ namespace Main {
 
 bool FileExists(const QString& path)
 {
-    if (path.isEmpty())
+    // Whatever stops the date from being read only means "no": the caller is never told why.
+    try {
+        Runtime::FileDateTime(path);
+        return true;
+    } catch (const std::exception&) {
         return false;
-    const QFileInfo info(path);
-    return info.exists() && info.lastModified().isValid();
+    }
 }
 
 void CenterForm(QWidget& window)

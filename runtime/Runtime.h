@@ -136,8 +136,9 @@ QString settingsFilePath(const QString& appName);
 // The folder holding the running executable, links resolved, without a trailing "/".
 QString AppPath();
 
-// Seeds Rnd from the time of day.
-void Randomize();
+// Seeds Rnd with `seed`; the same seed gives the same numbers. The window passes Timer(),
+// the time of day.
+void Randomize(float seed);
 
 // A pseudo-random fraction, at least 0 and below 1. Thread-safe.
 float Rnd();

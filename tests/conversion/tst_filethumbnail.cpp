@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 
-#include "conversion/PictureScaling.h"
 #include "conversion/FileThumbnail.h"
+#include "conversion/PictureScaling.h"
 #include "imaging/Bmp.h"
 #include "runtime/AppError.h"
 #include "tests/common/ImageFixtures.h"
@@ -160,8 +160,9 @@ void TestFileThumbnail::streamedEqualsWhole()
     const QSize target = targetAt(size, percentage);
     const QImage whole = PictureScaling::scale(Bmp::read(file), target);
     QVERIFY(!whole.isNull());
-    const QImage streamed = FileThumbnail::read(
-        file, [percentage](QSize full) { return targetAt(full, percentage); }).image;
+    const QImage streamed = FileThumbnail::read(file, [percentage](QSize full) {
+        return targetAt(full, percentage);
+    }).image;
     compareImages(streamed, whole);
 }
 
@@ -191,7 +192,8 @@ void TestFileThumbnail::everyCutFailsAsBefore()
         QImage streamed;
         const QString before = outcome(
             [&] { return PictureScaling::scale(Bmp::read(file), target(QSize(5, 3))); }, whole);
-        const QString now = outcome([&] { return FileThumbnail::read(file, target).image; }, streamed);
+        const QString now
+            = outcome([&] { return FileThumbnail::read(file, target).image; }, streamed);
         QCOMPARE(now, before);
         if (before == QLatin1String("picture")) {
             compareImages(streamed, whole);
