@@ -107,7 +107,8 @@ void SliderHook::timerEvent(QTimerEvent* event)
 
 void SliderHook::restartFadeTimerIfFading()
 {
-    // Every event of the control starts the period anew, as the fade was designed.
+    // Every event of the control starts the period anew: the fade moves on only after a
+    // whole period in which the control had no event.
     if (readProperty(m_window, PropStyle) == StyleFading)
         m_fadeTimer.start(FadeTimerPeriodMs, Qt::PreciseTimer, this);
 }
