@@ -61,7 +61,7 @@ public:
     // True while a conversion run started by Check2 is under way.
     bool isConverting() const { return m_run != nullptr; }
 
-    // The controls, named as their handlers' prefixes, in tab order.
+    // The controls, in tab order (their names: the glossary of docs/DEVELOPMENT.md).
     QPushButton* Command1 = nullptr;
     PictureButton* Check1 = nullptr;
     PictureButton* Check2 = nullptr;
