@@ -35,7 +35,7 @@ Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& ta
         JpegReader::Result r = JpegReader::read(path, targetFor);
         qCInfo(lcImaging).noquote()
             << "JPEG" << path << r.fullSize << "decoded at" << r.image.size();
-        return { std::move(r.image), r.fullSize, std::move(r.colour) };
+        return { std::move(r.image), r.fullSize, std::move(r.colour), {} };
     }
     if (Icon::looksLikeIcon(head)) {
         Icon::Picture icon = Icon::read(path);
