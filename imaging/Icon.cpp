@@ -77,8 +77,7 @@ Picture read(const QString& path)
             const BmpDecode::DibHeader header
                 = BmpDecode::parseDibHeader(data, end, offset, -1, true);
             const BmpDecode::DibDecoder dib(data, end, header);
-            picture.image
-                = BmpQt::decodeImage(dib, path).convertToFormat(QImage::Format_ARGB32);
+            picture.image = BmpQt::decodeImage(dib, path).convertToFormat(QImage::Format_ARGB32);
         } catch (const BmpCore::Error& error) {
             throw BmpQt::toAppError(error, path);
         }
