@@ -21,7 +21,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QFile>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
@@ -29,7 +28,6 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QSlider>
-#include <QtEndian>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -38,20 +36,6 @@ namespace {
 
 const QString AppTitle = QStringLiteral("Pictelle");
 
-// The hot spot stored in a .cur file's first directory entry; the picture loader returns
-// the image only.
-QPoint cursorHotSpot(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray head = file.read(14);
-    if (head.size() < 14 || qFromLittleEndian<quint16>(head.constData() + 2) != 2)
-        return {};
-    return QPoint(qFromLittleEndian<quint16>(head.constData() + 10),
-        qFromLittleEndian<quint16>(head.constData() + 12));
-}
-
 } // namespace
 
 Form1::Services Form1::defaultServices()
@@ -59,7 +43,7 @@ Form1::Services Form1::defaultServices()
     Services services;
     services.dialogs = std::make_shared<QtDialogs>();
     services.rnd = [] {
-        Runtime::Randomize();
+        Runtime::Randomize(Runtime::Timer());
         return Runtime::Rnd();
     };
     services.launch = [](const QString& commandLine) {
@@ -116,8 +100,8 @@ void Form1::Form_Load()
     const QString cursorPath = m_services.programFolder + QStringLiteral("/HAND-M.CUR");
     if (Main::FileExists(cursorPath)) {
         try {
-            const QImage hand = Pictures::LoadPicture(cursorPath);
-            const QPoint hot = cursorHotSpot(cursorPath);
+            QPoint hot;
+            const QImage hand = Pictures::LoadPicture(cursorPath, &hot);
             if (!hand.isNull())
                 m_mouseIcon = QCursor(QPixmap::fromImage(hand), hot.x(), hot.y());
         } catch (const AppError&) {

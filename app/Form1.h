@@ -20,9 +20,9 @@ class ImageListView;
 class RunWorker;
 struct RunWindowSide;
 
-// The one window of Pictelle. Handler names follow the Control_Event form of the product's
-// documents (Check2_Click, Slider1_Change, Form_Load), so they are not lowerCamel; the
-// controls carry their designer names.
+// The one window of Pictelle. A handler is named Control_Event, after its control and the
+// event that runs it (Check2_Click, Slider1_Change, Form_Load), so it is not lowerCamel; the
+// controls keep the names those handlers are made of (glossary in docs/DEVELOPMENT.md).
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -46,7 +46,7 @@ public:
     // The page opened at about one start in a hundred.
     static constexpr char WebPage[] = "https://www.quorvane.example/pictelle/";
 
-    // Builds the window as designed and runs Form_Load.
+    // Builds the controls (buildControls) and runs Form_Load.
     explicit Form1(Services services = defaultServices(), QWidget* parent = nullptr);
     // Abandons a conversion run still under way and waits for its thread; only reached when
     // the program did not end through Form_Unload (tests).
@@ -61,7 +61,7 @@ public:
     // True while a conversion run started by Check2 is under way.
     bool isConverting() const { return m_run != nullptr; }
 
-    // The controls, by their designer names, in tab order.
+    // The controls, in tab order (their names: the glossary of docs/DEVELOPMENT.md).
     QPushButton* Command1 = nullptr;
     PictureButton* Check1 = nullptr;
     PictureButton* Check2 = nullptr;
@@ -100,7 +100,7 @@ private slots:
     void Label1_MouseMove();
 
 private:
-    // The controls as designed (Form1Controls.cpp).
+    // The controls' geometry, fonts, captions and tab order (Form1Controls.cpp).
     void buildControls();
     void buildFrame();
     PictureButton* buildPictureButton(const char* name, const QString& caption, int left);

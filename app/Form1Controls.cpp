@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 
-// The window's controls as designed: geometry, fonts, captions and tab order. The handlers
+// The window's controls: their fixed geometry, fonts, captions and tab order. The handlers
 // and the routing of events to them are in Form1.cpp.
 #include "app/Form1.h"
 #include "app/PictureButton.h"
@@ -34,7 +34,8 @@ void Form1::buildControls()
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(-48, 176, 41, 33);
 
-    // Created in the designer's order, which is also the order the controls overlap in.
+    // The order of creation is the stacking order: a control made later lies above those
+    // before it where they overlap.
     Check1 = buildPictureButton("Check1", QStringLiteral("Add Image File(s)"), 8);
     Check2 = buildPictureButton("Check2", QStringLiteral("Convert to Thumbnail"), 296);
     buildList();

@@ -2,12 +2,14 @@
 
 #include "app/MainModule.h"
 
+#include "runtime/Runtime.h"
+
 #include <QEvent>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 #include <cmath>
+#include <exception>
 
 namespace {
 
@@ -18,7 +20,8 @@ void moveToCentre(QWidget& window)
         return;
     const QRect area = screen->geometry();
     const QSize outer = window.frameGeometry().size();
-    // Single precision and truncation toward zero, as the design computes it.
+    // Half the difference in single precision, truncated toward zero (not floored): a window
+    // 3 pixels wider than the screen starts at -1, not -2.
     const float left = float(area.width() - outer.width()) / 2.0f;
     const float top = float(area.height() - outer.height()) / 2.0f;
     window.move(area.x() + int(std::trunc(left)), area.y() + int(std::trunc(top)));
@@ -64,10 +67,13 @@ namespace Main {
 
 bool FileExists(const QString& path)
 {
-    if (path.isEmpty())
+    // Whatever stops the date from being read only means "no": the caller is never told why.
+    try {
+        Runtime::FileDateTime(path);
+        return true;
+    } catch (const std::exception&) {
         return false;
-    const QFileInfo info(path);
-    return info.exists() && info.lastModified().isValid();
+    }
 }
 
 void CenterForm(QWidget& window)

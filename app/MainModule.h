@@ -9,8 +9,8 @@ class QWidget;
 // The start-up procedures of the window.
 namespace Main {
 
-// True when the modification time of `path` can be read (a file or a folder that exists
-// and can be looked at); false on any failure. Never throws.
+// True when the modification time of `path` can be read (Runtime::FileDateTime succeeds: a
+// file or folder that exists and can be looked at); false on any failure. Never throws.
 bool FileExists(const QString& path);
 
 // Moves `window` so that its outer frame is centred on the whole screen it is on (task bars

@@ -12,7 +12,7 @@ namespace PercentageSlider {
 
 inline constexpr QSize Size { 425, 41 };
 
-// The control as designed: horizontal steps of 1 and pages of 5 over 1..100, the value 40,
+// The percentage slider's set-up: horizontal steps of 1 and pages of 5 over 1..100, the value 40,
 // a tick below every step, resized to Size. The window places it and restores the stored
 // percentage afterwards.
 void configure(QSlider& slider);

@@ -3,6 +3,7 @@
 #include "background/SliderHook.h"
 
 #include "background/PainterProperties.h"
+#include "runtime/Logging.h"
 
 #include <QEvent>
 #include <QImage>
@@ -12,6 +13,7 @@
 #include <QScopedValueRollback>
 #include <QTimerEvent>
 #include <QWidget>
+#include <exception>
 
 namespace WhiteSlider {
 
@@ -28,12 +30,16 @@ QRgb toRgb(quint32 color)
 }
 
 // Runs one step of a paint or fade; a failure skips that step only, so that nothing is
-// ever thrown into the event loop.
+// ever thrown into the event loop. `catch (...)` is needed for that, so it says what it caught.
 template <typename Step> void skipOnFailure(Step&& step) noexcept
 {
     try {
         step();
+    } catch (const std::exception& error) {
+        qCWarning(lcBackground, "A step of the slider's background was skipped: %s", error.what());
     } catch (...) {
+        qCWarning(lcBackground,
+            "A step of the slider's background was skipped: an exception of unknown type");
     }
 }
 
@@ -101,7 +107,8 @@ void SliderHook::timerEvent(QTimerEvent* event)
 
 void SliderHook::restartFadeTimerIfFading()
 {
-    // Every event of the control starts the period anew, as the fade was designed.
+    // Every event of the control starts the period anew: the fade moves on only after a
+    // whole period in which the control had no event.
     if (readProperty(m_window, PropStyle) == StyleFading)
         m_fadeTimer.start(FadeTimerPeriodMs, Qt::PreciseTimer, this);
 }

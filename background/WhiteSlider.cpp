@@ -24,8 +24,8 @@ QString hexText(quint32 value)
 
 [[noreturn]] void throwOverflow(quint32 color, qint32 amount)
 {
-    throw AppError(ErrorNumber::Overflow,
-        QStringLiteral("Overflow: shifting colour %1 by %2").arg(hexText(color)).arg(amount));
+    throw AppError::about(ErrorNumber::Overflow,
+        QStringLiteral("shifting colour %1 by %2").arg(hexText(color)).arg(amount));
 }
 
 // The palette colour that stands in for a system colour index; std::nullopt for indices
@@ -99,10 +99,8 @@ VertexColor ColorToVertex(quint32 color)
     // is refused rather than cut down to its low bytes.
     const QString digits = QString::number(color, 16).toUpper();
     if (digits.size() > 6) {
-        throw AppError(ErrorNumber::InvalidCall,
-            QStringLiteral(
-                "Invalid procedure call or argument: colour %1 is not a plain RGB colour")
-                .arg(hexText(color)));
+        throw AppError::about(ErrorNumber::InvalidCall,
+            QStringLiteral("colour %1 is not a plain RGB colour").arg(hexText(color)));
     }
     const QString text = digits.rightJustified(6, QLatin1Char('0'));
     const auto channel = [&text](int position) {

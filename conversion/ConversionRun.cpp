@@ -5,8 +5,8 @@
 #include "conversion/ConverterMessage.h"
 #include "conversion/DecodeAhead.h"
 #include "conversion/FileNames.h"
+#include "conversion/FileThumbnail.h"
 #include "conversion/PictureScaling.h"
-#include "conversion/ScaledPicture.h"
 #include "conversion/ScratchFolder.h"
 #include "imaging/FileBytes.h"
 #include "imaging/Pictures.h"
@@ -88,9 +88,9 @@ std::function<QSize(QSize)> targetFor(float factor)
 
 // Reads a picture file and scales it to its thumbnail size at `factor`. The colour space the
 // file declares goes with the picture, into its thumbnail. Reentrant.
-ScaledPicture::Picture readAndScale(const QString& path, float factor)
+FileThumbnail::Picture readAndScale(const QString& path, float factor)
 {
-    return ScaledPicture::read(path, targetFor(factor));
+    return FileThumbnail::read(path, targetFor(factor));
 }
 
 class EntryRun
@@ -133,7 +133,7 @@ public:
             m_finished = true;
             return;
         }
-        const ScaledPicture::Picture picture = readScaled(path, kind);
+        const FileThumbnail::Picture picture = readScaled(path, kind);
         const QImage& scaled = picture.image;
         // The thumbnail carries the source's colour space and nothing else of its metadata:
         // temp.bmp takes it to bmp2png, the BMP and JPEG writers get it here.
@@ -172,13 +172,13 @@ public:
         Runtime::FileCopy(output, thumbnail);
         Runtime::Kill(output);
         const QString tempBmp = m_scratch.file(QStringLiteral("temp.bmp"));
-        if (Runtime::FileExists(tempBmp))
+        if (Runtime::pathExists(tempBmp))
             Runtime::Kill(tempBmp);
         m_finished = true;
     }
 
 private:
-    ScaledPicture::Picture readScaled(const QString& path, Kind kind)
+    FileThumbnail::Picture readScaled(const QString& path, Kind kind)
     {
         if (kind != Kind::Png)
             return m_ahead.take(m_index);
@@ -188,7 +188,7 @@ private:
         const QString source = m_scratch.file(QStringLiteral("temp1.bmp"));
         runConverter(ShortFilename::GetShortName(m_programFolder) + QStringLiteral("/png2bmp"),
             source, path);
-        ScaledPicture::Picture scaled = readAndScale(source, m_factor);
+        FileThumbnail::Picture scaled = readAndScale(source, m_factor);
         Runtime::Kill(source); // only once the picture is held
         return scaled;
     }
@@ -305,8 +305,7 @@ bool run(const Options& options, Host& host)
                     i < n))
                 return false;
         } catch (const std::bad_alloc&) {
-            const AppError e(ErrorNumber::OutOfMemory,
-                QStringLiteral("Out of memory: %1").arg(options.entries.at(i - 1)));
+            const AppError e = AppError::about(ErrorNumber::OutOfMemory, options.entries.at(i - 1));
             if (!host.goOnAfter(e, i < n))
                 return false;
         }

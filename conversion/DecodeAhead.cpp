@@ -69,7 +69,7 @@ enum class SlotState { Idle, Busy, Done, Taken };
 struct Slot
 {
     SlotState state = SlotState::Idle;
-    ScaledPicture::Picture picture;
+    FileThumbnail::Picture picture;
     std::exception_ptr error;
     FileSignature signature;
     bool stable = false; // the file did not change while it was read
@@ -150,7 +150,7 @@ void DecodeAhead::work()
         const QString path = d->paths.at(next);
         lock.unlock();
 
-        ScaledPicture::Picture picture;
+        FileThumbnail::Picture picture;
         std::exception_ptr error;
         const FileSignature before = signatureOf(path);
         try {
@@ -179,7 +179,7 @@ void DecodeAhead::work()
     }
 }
 
-ScaledPicture::Picture DecodeAhead::take(qsizetype index)
+FileThumbnail::Picture DecodeAhead::take(qsizetype index)
 {
     Slot result;
     {

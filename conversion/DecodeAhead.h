@@ -2,7 +2,7 @@
 
 #pragma once
 
-#include "conversion/ScaledPicture.h"
+#include "conversion/FileThumbnail.h"
 
 #include <QImage>
 #include <QString>
@@ -21,7 +21,7 @@ class DecodeAhead
 public:
     // Reads and scales the picture of one entry; may throw (AppError, std::bad_alloc).
     // Called on the workers and on the thread that calls take(), so it must be reentrant.
-    using Decode = std::function<ScaledPicture::Picture(const QString& path)>;
+    using Decode = std::function<FileThumbnail::Picture(const QString& path)>;
 
     // `eligible[i]` says whether entry i is read straight from its file, so that it may be
     // read ahead. `workers` threads read ahead (0: every picture is read in take()); at
@@ -36,7 +36,7 @@ public:
     // The picture of the eligible entry `index` (0-based; calls in increasing order). Read
     // ahead when the file is unchanged since, read now on the calling thread otherwise or
     // when reading ahead ran out of memory. Throws what the decode threw for this entry.
-    ScaledPicture::Picture take(qsizetype index);
+    FileThumbnail::Picture take(qsizetype index);
 
     // Worker threads worth starting on this machine: one per core, at most four.
     static int defaultWorkers();

@@ -13,8 +13,8 @@ constexpr qsizetype maxShortCounter = 32767;
 void checkShortCounter(const QString& name)
 {
     if (name.size() > maxShortCounter)
-        throw AppError(ErrorNumber::Overflow,
-            QStringLiteral("Overflow: a file name of %1 characters is too long").arg(name.size()));
+        throw AppError::about(ErrorNumber::Overflow,
+            QStringLiteral("a file name of %1 characters is too long").arg(name.size()));
 }
 
 } // namespace
@@ -35,8 +35,8 @@ QString GetBaseName(const QString& name)
     checkShortCounter(name);
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot < 0)
-        throw AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Invalid procedure call or argument: \"%1\" has no dot").arg(name));
+        throw AppError::about(
+            ErrorNumber::InvalidCall, QStringLiteral("\"%1\" has no dot").arg(name));
     return name.left(dot);
 }
 

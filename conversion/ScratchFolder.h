@@ -33,8 +33,6 @@ public:
     const QString& path() const { return m_path; }
     // The path of the scratch file `name` in the folder.
     QString file(const QString& name) const { return m_path + QLatin1Char('/') + name; }
-    // True when a private folder of this run is used (removed again at the end).
-    bool isPrivate() const { return m_private; }
 
 private:
     bool tryUse(const QString& folder, const QStringList& entries, const QStringList& thumbnails);

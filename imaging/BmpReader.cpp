@@ -1,34 +1,23 @@
 // SPDX-License-Identifier: MIT
 
 #include "imaging/Bmp.h"
-#include "imaging/BmpDecode_p.h"
+#include "imaging/BmpQt_p.h"
 #include "imaging/FileBytes.h"
 #include "imaging/bmpcore/BmpRows.h"
 #include "runtime/AppError.h"
 
 #include <QFile>
 
-namespace BmpDecode {
+namespace BmpQt {
 
 AppError toAppError(const BmpCore::Error& error, const QString& path)
 {
-    switch (error.kind()) {
-    case BmpCore::Error::File:
+    if (error.kind() == BmpCore::Error::File)
         return fileError(error.errnoValue(), path);
-    case BmpCore::Error::InvalidPicture:
-        break;
-    case BmpCore::Error::OutOfMemory:
-        return AppError(ErrorNumber::OutOfMemory, QStringLiteral("Out of memory: ") + path);
-    case BmpCore::Error::InvalidCall:
-        return AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Invalid procedure call or argument: ") + path);
-    case BmpCore::Error::Overflow:
-        return AppError(ErrorNumber::Overflow, QStringLiteral("Overflow: ") + path);
-    }
-    return AppError(ErrorNumber::InvalidPicture, QStringLiteral("Invalid picture: ") + path);
+    return AppError::about(error.number(), path);
 }
 
-QImage decodeImage(const DibDecoder& decoder, const QString& path)
+QImage decodeImage(const BmpDecode::DibDecoder& decoder, const QString& path)
 {
     QImage image(decoder.width(), decoder.height(),
         decoder.hasAlpha() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
@@ -39,7 +28,7 @@ QImage decodeImage(const DibDecoder& decoder, const QString& path)
     return image;
 }
 
-} // namespace BmpDecode
+} // namespace BmpQt
 
 namespace Bmp {
 
@@ -49,9 +38,9 @@ QImage read(const QString& path, ImageCore::ColourSpace* colour)
         const BmpCore::WholeReader reader(QFile::encodeName(path).toStdString());
         if (colour)
             *colour = reader.header().colour;
-        return BmpDecode::decodeImage(reader.decoder(), path);
+        return BmpQt::decodeImage(reader.decoder(), path);
     } catch (const BmpCore::Error& error) {
-        throw BmpDecode::toAppError(error, path);
+        throw BmpQt::toAppError(error, path);
     }
 }
 
@@ -66,7 +55,7 @@ RowReader::RowReader(const QString& path)
     try {
         d.reset(new Private { BmpCore::RowReader(QFile::encodeName(path).toStdString()), path });
     } catch (const BmpCore::Error& error) {
-        throw BmpDecode::toAppError(error, path);
+        throw BmpQt::toAppError(error, path);
     }
 }
 
@@ -94,7 +83,7 @@ void RowReader::readRow(QRgb* out)
     try {
         d->reader.readRow(out);
     } catch (const BmpCore::Error& error) {
-        throw BmpDecode::toAppError(error, d->path);
+        throw BmpQt::toAppError(error, d->path);
     }
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 
 #include "imaging/Bmp.h"
-#include "imaging/BmpDecode_p.h"
+#include "imaging/BmpQt_p.h"
 #include "imaging/FileBytes.h"
 #include "imaging/bmpcore/BmpRows.h"
 #include "runtime/AppError.h"
@@ -24,7 +24,7 @@ RowWriter::RowWriter(
             BmpCore::RowWriter(QFile::encodeName(path).toStdString(), width, height, alpha, colour),
             path });
     } catch (const BmpCore::Error& error) {
-        throw BmpDecode::toAppError(error, path);
+        throw BmpQt::toAppError(error, path);
     }
 }
 
@@ -35,7 +35,7 @@ void RowWriter::writeRow(const QRgb* row)
     try {
         d->writer.writeRow(row);
     } catch (const BmpCore::Error& error) {
-        throw BmpDecode::toAppError(error, d->path);
+        throw BmpQt::toAppError(error, d->path);
     }
 }
 
@@ -44,15 +44,14 @@ void RowWriter::finish()
     try {
         d->writer.finish();
     } catch (const BmpCore::Error& error) {
-        throw BmpDecode::toAppError(error, d->path);
+        throw BmpQt::toAppError(error, d->path);
     }
 }
 
 void write(const QImage& image, const QString& path, const ImageCore::ColourSpace& colour)
 {
     if (image.isNull())
-        throw AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Invalid procedure call or argument: ") + path);
+        throw AppError::about(ErrorNumber::InvalidCall, path);
     QImage src = image;
     bool alpha = false;
     if (image.hasAlphaChannel()) {

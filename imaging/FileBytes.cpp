@@ -2,7 +2,7 @@
 
 #include "imaging/FileBytes.h"
 
-#include "imaging/BmpDecode_p.h"
+#include "imaging/BmpQt_p.h"
 #include "imaging/bmpcore/FileRead.h"
 #include "runtime/AppError.h"
 #include "runtime/files/Fd.h"
@@ -15,7 +15,7 @@ QByteArray readFileBytes(const QString& path)
     try {
         BmpCore::readFile(QFile::encodeName(path).toStdString(), bytes);
     } catch (const BmpCore::Error& error) {
-        throw BmpDecode::toAppError(error, path);
+        throw BmpQt::toAppError(error, path);
     }
     return bytes;
 }
@@ -27,7 +27,7 @@ QByteArray readFileHead(const QString& path, int n)
         std::int64_t size = 0;
         file = BmpCore::openRegular(QFile::encodeName(path).toStdString(), size);
     } catch (const BmpCore::Error& error) {
-        throw BmpDecode::toAppError(error, path);
+        throw BmpQt::toAppError(error, path);
     }
     QByteArray head(n, Qt::Uninitialized);
     const Files::ReadResult got = Files::readFull(file.get(), head.data(), size_t(n));
@@ -39,10 +39,10 @@ QByteArray readFileHead(const QString& path, int n)
 
 void throwInvalidPicture(const QString& path)
 {
-    throw AppError(ErrorNumber::InvalidPicture, QStringLiteral("Invalid picture: ") + path);
+    throw AppError::about(ErrorNumber::InvalidPicture, path);
 }
 
 void throwOutOfMemory(const QString& path)
 {
-    throw AppError(ErrorNumber::OutOfMemory, QStringLiteral("Out of memory: ") + path);
+    throw AppError::about(ErrorNumber::OutOfMemory, path);
 }

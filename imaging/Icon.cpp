@@ -2,7 +2,7 @@
 
 #include "imaging/Icon.h"
 
-#include "imaging/BmpDecode_p.h"
+#include "imaging/BmpQt_p.h"
 #include "imaging/FileBytes.h"
 #include "runtime/AppError.h"
 
@@ -77,10 +77,9 @@ Picture read(const QString& path)
             const BmpDecode::DibHeader header
                 = BmpDecode::parseDibHeader(data, end, offset, -1, true);
             const BmpDecode::DibDecoder dib(data, end, header);
-            picture.image
-                = BmpDecode::decodeImage(dib, path).convertToFormat(QImage::Format_ARGB32);
+            picture.image = BmpQt::decodeImage(dib, path).convertToFormat(QImage::Format_ARGB32);
         } catch (const BmpCore::Error& error) {
-            throw BmpDecode::toAppError(error, path);
+            throw BmpQt::toAppError(error, path);
         }
     }
     if (picture.image.isNull())

@@ -3,6 +3,7 @@
 #include "imaging/JpegEncoder.h"
 
 #include "imaging/core/ColourSpace.h"
+#include "runtime/Logging.h"
 #include "runtime/files/Fd.h"
 #include "runtime/files/ReplacingFile.h"
 
@@ -12,6 +13,7 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 
@@ -28,6 +30,20 @@ struct Bitmap
 };
 
 namespace {
+
+// The status of an operation that an exception other than std::bad_alloc ended, called from
+// its handler. The status says only "generic error", so the log keeps what was thrown.
+int genericErrorAfter(const char* operation) noexcept
+{
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        qCWarning(lcImaging, "JPEG writer: %s failed: %s", operation, error.what());
+    } catch (...) {
+        qCWarning(lcImaging, "JPEG writer: %s failed with an exception of unknown type", operation);
+    }
+    return GenericError;
+}
 
 int statusForErrno(int errnoValue)
 {
@@ -231,7 +247,7 @@ public:
         } catch (const std::bad_alloc&) {
             return OutOfMemory;
         } catch (...) {
-            return GenericError;
+            return genericErrorAfter("making the bitmap");
         }
     }
 
@@ -275,7 +291,7 @@ public:
         } catch (const std::bad_alloc&) {
             return OutOfMemory;
         } catch (...) {
-            return GenericError;
+            return genericErrorAfter("saving the file");
         }
     }
 

@@ -10,9 +10,12 @@
 
 namespace Pictures {
 
-QImage LoadPicture(const QString& path)
+QImage LoadPicture(const QString& path, QPoint* hotspot)
 {
-    return LoadPictureFor(path, {}).image;
+    Loaded loaded = LoadPictureFor(path, {});
+    if (hotspot)
+        *hotspot = loaded.hotspot;
+    return std::move(loaded.image);
 }
 
 Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& targetFor)
@@ -32,12 +35,12 @@ Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& ta
         JpegReader::Result r = JpegReader::read(path, targetFor);
         qCInfo(lcImaging).noquote()
             << "JPEG" << path << r.fullSize << "decoded at" << r.image.size();
-        return { std::move(r.image), r.fullSize, std::move(r.colour) };
+        return { std::move(r.image), r.fullSize, std::move(r.colour), {} };
     }
     if (Icon::looksLikeIcon(head)) {
-        Loaded loaded { Icon::read(path).image, {}, {} };
-        loaded.fullSize = loaded.image.size();
-        return loaded;
+        Icon::Picture icon = Icon::read(path);
+        const QSize size = icon.image.size();
+        return { std::move(icon.image), size, {}, icon.hotspot };
     }
     throwInvalidPicture(path);
 }

@@ -5,6 +5,7 @@
 #include "imaging/core/ColourSpace.h"
 
 #include <QImage>
+#include <QPoint>
 #include <QSize>
 #include <QString>
 #include <functional>
@@ -13,18 +14,20 @@
 namespace Pictures {
 
 // Decodes a BMP or JPEG file (the format is told by the content, not the name), a cursor
-// (.cur) or an icon (.ico) file; see imaging/Bmp.h, JpegReader.h and Icon.h (which also
-// gives a cursor's hotspot). The result's size is the picture's size in pixels: a JPEG
-// turned by its EXIF orientation comes upright. An empty path gives a null QImage.
+// (.cur) or an icon (.ico) file; see imaging/Bmp.h, JpegReader.h and Icon.h. The result's
+// size is the picture's size in pixels: a JPEG turned by its EXIF orientation comes upright.
+// An empty path gives a null QImage. `hotspot`, when given, receives a cursor's active point
+// in that picture, (0, 0) for any other file.
 // Throws AppError 53 "File not found: <path>" or 481 "Invalid picture: <path>" (7 for a
 // picture beyond the pixel limit).
-QImage LoadPicture(const QString& path);
+QImage LoadPicture(const QString& path, QPoint* hotspot = nullptr);
 
 struct Loaded
 {
     QImage image; // the picture, possibly decoded at a reduced scale
     QSize fullSize; // its size at full resolution, in pixels
     ImageCore::ColourSpace colour; // what the file declares its colours to be in
+    QPoint hotspot; // a cursor's active point (Icon::Picture::hotspot); (0, 0) otherwise
 };
 
 // As LoadPicture, but lets a JPEG be decoded at a reduced DCT scale: `targetFor` maps the

@@ -2,24 +2,10 @@
 
 #pragma once
 
+#include "runtime/files/ErrorWords.h"
+
 #include <QString>
 #include <stdexcept>
-
-// Runtime error numbers as the forms runtime numbered them; callers and messages rely on
-// the numbers, so keep them.
-namespace ErrorNumber {
-enum : int {
-    InvalidCall = 5, // invalid procedure call or argument
-    Overflow = 6,
-    OutOfMemory = 7,
-    FileNotFound = 53,
-    DiskFull = 61,
-    PermissionDenied = 70,
-    PathFileAccess = 75, // path/file access error
-    PathNotFound = 76,
-    InvalidPicture = 481,
-};
-} // namespace ErrorNumber
 
 // The one error type of Pictelle: a runtime error number and a description that names
 // the file concerned, since the user has no other way to learn which entry failed.
@@ -32,6 +18,10 @@ public:
         , m_description(description)
     {
     }
+
+    // Error `number` about `subject` (a path, or what was wrong), described as
+    // "<errorWords(number)>: <subject>", e.g. "Invalid picture: /home/ann/Pics/Cat.bmp".
+    static AppError about(int number, const QString& subject);
 
     int number() const noexcept { return m_number; }
     const QString& description() const noexcept { return m_description; }

@@ -83,7 +83,7 @@ void FileCopy(const QString& from, const QString& to);
 void Kill(const QString& path);
 
 // True when `path` exists (links followed: a dangling link does not count).
-bool FileExists(const QString& path);
+bool pathExists(const QString& path);
 
 // Splits a command line into arguments. Blanks and tabs separate arguments outside double
 // quotes; a double quote opens or closes a quoted run and is not kept; inside a quoted run two
@@ -136,8 +136,9 @@ QString settingsFilePath(const QString& appName);
 // The folder holding the running executable, links resolved, without a trailing "/".
 QString AppPath();
 
-// Seeds Rnd from the time of day.
-void Randomize();
+// Seeds Rnd with `seed`; the same seed gives the same numbers. The window passes Timer(),
+// the time of day.
+void Randomize(float seed);
 
 // A pseudo-random fraction, at least 0 and below 1. Thread-safe.
 float Rnd();

@@ -223,7 +223,7 @@ QDateTime FileDateTime(const QString& path)
         qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000);
 }
 
-bool FileExists(const QString& path)
+bool pathExists(const QString& path)
 {
     struct stat st;
     return !path.isEmpty() && stat(QFile::encodeName(path).constData(), &st) == 0;
@@ -249,7 +249,7 @@ void FileCopy(const QString& from, const QString& to)
     Files::ReplacingFile target;
     if (const int error = target.open(QFile::encodeName(to).toStdString(), st.st_mode & 0777)) {
         if (error == ENOENT || error == ENOTDIR)
-            throw AppError(ErrorNumber::PathNotFound, QStringLiteral("Path not found: ") + to);
+            throw AppError::about(ErrorNumber::PathNotFound, to);
         throw fileError(error, to);
     }
 

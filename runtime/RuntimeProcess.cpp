@@ -54,9 +54,8 @@ QStringList splitCommandLine(const QString& commandLine)
         }
     }
     if (inQuotes)
-        throw AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Invalid procedure call or argument: unterminated quote in ")
-                + commandLine);
+        throw AppError::about(
+            ErrorNumber::InvalidCall, QStringLiteral("unterminated quote in ") + commandLine);
     if (inArgument)
         arguments << current;
     return arguments;
@@ -112,8 +111,7 @@ QByteArray resolveProgram(const QString& program)
     if (check == ProgramCheck::Missing)
         throw fileError(ENOENT, program);
     if (check == ProgramCheck::NotExecutable)
-        throw AppError(
-            ErrorNumber::PermissionDenied, QStringLiteral("Permission denied: ") + program);
+        throw AppError::about(ErrorNumber::PermissionDenied, program);
     return found;
 }
 
@@ -153,12 +151,11 @@ void reapInBackground(pid_t pid)
 qint64 Shell(const QString& commandLine, int windowStyle, Reaping reaping, int errorOutput)
 {
     if (windowStyle < 0 || windowStyle > 6)
-        throw AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Invalid procedure call or argument: window style %1").arg(windowStyle));
+        throw AppError::about(
+            ErrorNumber::InvalidCall, QStringLiteral("window style %1").arg(windowStyle));
     const QStringList arguments = splitCommandLine(commandLine);
     if (arguments.isEmpty() || arguments.first().isEmpty())
-        throw AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Invalid procedure call or argument: empty command line"));
+        throw AppError::about(ErrorNumber::InvalidCall, QStringLiteral("empty command line"));
     const QByteArray program = resolveProgram(arguments.first());
 
     std::vector<QByteArray> encoded;
@@ -200,8 +197,7 @@ qint64 Shell(const QString& commandLine, int windowStyle, Reaping reaping, int e
         case EACCES:
         case EPERM:
         case ENOEXEC:
-            throw AppError(
-                ErrorNumber::PermissionDenied, QStringLiteral("Permission denied: ") + name);
+            throw AppError::about(ErrorNumber::PermissionDenied, name);
         default:
             throw fileError(rc, name);
         }

@@ -10,7 +10,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTime>
-#include <chrono>
+#include <bit>
+#include <cstdint>
 #include <mutex>
 #include <random>
 #include <unistd.h>
@@ -97,13 +98,11 @@ RandomSource& randomSource()
 
 } // namespace
 
-void Randomize()
+void Randomize(float seed)
 {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
     RandomSource& r = randomSource();
     std::lock_guard lock(r.mutex);
-    r.generator.seed(
-        std::uint32_t(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count()));
+    r.generator.seed(std::bit_cast<std::uint32_t>(seed));
 }
 
 float Rnd()

@@ -8,7 +8,7 @@ namespace ShortFilename {
 
 QString GetShortName(const QString& path)
 {
-    return Runtime::FileExists(path) ? path : QString();
+    return Runtime::pathExists(path) ? path : QString();
 }
 
 } // namespace ShortFilename

@@ -35,8 +35,7 @@ int main(int argc, char* argv[])
             loaded = Pictures::LoadPictureFor(source, targetFor);
         }
         if (loaded.image.isNull())
-            throw AppError(
-                ErrorNumber::InvalidPicture, QStringLiteral("Invalid picture: ") + source);
+            throw AppError::about(ErrorNumber::InvalidPicture, source);
         const QImage scaled = PictureScaling::scale(loaded.image, targetFor(loaded.fullSize));
         Pictures::SavePicture(scaled, QString::fromLocal8Bit(argv[3]));
     } catch (const AppError& e) {

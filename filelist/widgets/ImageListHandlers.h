@@ -50,9 +50,9 @@ private:
 std::optional<QStringList> droppedFiles(const QMimeData* data);
 
 // The image list's handlers for adding a folder, dropping files and moving entries with the
-// pointer, on the window's list `ListView1` (an ImageListView). The
-// handler names follow the Control_Event form of the product's documents. attach() wires
-// them to the list's events; they may also be called directly.
+// pointer, on the window's list `ListView1` (an ImageListView). A handler is named
+// Control_Event, after its control and event (ListView1_MouseDown). attach() wires them to
+// the list's events; they may also be called directly.
 class ImageListHandlers : public QObject
 {
     Q_OBJECT

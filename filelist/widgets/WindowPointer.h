@@ -3,8 +3,8 @@
 #pragma once
 
 // The pointer values of the window's MousePointer, and of the image list's own pointer,
-// numbered as the product's documents number them. Defined here, the lowest layer that
-// reads and sets them; the window (app/Form1) uses the same values.
+// numbered as the forms runtime's MousePointer property numbers them. Defined here, the lowest
+// layer that reads and sets them; the window (app/Form1) uses the same values.
 namespace WindowPointer {
 enum : int {
     Default = 0, // the control's own pointer

@@ -2,8 +2,7 @@
 
 #include "imaging/bmpcore/BmpError.h"
 
-#include <cerrno>
-#include <cstring>
+#include "runtime/files/ErrorWords.h"
 
 namespace BmpCore {
 
@@ -14,22 +13,26 @@ Error::Error(Kind kind, int errnoValue)
 {
 }
 
-std::string Error::reason() const
+int Error::number() const noexcept
 {
     switch (m_kind) {
     case File:
-        // A missing file reads as the forms runtime worded it.
-        return m_errno == ENOENT ? "File not found" : std::strerror(m_errno);
+        return fileErrorNumber(m_errno);
     case InvalidPicture:
-        return "Invalid picture";
+        break;
     case OutOfMemory:
-        return "Out of memory";
+        return ErrorNumber::OutOfMemory;
     case InvalidCall:
-        return "Invalid procedure call or argument";
+        return ErrorNumber::InvalidCall;
     case Overflow:
-        return "Overflow";
+        return ErrorNumber::Overflow;
     }
-    return "Invalid picture";
+    return ErrorNumber::InvalidPicture;
+}
+
+std::string Error::reason() const
+{
+    return m_kind == File ? fileErrorWords(m_errno) : errorWords(number());
 }
 
 void throwInvalidPicture()

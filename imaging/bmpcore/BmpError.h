@@ -24,8 +24,10 @@ public:
     Kind kind() const noexcept { return m_kind; }
     int errnoValue() const noexcept { return m_errno; }
 
-    // The words imaging's AppError uses before ": <path>": "Invalid picture", "File not
-    // found", the system's text of errnoValue(), ...
+    // The runtime error number of this failure (ErrorNumber), fileErrorNumber() for File.
+    int number() const noexcept;
+    // The words of that number, which the program's messages put before ": <path>";
+    // fileErrorWords() for File.
     std::string reason() const;
 
 private:

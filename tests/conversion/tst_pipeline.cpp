@@ -212,7 +212,7 @@ void TestPipeline::heldPicturesBounded()
             }
             QImage image(1, 1, QImage::Format_RGB32);
             image.fill(path.toUInt());
-            return ScaledPicture::Picture { image, {} };
+            return FileThumbnail::Picture { image, {} };
         },
         2, maxHeld);
     // Let the workers fill what they may before anything is taken.
@@ -246,7 +246,7 @@ void TestPipeline::changedFileReadAgain()
         QFile f(p);
         if (!f.open(QIODevice::ReadOnly))
             throw AppError(ErrorNumber::FileNotFound, "File not found: " + p);
-        return ScaledPicture::Picture { QImage(int(f.size()), 1, QImage::Format_RGB32), {} };
+        return FileThumbnail::Picture { QImage(int(f.size()), 1, QImage::Format_RGB32), {} };
     };
     {
         DecodeAhead ahead({ path }, { true }, decode, 1, 1);
@@ -287,7 +287,7 @@ void TestPipeline::errorsAtTheirEntry()
             }
             if (p == "bad")
                 throw AppError(ErrorNumber::InvalidPicture, "Invalid picture: " + p);
-            return ScaledPicture::Picture { QImage(3, 3, QImage::Format_RGB32), {} };
+            return FileThumbnail::Picture { QImage(3, 3, QImage::Format_RGB32), {} };
         },
         DecodeAhead::defaultWorkers(), 2);
     QCOMPARE(ahead.take(0).image.width(), 3);

@@ -12,6 +12,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
 #include <random>
 #include <sys/stat.h>
 #include <thread>
@@ -73,6 +74,8 @@ private slots:
     void killAndDates();
     void settings();
     void settingsWriteFailure();
+    void fileErrors_data();
+    void fileErrors();
     void splitCommandLine_data();
     void splitCommandLine();
     void shellFailures();
@@ -232,9 +235,9 @@ void TestRuntime::attributes()
     QCOMPARE(GetAttr(m_tree + "/dangle"), int(vbNormal)); // the link itself exists
     expectError([&] { GetAttr(m_tree + "/missing.jpg"); }, 53, m_tree + "/missing.jpg");
 
-    QVERIFY(FileExists(m_tree + "/a.jpg"));
-    QVERIFY(!FileExists(m_tree + "/dangle"));
-    QVERIFY(!FileExists(QString()));
+    QVERIFY(pathExists(m_tree + "/a.jpg"));
+    QVERIFY(!pathExists(m_tree + "/dangle"));
+    QVERIFY(!pathExists(QString()));
 }
 
 void TestRuntime::fileCopy()
@@ -393,6 +396,34 @@ void TestRuntime::doEventsOnlyOnOwningThread()
     setDoEventsHook({});
     DoEvents();
     QCOMPARE(calls, 1);
+}
+
+// What a failed file operation tells the user: the number by the kind of failure, the
+// system's words (the runtime's own for a missing file), then the path.
+void TestRuntime::fileErrors_data()
+{
+    QTest::addColumn<int>("errnoValue");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("words");
+    QTest::newRow("missing") << ENOENT << 53 << "File not found";
+    QTest::newRow("not a folder") << ENOTDIR << 76 << "Not a directory";
+    QTest::newRow("refused") << EACCES << 70 << "Permission denied";
+    QTest::newRow("not permitted") << EPERM << 70 << "Operation not permitted";
+    QTest::newRow("read-only") << EROFS << 70 << "Read-only file system";
+    QTest::newRow("disk full") << ENOSPC << 61 << "No space left on device";
+    QTest::newRow("quota") << EDQUOT << 61 << "Disk quota exceeded";
+    QTest::newRow("no memory") << ENOMEM << 7 << "Cannot allocate memory";
+    QTest::newRow("other") << EIO << 75 << "Input/output error";
+}
+
+void TestRuntime::fileErrors()
+{
+    QFETCH(int, errnoValue);
+    QFETCH(int, number);
+    QFETCH(QString, words);
+    const AppError e = fileError(errnoValue, QStringLiteral("/a/b.jpg"));
+    QCOMPARE(e.number(), number);
+    QCOMPARE(e.description(), words + QStringLiteral(": /a/b.jpg"));
 }
 
 QTEST_GUILESS_MAIN(TestRuntime)

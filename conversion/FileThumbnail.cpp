@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 
-#include "conversion/ScaledPicture.h"
+#include "conversion/FileThumbnail.h"
 
 #include "conversion/PictureScaling.h"
 #include "imaging/Bmp.h"
@@ -10,7 +10,7 @@
 
 #include <vector>
 
-namespace ScaledPicture {
+namespace FileThumbnail {
 namespace {
 
 Picture streamBmp(const QString& path, const std::function<QSize(QSize)>& targetFor)
@@ -40,4 +40,4 @@ Picture read(const QString& path, const std::function<QSize(QSize)>& targetFor)
         std::move(loaded.colour) };
 }
 
-} // namespace ScaledPicture
+} // namespace FileThumbnail

@@ -12,7 +12,7 @@ class AppError;
 
 // The Qt side of the BMP core, shared by the BMP and icon readers. Not part of the public
 // imaging interface.
-namespace BmpDecode {
+namespace BmpQt {
 
 // The core's failure as the AppError that names `path`: 481 "Invalid picture: <path>",
 // 7 "Out of memory: <path>", fileError() for a system error, ...
@@ -20,6 +20,6 @@ AppError toAppError(const BmpCore::Error& error, const QString& path);
 
 // The whole picture: Format_ARGB32 when hasAlpha(), Format_RGB32 otherwise; throws AppError
 // 7 naming `path` when memory runs out.
-QImage decodeImage(const DibDecoder& decoder, const QString& path);
+QImage decodeImage(const BmpDecode::DibDecoder& decoder, const QString& path);
 
-} // namespace BmpDecode
+} // namespace BmpQt

@@ -11,7 +11,7 @@
 
 // A picture file read and scaled to its thumbnail in one go, so that a large picture is
 // never held whole where it need not be.
-namespace ScaledPicture {
+namespace FileThumbnail {
 
 // A picture scaled to its thumbnail size, with the colour space its source declared.
 struct Picture
@@ -27,4 +27,4 @@ struct Picture
 // std::bad_alloc when memory runs out. Reentrant.
 Picture read(const QString& path, const std::function<QSize(QSize)>& targetFor);
 
-} // namespace ScaledPicture
+} // namespace FileThumbnail

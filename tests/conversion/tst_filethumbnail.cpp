@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 
+#include "conversion/FileThumbnail.h"
 #include "conversion/PictureScaling.h"
-#include "conversion/ScaledPicture.h"
 #include "imaging/Bmp.h"
 #include "runtime/AppError.h"
 #include "tests/common/ImageFixtures.h"
@@ -100,7 +100,7 @@ QString outcome(const std::function<QImage()>& read, QImage& image)
 
 } // namespace
 
-class TestScaledPicture : public QObject
+class TestFileThumbnail : public QObject
 {
     Q_OBJECT
 
@@ -117,7 +117,7 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestScaledPicture::streamedEqualsWhole_data()
+void TestFileThumbnail::streamedEqualsWhole_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<bool>("topDown");
@@ -149,7 +149,7 @@ void TestScaledPicture::streamedEqualsWhole_data()
 }
 
 // The streamed thumbnail is byte for byte the thumbnail of the whole picture.
-void TestScaledPicture::streamedEqualsWhole()
+void TestFileThumbnail::streamedEqualsWhole()
 {
     QFETCH(int, kind);
     QFETCH(bool, topDown);
@@ -160,12 +160,13 @@ void TestScaledPicture::streamedEqualsWhole()
     const QSize target = targetAt(size, percentage);
     const QImage whole = PictureScaling::scale(Bmp::read(file), target);
     QVERIFY(!whole.isNull());
-    const QImage streamed = ScaledPicture::read(
-        file, [percentage](QSize full) { return targetAt(full, percentage); }).image;
+    const QImage streamed = FileThumbnail::read(file, [percentage](QSize full) {
+        return targetAt(full, percentage);
+    }).image;
     compareImages(streamed, whole);
 }
 
-void TestScaledPicture::everyCutFailsAsBefore_data()
+void TestFileThumbnail::everyCutFailsAsBefore_data()
 {
     QTest::addColumn<int>("kind");
     QTest::addColumn<bool>("topDown");
@@ -177,7 +178,7 @@ void TestScaledPicture::everyCutFailsAsBefore_data()
 
 // Every cut of a file (only the last row's padding may go) gives the error the whole
 // picture gave, naming the file, or the same thumbnail.
-void TestScaledPicture::everyCutFailsAsBefore()
+void TestFileThumbnail::everyCutFailsAsBefore()
 {
     QFETCH(int, kind);
     QFETCH(bool, topDown);
@@ -191,7 +192,8 @@ void TestScaledPicture::everyCutFailsAsBefore()
         QImage streamed;
         const QString before = outcome(
             [&] { return PictureScaling::scale(Bmp::read(file), target(QSize(5, 3))); }, whole);
-        const QString now = outcome([&] { return ScaledPicture::read(file, target).image; }, streamed);
+        const QString now
+            = outcome([&] { return FileThumbnail::read(file, target).image; }, streamed);
         QCOMPARE(now, before);
         if (before == QLatin1String("picture")) {
             compareImages(streamed, whole);
@@ -201,7 +203,7 @@ void TestScaledPicture::everyCutFailsAsBefore()
     QVERIFY(accepted >= 1);
 }
 
-void TestScaledPicture::fileShrinksWhileRead_data()
+void TestFileThumbnail::fileShrinksWhileRead_data()
 {
     QTest::addColumn<bool>("topDown");
     QTest::newRow("bottom-up") << false;
@@ -209,7 +211,7 @@ void TestScaledPicture::fileShrinksWhileRead_data()
 }
 
 // Rows lost after the headers were checked are a damaged picture, not a crash or garbage.
-void TestScaledPicture::fileShrinksWhileRead()
+void TestFileThumbnail::fileShrinksWhileRead()
 {
     QFETCH(bool, topDown);
     const QString file = m_dir.filePath(QStringLiteral("shrinks.bmp"));
@@ -228,5 +230,5 @@ void TestScaledPicture::fileShrinksWhileRead()
     }
 }
 
-QTEST_GUILESS_MAIN(TestScaledPicture)
-#include "tst_scaledpicture.moc"
+QTEST_GUILESS_MAIN(TestFileThumbnail)
+#include "tst_filethumbnail.moc"
