@@ -119,7 +119,7 @@ void bmpSeeds(const QString& dir)
     opaque.compression = 3;
     opaque.masks = { 0xFF000000, 0x0000FF00, 0x000000FF, 0x00FF0000 };
     add(opaque, packRows(opaque, w, h, [](int x, int y) {
-        return quint32(x * 0x25000000 | 0x00FF0000 | y * 0x3300 | (x ^ y) * 9);
+        return quint32(x) * 0x25000000u | 0x00FF0000u | quint32(y * 0x3300 | (x ^ y) * 9);
     }));
 
     // V5 headers with an embedded profile, whole and damaged, and one placed past the end.
