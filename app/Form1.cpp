@@ -152,8 +152,7 @@ void Form1::Check1_Click()
 
     const QStringList files = m_services.dialogs->openFiles(this,
         QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files"),
-        QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|"
-                       "*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|All Files (*.*)|*.*"));
+        QLatin1String(AddFilesFilter));
     ListView1->entries()->append(files);
 }
 

@@ -45,6 +45,10 @@ public:
 
     // The page opened at about one start in a hundred.
     static constexpr char WebPage[] = "https://www.quorvane.example/pictelle/";
+    // The file types of the "add files" dialog: names and patterns, "|"-separated.
+    static constexpr char AddFilesFilter[]
+        = "All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|"
+          "*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|All Files (*.*)|*.*";
 
     // Builds the controls (buildControls) and runs Form_Load.
     explicit Form1(Services services = defaultServices(), QWidget* parent = nullptr);

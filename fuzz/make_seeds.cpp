@@ -112,6 +112,16 @@ void bmpSeeds(const QString& dir)
     add(plain32,
         packRows(plain32, w, h, [](int x, int y) { return quint32(x << 24 | y << 8 | x); }));
 
+    // An alpha mask over opaque pixels: read with alpha, written back without it.
+    BmpLayout opaque;
+    opaque.headerSize = 124;
+    opaque.bitCount = 32;
+    opaque.compression = 3;
+    opaque.masks = { 0xFF000000, 0x0000FF00, 0x000000FF, 0x00FF0000 };
+    add(opaque, packRows(opaque, w, h, [](int x, int y) {
+        return quint32(x) * 0x25000000u | 0x00FF0000u | quint32(y * 0x3300 | (x ^ y) * 9);
+    }));
+
     // V5 headers with an embedded profile, whole and damaged, and one placed past the end.
     for (const auto& [name, profile] : profiles()) {
         BmpLayout v5;

@@ -13,6 +13,7 @@
 #include "bench/common/ListDialogs.h"
 #include "filelist/widgets/ImageListView.h"
 #include "runtime/Runtime.h"
+#include "tests/common/QuietServices.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -35,13 +36,7 @@ int main(int argc, char* argv[])
     for (int i = 2; i < argc; ++i)
         dialogs->files << QString::fromLocal8Bit(argv[i]);
 
-    Form1::Services services;
-    services.dialogs = dialogs;
-    services.rnd = [] { return 0.5f; };
-    services.launch = [](const QString&) {};
-    services.endProgram = [] {};
-    services.programFolder = Runtime::AppPath() + QStringLiteral("/../bin");
-    Form1 form(services);
+    Form1 form(quietServices(dialogs, Runtime::AppPath() + QStringLiteral("/../bin")));
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;

@@ -13,6 +13,7 @@
 #include "bench/common/ListDialogs.h"
 #include "filelist/widgets/ImageEntries.h"
 #include "filelist/widgets/ImageListView.h"
+#include "tests/common/QuietServices.h"
 
 #include <QApplication>
 #include <QScreen>
@@ -98,12 +99,7 @@ int main(int argc, char* argv[])
     for (int i = 0; i < 40; ++i)
         dialogs->files << QStringLiteral("/home/ann/Pictures/Holidays 2024/Beach/IMG_%1 gjqy.jpg")
                               .arg(1000 + i);
-    Form1::Services services;
-    services.dialogs = dialogs;
-    services.rnd = [] { return 0.5f; };
-    services.launch = [](const QString&) {};
-    services.endProgram = [] {};
-    Form1 form(services);
+    Form1 form(quietServices(dialogs));
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;

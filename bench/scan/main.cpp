@@ -13,6 +13,7 @@
 #include "filelist/AddFolder.h"
 #include "filelist/widgets/ImageEntries.h"
 #include "filelist/widgets/ImageListView.h"
+#include "tests/common/QuietServices.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -75,12 +76,7 @@ int main(int argc, char* argv[])
 
     auto dialogs = std::make_shared<ListDialogs>();
     dialogs->files = entries;
-    Form1::Services services;
-    services.dialogs = dialogs;
-    services.rnd = [] { return 0.5f; };
-    services.launch = [](const QString&) {};
-    services.endProgram = [] {};
-    Form1 form(services);
+    Form1 form(quietServices(dialogs));
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;

@@ -8,6 +8,7 @@
 #include "app/PictureButton.h"
 #include "tests/common/FakeDialogs.h"
 #include "tests/common/ImageFixtures.h"
+#include "tests/common/QuietServices.h"
 #include "tests/common/TestUtils.h"
 
 #include <QApplication>
@@ -29,6 +30,9 @@
 namespace {
 
 constexpr int closesEach = 25;
+// Of the 13 closes that start from no thumbnail, about 9 land between the first and the
+// last (3 at the fewest seen on a loaded machine, whose runs stray from the one measured).
+constexpr int minMidRun = 1;
 
 // A picture is whole when it decodes and its format's end is there: a JPEG's end-of-image
 // marker, a PNG's IEND chunk, a BMP's every byte its header counts.
@@ -164,11 +168,13 @@ void TestClosing::windowCloseLeavesNothing()
         QVERIFY(child.waitForFinished(30000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0); // 3: the run did not start, 4: the close did not end it
-        QCOMPARE(m_bench.leftBehind(), QStringList());
+        const QStringList left = m_bench.leftBehind();
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1String("; "))));
         const qsizetype made = m_bench.thumbnails().size();
         midRun += i % 2 == 0 && made > 0 && made < 9;
     }
     qInfo("%d closes landed between the first thumbnail and the last", midRun);
+    QVERIFY2(midRun >= minMidRun, "the closes missed the runs");
 }
 
 void TestClosing::batchSecondInterruptLeavesNothing()
@@ -190,34 +196,38 @@ void TestClosing::batchSecondInterruptLeavesNothing()
         QTest::qSleep(5 * (i % 4)); // the second lands inside an entry or right on the first
         ::kill(target, SIGINT);
         QVERIFY(batch.waitForFinished(30000));
-        QCOMPARE(m_bench.leftBehind(), QStringList());
+        const QStringList left = m_bench.leftBehind();
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(QLatin1String("; "))));
         const qsizetype made = m_bench.thumbnails().size();
         midRun += i % 2 == 0 && made > 0 && made < 9;
     }
     qInfo("%d interrupts landed between the first thumbnail and the last", midRun);
+    QVERIFY2(midRun >= minMidRun, "the interrupts missed the runs");
 }
 
 namespace {
 
 // The child of windowCloseLeavesNothing: the window with its real way of ending, closed
-// `ms` after its run has started.
+// `ms` after its run has started; at 0, at once, before the window has run a single event.
 int closeAfter(int ms, const QString& pics, const QString& program)
 {
-    auto services = Form1::defaultServices();
     auto dialogs = std::make_shared<FakeDialogs>();
     for (const QFileInfo& file : QDir(pics).entryInfoList({ "p*" }, QDir::Files, QDir::Name))
         dialogs->filesToReturn << file.filePath();
-    services.dialogs = dialogs;
-    services.rnd = [] { return 0.5f; };
-    services.programFolder = program;
+    Form1::Services services = quietServices(dialogs, program);
+    services.endProgram = Form1::defaultServices().endProgram;
     Form1 form(services);
     form.show();
     form.Check1->click();
     form.Check2->click();
     if (!form.isConverting())
         return 3;
-    QTimer::singleShot(ms, &form, &QWidget::close);
-    QApplication::exec();
+    if (ms == 0)
+        form.close();
+    else {
+        QTimer::singleShot(ms, &form, &QWidget::close);
+        QApplication::exec();
+    }
     return 4;
 }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 
+#include "app/Form1.h"
 #include "app/OpenFilesDialog.h"
 #include "tests/common/FolderTree.h"
 
@@ -17,9 +18,7 @@
 
 namespace {
 
-const QString windowFilter
-    = QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|"
-                     "*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|All Files (*.*)|*.*");
+const QString windowFilter = QLatin1String(Form1::AddFilesFilter);
 
 // The dialog of the "Add Image File(s)" button, shown without blocking on a folder of its own.
 struct OpenDialogFixture

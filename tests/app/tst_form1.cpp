@@ -10,6 +10,7 @@
 #include "runtime/Runtime.h"
 #include "tests/common/FakeDialogs.h"
 #include "tests/common/ImageFixtures.h"
+#include "tests/common/QuietServices.h"
 #include "tests/common/TestUtils.h"
 
 #include <QApplication>
@@ -20,7 +21,6 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMimeData>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -42,12 +42,10 @@ struct Harness
 
     Form1::Services services(const QString& programFolder)
     {
-        Form1::Services s;
-        s.dialogs = dialogs;
+        Form1::Services s = quietServices(dialogs, programFolder);
         s.rnd = [this] { return draw; };
         s.launch = [this](const QString& commandLine) { launched << commandLine; };
         s.endProgram = [this] { ++endCalls; };
-        s.programFolder = programFolder;
         return s;
     }
 };
@@ -126,7 +124,6 @@ private slots:
     void conversionFromWindow();
     void failedEntryKeepsWindow_data();
     void failedEntryKeepsWindow();
-    void closeDuringRunEndsRealProcess();
 
 private:
     QString binDir() const { return TestUtils::binDir(); }
@@ -376,7 +373,7 @@ void Form1Test::addDialog()
     QCOMPARE(h.dialogs->openCalls.size(), before.isEmpty() ? 1 : 2);
     QCOMPARE(h.dialogs->openCalls.last().first,
         QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files"));
-    QVERIFY(h.dialogs->openCalls.last().second.startsWith(QStringLiteral("All Pictures (")));
+    QCOMPARE(h.dialogs->openCalls.last().second, QLatin1String(Form1::AddFilesFilter));
 }
 
 void Form1Test::dialogFilterIgnoresCase_data()
@@ -395,9 +392,7 @@ void Form1Test::dialogFilterIgnoresCase()
 {
     QFETCH(QString, fileName);
     QFETCH(int, firstTypeMatches);
-    const QString filter
-        = qtFileFilter(QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|"
-                                      "*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|All Files (*.*)|*.*"));
+    const QString filter = qtFileFilter(QLatin1String(Form1::AddFilesFilter));
     const QStringList types = filter.split(QStringLiteral(";;"));
     QCOMPARE(types.size(), 2);
     const auto offers = [&](const QString& type) {
@@ -697,53 +692,12 @@ void Form1Test::failedEntryKeepsWindow()
     QVERIFY(form.Check2->isEnabled());
 }
 
-void Form1Test::closeDuringRunEndsRealProcess()
-{
-    QTemporaryDir pics;
-    for (int i = 0; i < 6; ++i)
-        writeImage(pics.filePath(QStringLiteral("big%1.bmp").arg(i)), 1200, 900, "BMP");
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(QCoreApplication::applicationFilePath(),
-        { QStringLiteral("--close-during-run"), pics.path() });
-    QVERIFY(child.waitForFinished(60000));
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 0); // 3: the run was not under way, 4: close did not end it
-}
-
-namespace {
-
-// Run as a child by closeDuringRunEndsRealProcess: the window with its real way of ending,
-// closed while a conversion is under way.
-int closeDuringRun(const QString& folder)
-{
-    auto services = Form1::defaultServices();
-    auto dialogs = std::make_shared<FakeDialogs>();
-    for (const QFileInfo& file : QDir(folder).entryInfoList(QDir::Files, QDir::Name))
-        dialogs->filesToReturn << file.filePath();
-    services.dialogs = dialogs;
-    services.rnd = [] { return 0.5f; };
-    services.programFolder = TestUtils::binDir();
-    Form1 form(services);
-    form.show();
-    form.Check1->click();
-    form.Check2->click();
-    if (!form.isConverting())
-        return 3;
-    form.close();
-    return 4;
-}
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     // Settings go to a folder of this test's own, never the user's or another test's.
     QTemporaryDir configHome;
     qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());
     QApplication app(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], "--close-during-run") == 0)
-        return closeDuringRun(QString::fromLocal8Bit(argv[2]));
     Form1Test test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -7,6 +7,7 @@
 #include "filelist/widgets/ImageListView.h"
 #include "tests/common/FakeDialogs.h"
 #include "tests/common/ImageFixtures.h"
+#include "tests/common/QuietServices.h"
 #include "tests/common/TestUtils.h"
 
 #include <QApplication>
@@ -23,13 +24,7 @@ namespace {
 
 Form1::Services services(const std::shared_ptr<FakeDialogs>& dialogs)
 {
-    Form1::Services s;
-    s.dialogs = dialogs;
-    s.rnd = [] { return 0.5f; };
-    s.launch = [](const QString&) {};
-    s.endProgram = [] {};
-    s.programFolder = TestUtils::binDir();
-    return s;
+    return quietServices(dialogs, TestUtils::binDir());
 }
 
 // The window as it looks once shown, at the device pixels of the current scale.

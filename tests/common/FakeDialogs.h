@@ -26,6 +26,7 @@ public:
     QString extensionToReturn; // empty: Cancel
     Answer answer = Answer::No;
     QList<QPair<QString, QString>> openCalls; // title, filter
+    QStringList asked; // "prompt|title|default" and "chooser|title", in order
     QList<Message> messages;
 
     QStringList openFiles(QWidget*, const QString& title, const QString& filter) override
@@ -33,9 +34,15 @@ public:
         openCalls.append({ title, filter });
         return filesToReturn;
     }
-    QString chooseFolder(QWidget*, const QString&) override { return folderToReturn; }
-    QString inputBox(QWidget*, const QString&, const QString&, const QString&) override
+    QString chooseFolder(QWidget*, const QString& title) override
     {
+        asked << QStringLiteral("chooser|") + title;
+        return folderToReturn;
+    }
+    QString inputBox(
+        QWidget*, const QString& prompt, const QString& title, const QString& defaultText) override
+    {
+        asked << prompt + QLatin1Char('|') + title + QLatin1Char('|') + defaultText;
         return extensionToReturn;
     }
     Answer msgBox(

@@ -4,6 +4,7 @@
 #include "filelist/widgets/ImageListHandlers.h"
 #include "filelist/widgets/ImageListView.h"
 #include "runtime/Runtime.h"
+#include "tests/common/FakeDialogs.h"
 #include "tests/common/FolderTree.h"
 
 #include <QApplication>
@@ -18,32 +19,6 @@
 #include <QUrl>
 
 namespace {
-
-// Answers the prompt and the folder chooser as told, and records how they were asked.
-class FakeDialogs : public Dialogs
-{
-public:
-    QString extension;
-    QString folder;
-    QStringList asked; // "prompt|title|default" and "chooser|title"
-
-    QStringList openFiles(QWidget*, const QString&, const QString&) override { return {}; }
-    QString chooseFolder(QWidget*, const QString& title) override
-    {
-        asked << "chooser|" + title;
-        return folder;
-    }
-    QString inputBox(
-        QWidget*, const QString& prompt, const QString& title, const QString& defaultText) override
-    {
-        asked << prompt + "|" + title + "|" + defaultText;
-        return extension;
-    }
-    Answer msgBox(QWidget*, const QString&, Buttons, Icon, const QString&) override
-    {
-        return Answer::Ok;
-    }
-};
 
 // A window with the list, the handlers attached, and a window pointer and screen position
 // that the test controls.
@@ -147,8 +122,8 @@ void TestImageList::addFolderAppendsUnderBusyPointer()
     QVERIFY(FolderTree::make(tmp.path(), { "a.jpg", "b.png", "sub/C.JPG", "sub/~d.jpg" }));
     ListWindow w;
     w.entries->append({ "kept" });
-    w.dialogs->extension = "jpg";
-    w.dialogs->folder = tmp.path();
+    w.dialogs->extensionToReturn = "jpg";
+    w.dialogs->folderToReturn = tmp.path();
     w.pointer = WindowPointer::Custom; // the hand, over the button just clicked
 
     // In the middle of the first scan the user starts a second one: the hourglass stays on
@@ -205,8 +180,8 @@ void TestImageList::addFolderCancelled()
     QTemporaryDir tmp;
     QVERIFY(FolderTree::make(tmp.path(), { "a.jpg" }));
     ListWindow w(QString(), 2);
-    w.dialogs->extension = extension;
-    w.dialogs->folder = folder == "-" ? QString() : tmp.path() + "/" + folder;
+    w.dialogs->extensionToReturn = extension;
+    w.dialogs->folderToReturn = folder == "-" ? QString() : tmp.path() + "/" + folder;
     w.pointer = WindowPointer::Custom;
     w.handlers->addFolder();
     QCOMPARE(w.dialogs->asked.size(), questions);
