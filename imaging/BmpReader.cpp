@@ -25,7 +25,8 @@ AppError toAppError(const BmpCore::Error& error, const QString& path)
     case BmpCore::Error::Overflow:
         return AppError(ErrorNumber::Overflow, QStringLiteral("Overflow: ") + path);
     }
-    return AppError(ErrorNumber::InvalidPicture, QStringLiteral("Invalid picture: ") + path);
+    return AppError(ErrorNumber::InvalidPicture, QStringLiteral("Invalid picture: ") + path)
+        .withReason(QString::fromUtf8(error.detail()));
 }
 
 QImage decodeImage(const DibDecoder& decoder, const QString& path)

@@ -37,12 +37,14 @@ QByteArray readFileHead(const QString& path, int n)
     return head;
 }
 
-void throwInvalidPicture(const QString& path)
+void throwInvalidPicture(const QString& path, const QString& reason)
 {
-    throw AppError(ErrorNumber::InvalidPicture, QStringLiteral("Invalid picture: ") + path);
+    throw AppError(ErrorNumber::InvalidPicture, QStringLiteral("Invalid picture: ") + path)
+        .withReason(reason);
 }
 
-void throwOutOfMemory(const QString& path)
+void throwOutOfMemory(const QString& path, const QString& reason)
 {
-    throw AppError(ErrorNumber::OutOfMemory, QStringLiteral("Out of memory: ") + path);
+    throw AppError(ErrorNumber::OutOfMemory, QStringLiteral("Out of memory: ") + path)
+        .withReason(reason);
 }

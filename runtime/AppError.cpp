@@ -6,6 +6,18 @@
 #include <cerrno>
 #include <cstring>
 
+AppError AppError::withReason(const QString& reason) const
+{
+    if (reason.isEmpty())
+        return *this;
+    return AppError(m_number, m_description + QStringLiteral(": ") + reason);
+}
+
+QString systemReason(int errnoValue)
+{
+    return errnoValue == 0 ? QString() : QString::fromLocal8Bit(std::strerror(errnoValue));
+}
+
 AppError fileError(int errnoValue, const QString& path)
 {
     int number = ErrorNumber::PathFileAccess;
@@ -34,5 +46,5 @@ AppError fileError(int errnoValue, const QString& path)
     // A missing file reads as the forms runtime worded it.
     if (number == ErrorNumber::FileNotFound)
         return AppError(number, QStringLiteral("File not found: ") + path);
-    return AppError(number, QString::fromLocal8Bit(std::strerror(errnoValue)) + ": " + path);
+    return AppError(number, systemReason(errnoValue) + QStringLiteral(": ") + path);
 }

@@ -7,10 +7,11 @@
 
 namespace BmpCore {
 
-Error::Error(Kind kind, int errnoValue)
+Error::Error(Kind kind, int errnoValue, const char* detail)
     : std::runtime_error("BMP error")
     , m_kind(kind)
     , m_errno(errnoValue)
+    , m_detail(detail)
 {
 }
 
@@ -32,9 +33,9 @@ std::string Error::reason() const
     return "Invalid picture";
 }
 
-void throwInvalidPicture()
+void throwInvalidPicture(const char* detail)
 {
-    throw Error(Error::InvalidPicture);
+    throw Error(Error::InvalidPicture, 0, detail);
 }
 
 void throwOutOfMemory()

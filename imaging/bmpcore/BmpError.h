@@ -20,9 +20,11 @@ public:
         Overflow, // a picture too large for the format
     };
 
-    explicit Error(Kind kind, int errnoValue = 0);
+    explicit Error(Kind kind, int errnoValue = 0, const char* detail = nullptr);
     Kind kind() const noexcept { return m_kind; }
     int errnoValue() const noexcept { return m_errno; }
+    // What exactly is wrong with an invalid picture ("not a BMP file"), or null.
+    const char* detail() const noexcept { return m_detail; }
 
     // The words imaging's AppError uses before ": <path>": "Invalid picture", "File not
     // found", the system's text of errnoValue(), ...
@@ -31,9 +33,11 @@ public:
 private:
     Kind m_kind;
     int m_errno;
+    const char* m_detail; // a string literal
 };
 
-[[noreturn]] void throwInvalidPicture();
+// `detail`, when given, is a string literal.
+[[noreturn]] void throwInvalidPicture(const char* detail = nullptr);
 [[noreturn]] void throwOutOfMemory();
 [[noreturn]] void throwFileError(int errnoValue);
 

@@ -21,7 +21,8 @@ BmpDecode::DibHeader parseBmp(const Bytes& bytes)
     const std::uint8_t* data = bytes.data();
     const std::int64_t size = bytes.size();
     if (size < fileHeaderSize + 12 || data[0] != 'B' || data[1] != 'M')
-        throwInvalidPicture();
+        throwInvalidPicture(
+            size < 2 || data[0] != 'B' || data[1] != 'M' ? "not a BMP file" : "ends early");
     return BmpDecode::parseDibHeader(data, size, fileHeaderSize, u32(data + 10), false);
 }
 

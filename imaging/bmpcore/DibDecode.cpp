@@ -44,9 +44,9 @@ InfoHeader readHeaderKind(const std::uint8_t* data, std::int64_t size, std::int6
     // OS/2 2.x headers may stop after any field from 16 to 64 bytes.
     const bool os2 = headerSize >= 16 && headerSize <= 64 && !windows;
     if (!core && !windows && !os2)
-        throwInvalidPicture();
+        throwInvalidPicture("an unsupported kind of header");
     if (infoOffset + std::int64_t(headerSize) > size)
-        throwInvalidPicture();
+        throwInvalidPicture("ends early");
     return { info, infoOffset, headerSize, core, windows };
 }
 
@@ -61,8 +61,10 @@ void readDimensions(const InfoHeader& info, bool icon, DibHeader& h)
     }
     if (icon)
         height /= 2;
-    if (width <= 0 || height <= 0 || width * height > DecodeLimits::maxPixels)
-        throwInvalidPicture();
+    if (width <= 0 || height <= 0)
+        throwInvalidPicture("no pixels");
+    if (width * height > DecodeLimits::maxPixels)
+        throwInvalidPicture("more pixels than a picture may have");
     h.width = int(width);
     h.height = int(height);
 }
@@ -72,7 +74,7 @@ void readFormat(const InfoHeader& info, bool icon, DibHeader& h)
 {
     const int bits = info.core ? u16(info.p + 10) : u16(info.p + 14);
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-        throwInvalidPicture();
+        throwInvalidPicture("an unsupported number of bits per pixel");
     h.bitCount = bits;
     if (!info.core && info.size >= 20)
         h.compression = int(u32(info.p + 16));

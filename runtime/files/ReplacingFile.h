@@ -18,10 +18,15 @@ namespace Files {
 //   ... write to out.fd() ...
 //   if (int error = out.commit()) ...;
 //
-// The temporary file is `.pictelle-<random>.tmp` in the destination's folder (the same file
-// system, so the rename is atomic), created exclusively and entered in the record of
-// Temporaries.h for the signal handlers. It is removed on every failure, by abandon(), and
-// by the destructor unless commit() succeeded.
+// The file is written without a name (O_TMPFILE in the destination's folder: the same file
+// system, so the rename is atomic), so a process killed by any signal leaves nothing; commit()
+// links it as `.pictelle-<random>.tmp` and renames that over the destination at once (a link
+// cannot replace a file). Where the file system refuses unnamed files (NFS, vfat and exFAT,
+// some FUSE) it is written under that name from the start, as the only way left. A named
+// temporary is created exclusively and entered in the record of Temporaries.h for the signal
+// handlers; it is removed on every failure, by abandon(), and by the destructor unless
+// commit() succeeded. A writer holds an flock on its file from its making to its close, for
+// removeStaleTemporaries().
 //
 // The destination, as it is found at open():
 //  - missing, a regular file or a link: replaced by the rename; a link is replaced itself,
@@ -70,13 +75,29 @@ public:
 
 private:
     void forget() noexcept;
+    int linkUnnamed() noexcept;
 
     UniqueFd m_file;
     std::string m_destination;
-    std::string m_temp; // empty when writing in place
+    std::string m_temp; // empty when writing in place or without a name
     int m_slot = -1; // in the record of temporaries
     bool m_inPlace = false;
+    bool m_unnamed = false;
     bool m_committed = false;
 };
+
+// Removes from `folder` the temporaries that writers killed by SIGKILL or a power cut left
+// (`.pictelle-<random>.tmp`), and returns how many. A file goes only when all of these hold:
+//  - the folder is on a local file system (ext2/3/4, XFS, Btrfs, F2FS, tmpfs, vfat, exFAT,
+//    NTFS, ZFS): on a network one another machine's writer could hold it, unseen by a lock;
+//  - its name is exactly what ReplacingFile makes, it is a regular file with one link, and
+//    it belongs to the user running this;
+//  - nobody holds an flock on it: every living writer holds one from the making of its
+//    file to its close, so an unlocked one belongs to no running Pictelle;
+//  - it has not been written to or changed for `minimumAgeSeconds`: a writer's file goes
+//    unlocked only in the instant between its making and its lock (named temporaries) and
+//    between its close and its rename, and a writer never pauses there for a minute.
+// Errors are ignored: the sweep is a courtesy, never a reason for a write to fail.
+int removeStaleTemporaries(const std::string& folder, int minimumAgeSeconds = 60) noexcept;
 
 } // namespace Files
