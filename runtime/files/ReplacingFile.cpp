@@ -66,6 +66,8 @@ bool isDeviceOrPipe(mode_t mode)
     return S_ISCHR(mode) || S_ISBLK(mode) || S_ISFIFO(mode) || S_ISSOCK(mode);
 }
 
+std::atomic<bool> namedOnly { false };
+
 const char namePrefix[] = ".pictelle-";
 const char nameSuffix[] = ".tmp";
 
@@ -145,9 +147,10 @@ int ReplacingFile::open(const std::string& destination, mode_t mode) noexcept
         const std::string folder = folderOf(destination);
         if (!beginCreating())
             return ECANCELED; // the program is ending
-        const int unnamed = ::open(folder.empty() ? "." : folder.c_str(),
-            O_TMPFILE | O_WRONLY | O_NOCTTY | O_CLOEXEC, mode);
-        const int refusal = errno;
+        const int unnamed = namedOnly ? -1
+                                      : ::open(folder.empty() ? "." : folder.c_str(),
+                                          O_TMPFILE | O_WRONLY | O_NOCTTY | O_CLOEXEC, mode);
+        const int refusal = namedOnly ? EOPNOTSUPP : errno;
         endCreating();
         if (unnamed >= 0) {
             m_file.reset(unnamed);
@@ -269,6 +272,11 @@ void ReplacingFile::forget() noexcept
 } // namespace Files
 
 namespace Files {
+
+void useNamedTemporaries(bool named) noexcept
+{
+    namedOnly = named;
+}
 
 int removeStaleTemporaries(const std::string& folder, int minimumAgeSeconds) noexcept
 {

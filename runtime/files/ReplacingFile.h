@@ -86,6 +86,11 @@ private:
     bool m_committed = false;
 };
 
+// From now on every ReplacingFile writes a named temporary from the start, as on a file
+// system that refuses unnamed files (true), or an unnamed one where it can (false, the
+// default). For the tests of the named way, which no local file system would take.
+void useNamedTemporaries(bool named) noexcept;
+
 // Removes from `folder` the temporaries that writers killed by SIGKILL or a power cut left
 // (`.pictelle-<random>.tmp`), and returns how many. A file goes only when all of these hold:
 //  - the folder is on a local file system (ext2/3/4, XFS, Btrfs, F2FS, tmpfs, vfat, exFAT,
