@@ -39,7 +39,9 @@ Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& ta
         loaded.fullSize = loaded.image.size();
         return loaded;
     }
-    throwInvalidPicture(path);
+    throwInvalidPicture(path,
+        head.isEmpty() ? QStringLiteral("the file is empty")
+                       : QStringLiteral("not a BMP, JPEG or icon file"));
 }
 
 void SavePicture(const QImage& picture, const QString& path, const BmpCore::ColourSpace& colour)

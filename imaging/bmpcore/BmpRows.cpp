@@ -21,8 +21,9 @@ BmpDecode::DibHeader parseBmp(const Bytes& bytes)
     const std::uint8_t* data = bytes.data();
     const std::int64_t size = bytes.size();
     if (size < fileHeaderSize + 12 || data[0] != 'B' || data[1] != 'M')
-        throwInvalidPicture(
-            size < 2 || data[0] != 'B' || data[1] != 'M' ? "not a BMP file" : "ends early");
+        throwInvalidPicture(size == 0                          ? "the file is empty"
+                : size < 2 || data[0] != 'B' || data[1] != 'M' ? "not a BMP file"
+                                                               : "ends early");
     return BmpDecode::parseDibHeader(data, size, fileHeaderSize, u32(data + 10), false);
 }
 
@@ -114,7 +115,9 @@ void RowReader::readHead()
         throwFileError(got.error);
     if (m_fileSize < fileHeaderSize + 12 || got.bytes < fileHeaderSize || fileHeader[0] != 'B'
         || fileHeader[1] != 'M')
-        throwInvalidPicture();
+        throwInvalidPicture(m_fileSize == 0 ? "the file is empty"
+                : m_fileSize < 2 || fileHeader[0] != 'B' || fileHeader[1] != 'M' ? "not a BMP file"
+                                                                                 : "ends early");
     const std::int64_t bitsOffset = u32(fileHeader + 10);
     const std::int64_t headSize
         = std::max<std::int64_t>(fileHeaderSize, std::min(bitsOffset, m_fileSize));
@@ -127,7 +130,7 @@ void RowReader::readHead()
     if (head.error != 0)
         throwFileError(head.error);
     if (head.bytes < m_head.size())
-        throwInvalidPicture();
+        throwInvalidPicture("ends early");
     m_header = BmpDecode::parseDibHeader(
         m_head.data(), headSize, fileHeaderSize, bitsOffset, false, m_fileSize);
     if (m_header.profileOffset >= 0)

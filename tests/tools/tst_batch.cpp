@@ -512,9 +512,9 @@ void TestBatch::failureSaysWhy_data()
     QTest::newRow("truncated JPEG")
         << ""
         << "cut.jpg" << truncated << "Invalid picture: %1: ends early at byte 5000";
-    QTest::newRow("text named .jpg")
-        << ""
-        << "notes.jpg" << QByteArray("shopping list\n") << "Invalid picture: %1: not a JPEG file";
+    QTest::newRow("text named .jpg") << ""
+                                     << "notes.jpg" << QByteArray("shopping list\n")
+                                     << "Invalid picture: %1: not a BMP, JPEG or icon file";
     QTest::newRow("oversized picture")
         << ""
         << "huge.jpg" << oversized
@@ -560,9 +560,11 @@ void TestBatch::failureSaysWhy()
     const Result result = batch(QStringList { "-p", "100" } + output + QStringList { pics(file) });
     const QString thumbnail = (where.isEmpty() ? m_pics->path() : out) + "/t" + file;
     QCOMPARE(result.status, 1);
-    const QByteArray said = "pictelle-batch: " + message.arg(pics(file), thumbnail).toUtf8() + "\n";
+    const QByteArray said = "pictelle-batch: "
+        + QString(message).replace("%1", pics(file)).replace("%2", thumbnail).toUtf8() + "\n";
     QVERIFY2(result.err.endsWith(said), result.err + "\nnot ending in\n" + said);
     QVERIFY(!QFile::exists(thumbnail));
+    QCOMPARE(hiddenIn(where.isEmpty() ? m_pics->path() : out), QStringList());
 }
 
 // Twenty runs killed by SIGKILL at moments spread over a run: the converters end with the run,
