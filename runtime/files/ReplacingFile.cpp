@@ -197,7 +197,27 @@ int ReplacingFile::commit() noexcept
     if (!m_file.valid())
         return EBADF;
     if (m_unnamed) {
-        if (const int error = linkUnnamed()) {
+        // A destination that does not exist takes the name at once: then no moment passes
+        // in which a temporary name exists.
+        if (!beginCreating()) {
+            abandon();
+            return ECANCELED;
+        }
+        const int direct = linkAs(m_destination);
+        endCreating();
+        if (direct == 0) {
+            // Nothing was there before, so a failed close takes the name away again.
+            if (const int error = m_file.close()) {
+                ::unlink(m_destination.c_str());
+                abandon();
+                return error;
+            }
+            m_unnamed = false;
+            m_committed = true;
+            return 0;
+        }
+        const int error = direct == EEXIST ? linkUnnamed() : direct;
+        if (error != 0) {
             abandon();
             return error;
         }
@@ -219,24 +239,30 @@ int ReplacingFile::commit() noexcept
     return 0;
 }
 
-// Gives the unnamed file its temporary name, for the rename.
+int ReplacingFile::linkAs(const std::string& name) noexcept
+{
+    char self[32];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_file.get());
+    if (::linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    // Without /proc, the descriptor itself (which kernels before 6.10 allow root only).
+    if (errno != ENOENT)
+        return errno;
+    return ::linkat(m_file.get(), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+}
+
+// Gives the unnamed file its temporary name, for the rename over the destination.
 int ReplacingFile::linkUnnamed() noexcept
 {
     try {
         const std::string folder = folderOf(m_destination);
-        char self[32];
-        std::snprintf(self, sizeof self, "/proc/self/fd/%d", m_file.get());
         int error = EEXIST;
         for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
             std::string name = temporaryName(folder);
             if (!beginCreating())
                 return ECANCELED;
             m_slot = recordTemporary(name.c_str());
-            int linked = ::linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW);
-            // Without /proc, the descriptor itself (which older kernels allow root only).
-            if (linked != 0 && errno == ENOENT)
-                linked = ::linkat(m_file.get(), "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH);
-            error = linked == 0 ? 0 : errno;
+            error = linkAs(name);
             endCreating();
             if (error == 0) {
                 m_temp = std::move(name);

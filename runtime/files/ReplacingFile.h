@@ -20,13 +20,14 @@ namespace Files {
 //
 // The file is written without a name (O_TMPFILE in the destination's folder: the same file
 // system, so the rename is atomic), so a process killed by any signal leaves nothing; commit()
-// links it as `.pictelle-<random>.tmp` and renames that over the destination at once (a link
-// cannot replace a file). Where the file system refuses unnamed files (NFS, vfat and exFAT,
-// some FUSE) it is written under that name from the start, as the only way left. A named
-// temporary is created exclusively and entered in the record of Temporaries.h for the signal
-// handlers; it is removed on every failure, by abandon(), and by the destructor unless
-// commit() succeeded. A writer holds an flock on its file from its making to its close, for
-// removeStaleTemporaries().
+// links it under the destination's name when that is free, and otherwise as
+// `.pictelle-<random>.tmp`, renamed over the destination at once (a link cannot replace a
+// file): only a kill in that instant leaves a temporary behind. Where the file system refuses
+// unnamed files (NFS, vfat and exFAT, some FUSE) it is written under that name from the start, as
+// the only way left. A named temporary is created exclusively and entered in the record of
+// Temporaries.h for the signal handlers; it is removed on every failure, by abandon(), and by the
+// destructor unless commit() succeeded. A writer holds an flock on its file from its making to its
+// close, for removeStaleTemporaries().
 //
 // The destination, as it is found at open():
 //  - missing, a regular file or a link: replaced by the rename; a link is replaced itself,
@@ -75,6 +76,7 @@ public:
 
 private:
     void forget() noexcept;
+    int linkAs(const std::string& name) noexcept;
     int linkUnnamed() noexcept;
 
     UniqueFd m_file;

@@ -591,9 +591,10 @@ void TestBatch::killLeavesOnlyWholeThumbnails()
     const qint64 runMs = timer.elapsed();
     QCOMPARE(whole.status, 0);
     const QRegularExpressionMatch scratch
-        = QRegularExpression("scratch folder: \"?([^\"\n]+)").match(QString::fromUtf8(whole.err));
+        = QRegularExpression("scratch folder: [^\n/]*(/[^\n]*)").match(QString::fromUtf8(whole.err));
     QVERIFY2(scratch.hasMatch(), whole.err);
     const QString scratchFolder = scratch.captured(1);
+    QVERIFY2(QFileInfo(scratchFolder).isDir(), qPrintable(scratchFolder));
     clear();
 
     for (int kill = 1; kill <= 20; ++kill) {
