@@ -31,6 +31,8 @@ extern "C" void removeTemporariesAndDie(int signalNumber)
 // sees: the kernel ends it with its parent. posix_spawn cannot ask for that between fork and
 // exec, so the converter asks itself, first thing; a parent that died before the asking is
 // seen in getppid() no longer being the one named in PICTELLE_PARENT_PID (Runtime::Shell).
+// The kernel watches the thread that started the converter, which waits for it
+// (Shell32::RunAndWait) and so outlives it unless the whole process goes.
 void endWithParent()
 {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
