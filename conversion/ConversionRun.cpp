@@ -15,10 +15,12 @@
 #include "runtime/Runtime.h"
 #include "runtime/Shell32.h"
 #include "runtime/ShortFilename.h"
+#include "runtime/files/ReplacingFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QSet>
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -290,10 +292,29 @@ bool run(const Options& options, Host& host)
         options.entries, std::move(direct),
         [factor](const QString& path) { return readAndScale(path, factor); }, workers, workers + 1);
 
+    // A run killed by SIGKILL or a power cut may have left a named temporary in a folder it
+    // wrote to; each folder this run writes to is swept once, before its first write.
+    QSet<QString> swept;
+    const auto sweep = [&swept](const QString& folder) {
+        if (swept.contains(folder))
+            return;
+        swept.insert(folder);
+        if (const int removed
+            = Files::removeStaleTemporaries(QFile::encodeName(folder).toStdString()))
+            qCInfo(lcConversion).noquote()
+                << "removed" << removed << "stale temporaries in" << folder;
+    };
+    sweep(scratch.path());
+
     for (qsizetype i = 1; i <= n; ++i) {
         const int count = host.entryCount();
         host.setProgress(static_cast<float>(double(i) / double(count > 0 ? count : n) * 100.0));
         try {
+            if (makesThumbnail(options.entries.at(i - 1))) {
+                const QString& thumbnail = thumbnails.at(i - 1);
+                const qsizetype slash = thumbnail.lastIndexOf(QLatin1Char('/'));
+                sweep(slash < 0 ? QString() : thumbnail.left(std::max<qsizetype>(slash, 1)));
+            }
             EntryRun entry(scratch, options, factor, ahead, i - 1, host);
             entry.convert(options.entries.at(i - 1));
         } catch (const AppError& e) {

@@ -14,7 +14,7 @@ AppError toAppError(const BmpCore::Error& error, const QString& path)
 {
     if (error.kind() == BmpCore::Error::File)
         return fileError(error.errnoValue(), path);
-    return AppError::about(error.number(), path);
+    return AppError::about(error.number(), path).withReason(QString::fromUtf8(error.detail()));
 }
 
 QImage decodeImage(const BmpDecode::DibDecoder& decoder, const QString& path)

@@ -37,12 +37,12 @@ QByteArray readFileHead(const QString& path, int n)
     return head;
 }
 
-void throwInvalidPicture(const QString& path)
+void throwInvalidPicture(const QString& path, const QString& reason)
 {
-    throw AppError::about(ErrorNumber::InvalidPicture, path);
+    throw AppError::about(ErrorNumber::InvalidPicture, path).withReason(reason);
 }
 
-void throwOutOfMemory(const QString& path)
+void throwOutOfMemory(const QString& path, const QString& reason)
 {
-    throw AppError::about(ErrorNumber::OutOfMemory, path);
+    throw AppError::about(ErrorNumber::OutOfMemory, path).withReason(reason);
 }

@@ -16,8 +16,9 @@ QByteArray readFileBytes(const QString& path);
 // readFileBytes().
 QByteArray readFileHead(const QString& path, int n);
 
-// Throws AppError 481 "Invalid picture: <path>".
-[[noreturn]] void throwInvalidPicture(const QString& path);
+// Throws AppError 481 "Invalid picture: <path>", followed by ": <reason>" when the decoder
+// said why ("ends early at byte 5000", "not a JPEG file").
+[[noreturn]] void throwInvalidPicture(const QString& path, const QString& reason = {});
 
-// Throws AppError 7 "Out of memory: <path>".
-[[noreturn]] void throwOutOfMemory(const QString& path);
+// Throws AppError 7 "Out of memory: <path>", with the reason as above.
+[[noreturn]] void throwOutOfMemory(const QString& path, const QString& reason = {});

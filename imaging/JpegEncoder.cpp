@@ -45,8 +45,12 @@ int genericErrorAfter(const char* operation) noexcept
     return GenericError;
 }
 
+// Per thread, as the platform's last error is.
+thread_local int lastErrno = 0;
+
 int statusForErrno(int errnoValue)
 {
+    lastErrno = errnoValue;
     switch (errnoValue) {
     case EACCES:
     case EPERM:
@@ -267,6 +271,7 @@ public:
         if (!bitmap || path.isEmpty() || encoderClsid != jpegClsid
             || !qualityFrom(parameters, &quality))
             return InvalidParameter;
+        lastErrno = 0;
         const QImage& image = bitmap->pixels;
         if (image.width() > JPEG_MAX_DIMENSION || image.height() > JPEG_MAX_DIMENSION)
             return InvalidParameter;
@@ -304,6 +309,7 @@ public:
     }
 
     int shutdown(Token) noexcept override { return Ok; }
+    int lastError() const noexcept override { return lastErrno; }
 
 private:
     std::atomic<Token> m_instances { 0 };

@@ -82,6 +82,10 @@ public:
         const EncoderParameters* parameters) noexcept = 0;
     virtual int disposeImage(Bitmap* bitmap) noexcept = 0;
     virtual int shutdown(Token token) noexcept = 0;
+
+    // The errno value behind this thread's last AccessDenied, OutOfMemory or Win32Error, as
+    // the platform keeps a last error beside GDI+'s status; 0 when the system gave none.
+    virtual int lastError() const noexcept { return 0; }
 };
 
 // The facade over libjpeg-turbo that the program uses.

@@ -25,6 +25,7 @@ struct ErrorJump
     jpeg_error_mgr base;
     std::jmp_buf jump;
     bool nothingDecodable = false;
+    bool tooManyScans = false;
 };
 
 [[noreturn]] void jumpOnError(j_common_ptr cinfo)
@@ -35,8 +36,10 @@ struct ErrorJump
 void limitScans(j_common_ptr cinfo)
 {
     if (cinfo->is_decompressor
-        && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > Limits::maxJpegScans)
+        && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > Limits::maxJpegScans) {
+        reinterpret_cast<ErrorJump*>(cinfo->err)->tooManyScans = true;
         jumpOnError(cinfo);
+    }
 }
 
 // Warnings are tolerated (a damaged stretch decodes as grey), except that the data ends
@@ -75,6 +78,19 @@ struct Decoder
             jpeg_destroy_decompress(&cinfo);
     }
 };
+
+// Why libjpeg gave up on a file of `size` bytes, in its own words, except that a file which
+// ends before anything of the picture says where it ends (an interrupted copy, mostly).
+QString failure(Decoder& d, qsizetype size)
+{
+    if (d.err.nothingDecodable || d.err.base.msg_code == JERR_INPUT_EOF)
+        return QStringLiteral("ends early at byte %1").arg(size);
+    if (d.err.tooManyScans)
+        return QStringLiteral("more than %1 scans").arg(Limits::maxJpegScans);
+    char text[JMSG_LENGTH_MAX] = {};
+    d.err.base.format_message(reinterpret_cast<j_common_ptr>(&d.cinfo), text);
+    return QString::fromLatin1(text);
+}
 
 bool readHeader(Decoder& d, const unsigned char* data, unsigned long size)
 {
@@ -320,19 +336,28 @@ QImage upright(const QImage& image, int orientation)
 void openJpeg(Decoder& d, const QByteArray& bytes, const QString& path)
 {
     if (bytes.size() < 3 || uchar(bytes[0]) != 0xFF || uchar(bytes[1]) != 0xD8)
-        throwInvalidPicture(path);
+        throwInvalidPicture(path,
+            bytes.size() >= 2 && uchar(bytes[0]) == 0xFF && uchar(bytes[1]) == 0xD8
+                ? QStringLiteral("ends early at byte %1").arg(bytes.size())
+                : QStringLiteral("not a JPEG file"));
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     const qsizetype length = completeLength(data, bytes.size());
     if (!readHeader(d, data, static_cast<unsigned long>(length))) {
-        if (d.err.base.msg_code == JERR_OUT_OF_MEMORY)
+        if (d.err.base.msg_code == JERR_OUT_OF_MEMORY && !d.err.nothingDecodable)
             throwOutOfMemory(path);
-        throwInvalidPicture(path);
+        throwInvalidPicture(path, failure(d, bytes.size()));
     }
     const qint64 pixels = qint64(d.cinfo.image_width) * d.cinfo.image_height;
+    const QString size
+        = QStringLiteral("%1 x %2 pixels").arg(d.cinfo.image_width).arg(d.cinfo.image_height);
     if (pixels > Limits::maxPixels)
-        throwOutOfMemory(path);
+        throwOutOfMemory(path,
+            QStringLiteral("%1, more than the %2 a picture may have")
+                .arg(size)
+                .arg(Limits::maxPixels));
     if (!Limits::plausibleSize(pixels, bytes.size()))
-        throwInvalidPicture(path);
+        throwInvalidPicture(
+            path, QStringLiteral("%1 in only %2 bytes").arg(size).arg(bytes.size()));
 }
 
 // The numerator of the smallest of 1/8, 2/8, 4/8, 8/8 whose (rounded up) result of a
@@ -346,9 +371,9 @@ unsigned int scaleFor(qint64 width, qint64 height, QSize target)
     return 8;
 }
 
-J_COLOR_SPACE outputSpace(J_COLOR_SPACE stored, const QString& path)
+J_COLOR_SPACE outputSpace(const jpeg_decompress_struct& cinfo, const QString& path)
 {
-    switch (stored) {
+    switch (cinfo.jpeg_color_space) {
     case JCS_GRAYSCALE:
     case JCS_YCbCr:
     case JCS_RGB:
@@ -357,7 +382,8 @@ J_COLOR_SPACE outputSpace(J_COLOR_SPACE stored, const QString& path)
     case JCS_YCCK:
         return JCS_CMYK;
     default:
-        throwInvalidPicture(path);
+        throwInvalidPicture(path,
+            QStringLiteral("unsupported colour space of %1 components").arg(cinfo.num_components));
     }
 }
 
@@ -397,7 +423,7 @@ private:
 // Decodes the picture as setOutput() arranged it; a CMYK picture through `cmykProfile`
 // when it holds one.
 QImage decodeImage(Decoder& d, J_COLOR_SPACE space, const std::vector<std::uint8_t>& cmykProfile,
-    const QString& path)
+    const QString& path, qsizetype size)
 {
     QImage image(int(d.cinfo.output_width), int(d.cinfo.output_height), QImage::Format_RGB32);
     if (image.isNull())
@@ -415,7 +441,7 @@ QImage decodeImage(Decoder& d, J_COLOR_SPACE space, const std::vector<std::uint8
     if (!decodeRows(d, job)) {
         if (d.err.base.msg_code == JERR_OUT_OF_MEMORY && !d.err.nothingDecodable)
             throwOutOfMemory(path);
-        throwInvalidPicture(path);
+        throwInvalidPicture(path, failure(d, size));
     }
     return image;
 }
@@ -443,9 +469,9 @@ Result read(const QString& path, const std::function<QSize(QSize)>& targetFor)
             target.transpose();
         scaleNum = scaleFor(w, h, target);
     }
-    const J_COLOR_SPACE space = outputSpace(d.cinfo.jpeg_color_space, path);
+    const J_COLOR_SPACE space = outputSpace(d.cinfo, path);
     if (!setOutput(d, space, scaleNum))
-        throwInvalidPicture(path);
+        throwInvalidPicture(path, failure(d, bytes.size()));
 
     // An RGB profile goes with the picture into its thumbnail; a CMYK one converts the inks
     // to sRGB here, since the thumbnail is RGB.
@@ -461,7 +487,7 @@ Result read(const QString& path, const std::function<QSize(QSize)>& targetFor)
         cmykProfile = std::move(profile);
     }
 
-    result.image = upright(decodeImage(d, space, cmykProfile, path), orientation);
+    result.image = upright(decodeImage(d, space, cmykProfile, path, bytes.size()), orientation);
     if (result.image.isNull())
         throwOutOfMemory(path);
     return result;

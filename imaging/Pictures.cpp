@@ -42,7 +42,9 @@ Loaded LoadPictureFor(const QString& path, const std::function<QSize(QSize)>& ta
         const QSize size = icon.image.size();
         return { std::move(icon.image), size, {}, icon.hotspot };
     }
-    throwInvalidPicture(path);
+    throwInvalidPicture(path,
+        head.isEmpty() ? QStringLiteral("the file is empty")
+                       : QStringLiteral("not a BMP, JPEG or icon file"));
 }
 
 void SavePicture(const QImage& picture, const QString& path, const ImageCore::ColourSpace& colour)

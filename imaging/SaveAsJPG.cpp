@@ -42,7 +42,8 @@ void SaveJPEG(JpegEncoder::Facade& encoder, const QImage& picture, const QString
     }
     if (status != Ok)
         throw AppError(ErrorNumber::InvalidCall,
-            QStringLiteral("Cannot save the image. GDI+ Error:") + QString::number(status));
+            QStringLiteral("Cannot save the image. GDI+ Error:") + QString::number(status))
+            .withReason(systemReason(encoder.lastError()));
 }
 
 void SaveJPEG(const QImage& picture, const QString& path, quint8 quality)

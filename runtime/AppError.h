@@ -26,6 +26,11 @@ public:
     int number() const noexcept { return m_number; }
     const QString& description() const noexcept { return m_description; }
 
+    // The same error with the reason the system or a decoder gave after its words, the way a
+    // converter's reason follows its message: "<description>: <reason>". Unchanged when
+    // `reason` is empty. The number stays, since callers act on it.
+    AppError withReason(const QString& reason) const;
+
 private:
     int m_number;
     QString m_description;
@@ -35,3 +40,6 @@ private:
 // description such as "Permission denied: /home/ann/Pics/tCat.jpg"; a missing file gives
 // 53 "File not found: <path>".
 AppError fileError(int errnoValue, const QString& path);
+
+// The system's words for an errno value ("No space left on device"); empty for 0.
+QString systemReason(int errnoValue);

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <spawn.h>
@@ -186,9 +187,21 @@ qint64 Shell(const QString& commandLine, int windowStyle, Reaping reaping, int e
     posix_spawnattr_setflags(
         &attributes.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
+    // Our converters end with the process that started them; this tells them which one it
+    // is, so that one already gone is noticed (tools/common).
+    const QByteArray parentVariable = QByteArrayLiteral("PICTELLE_PARENT_PID=");
+    const QByteArray parent = parentVariable + QByteArray::number(qint64(getpid()));
+    std::vector<char*> environment;
+    for (char** variable = environ; *variable; ++variable) {
+        if (std::strncmp(*variable, parentVariable.constData(), size_t(parentVariable.size())))
+            environment.push_back(*variable);
+    }
+    environment.push_back(const_cast<char*>(parent.constData()));
+    environment.push_back(nullptr);
+
     pid_t pid = 0;
-    const int rc = posix_spawn(
-        &pid, program.constData(), &files.actions, &attributes.attributes, argv.data(), environ);
+    const int rc = posix_spawn(&pid, program.constData(), &files.actions, &attributes.attributes,
+        argv.data(), environment.data());
     if (rc != 0) {
         const QString name = arguments.first();
         switch (rc) {

@@ -6,10 +6,11 @@
 
 namespace BmpCore {
 
-Error::Error(Kind kind, int errnoValue)
+Error::Error(Kind kind, int errnoValue, const char* detail)
     : std::runtime_error("BMP error")
     , m_kind(kind)
     , m_errno(errnoValue)
+    , m_detail(detail)
 {
 }
 
@@ -35,9 +36,9 @@ std::string Error::reason() const
     return m_kind == File ? fileErrorWords(m_errno) : errorWords(number());
 }
 
-void throwInvalidPicture()
+void throwInvalidPicture(const char* detail)
 {
-    throw Error(Error::InvalidPicture);
+    throw Error(Error::InvalidPicture, 0, detail);
 }
 
 void throwOutOfMemory()

@@ -20,9 +20,11 @@ public:
         Overflow, // a picture too large for the format
     };
 
-    explicit Error(Kind kind, int errnoValue = 0);
+    explicit Error(Kind kind, int errnoValue = 0, const char* detail = nullptr);
     Kind kind() const noexcept { return m_kind; }
     int errnoValue() const noexcept { return m_errno; }
+    // What exactly is wrong with an invalid picture ("not a BMP file"), or null.
+    const char* detail() const noexcept { return m_detail; }
 
     // The runtime error number of this failure (ErrorNumber), fileErrorNumber() for File.
     int number() const noexcept;
@@ -33,9 +35,11 @@ public:
 private:
     Kind m_kind;
     int m_errno;
+    const char* m_detail; // a string literal
 };
 
-[[noreturn]] void throwInvalidPicture();
+// `detail`, when given, is a string literal.
+[[noreturn]] void throwInvalidPicture(const char* detail = nullptr);
 [[noreturn]] void throwOutOfMemory();
 [[noreturn]] void throwFileError(int errnoValue);
 

@@ -21,7 +21,9 @@ BmpDecode::DibHeader parseBmp(const Bytes& bytes)
     const std::uint8_t* data = bytes.data();
     const std::int64_t size = bytes.size();
     if (size < fileHeaderSize + coreHeaderSize || !hasMagic(data))
-        throwInvalidPicture();
+        throwInvalidPicture(size == 0         ? "the file is empty"
+                : size < 2 || !hasMagic(data) ? "not a BMP file"
+                                              : "ends early");
     return BmpDecode::parseDibHeader(
         data, size, fileHeaderSize, u32(data + FileHeader::bitsOffset), false);
 }
@@ -116,7 +118,9 @@ void RowReader::readHead()
         throwFileError(got.error);
     if (m_fileSize < fileHeaderSize + coreHeaderSize || got.bytes < fileHeaderSize
         || !hasMagic(fileHeader))
-        throwInvalidPicture();
+        throwInvalidPicture(m_fileSize == 0               ? "the file is empty"
+                : m_fileSize < 2 || !hasMagic(fileHeader) ? "not a BMP file"
+                                                          : "ends early");
     const std::int64_t bitsOffset = u32(fileHeader + FileHeader::bitsOffset);
     const std::int64_t headSize
         = std::max<std::int64_t>(fileHeaderSize, std::min(bitsOffset, m_fileSize));
@@ -129,7 +133,7 @@ void RowReader::readHead()
     if (head.error != 0)
         throwFileError(head.error);
     if (head.bytes < m_head.size())
-        throwInvalidPicture();
+        throwInvalidPicture("ends early");
     m_header = BmpDecode::parseDibHeader(
         m_head.data(), headSize, fileHeaderSize, bitsOffset, false, m_fileSize);
     if (m_header.profileOffset >= 0)

@@ -43,9 +43,9 @@ InfoHeader readHeaderKind(const std::uint8_t* data, std::int64_t size, std::int6
         || headerSize == v3HeaderSize || headerSize == v4HeaderSize || headerSize == v5HeaderSize;
     const bool os2 = headerSize >= os2MinHeaderSize && headerSize <= os2MaxHeaderSize && !windows;
     if (!core && !windows && !os2)
-        throwInvalidPicture();
+        throwInvalidPicture("an unsupported kind of header");
     if (infoOffset + std::int64_t(headerSize) > size)
-        throwInvalidPicture();
+        throwInvalidPicture("ends early");
     return { info, infoOffset, headerSize, core, windows };
 }
 
@@ -62,8 +62,10 @@ void readDimensions(const InfoHeader& info, bool icon, DibHeader& h)
     }
     if (icon)
         height /= 2;
-    if (width <= 0 || height <= 0 || width * height > Limits::maxPixels)
-        throwInvalidPicture();
+    if (width <= 0 || height <= 0)
+        throwInvalidPicture("no pixels");
+    if (width * height > Limits::maxPixels)
+        throwInvalidPicture("more pixels than a picture may have");
     h.width = int(width);
     h.height = int(height);
 }
@@ -73,7 +75,7 @@ void readFormat(const InfoHeader& info, bool icon, DibHeader& h)
 {
     const int bits = u16(info.p + (info.core ? CoreInfo::bitCount : Info::bitCount));
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-        throwInvalidPicture();
+        throwInvalidPicture("an unsupported number of bits per pixel");
     h.bitCount = bits;
     if (!info.core && Info::holds32(info.size, Info::compression))
         h.compression = int(u32(info.p + Info::compression));

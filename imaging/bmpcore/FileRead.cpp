@@ -24,7 +24,7 @@ Files::UniqueFd openRegular(const std::string& path, std::int64_t& size)
     if (S_ISDIR(st.st_mode))
         throwFileError(EISDIR);
     if (!S_ISREG(st.st_mode))
-        throwInvalidPicture();
+        throwInvalidPicture("not a regular file");
     // Back to blocking reads, which a regular file needs on network file systems.
     ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
     size = std::int64_t(st.st_size);

@@ -359,4 +359,20 @@ QImage gradient(int width, int height)
     return image;
 }
 
+QImage noise(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    quint32 state = 2463534242u; // xorshift32
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            row[x] = 0xff000000u | (state & 0xffffffu);
+        }
+    }
+    return image;
+}
+
 } // namespace ImageFixtures

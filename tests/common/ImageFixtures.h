@@ -91,4 +91,8 @@ QByteArray jpegFile(
 // picture of a given size.
 QImage gradient(int width, int height);
 
+// A width x height RGB picture of repeatable noise: it compresses badly, so its files are
+// large and slow to write, for tests that cut a file short or catch a run midway.
+QImage noise(int width, int height);
+
 } // namespace ImageFixtures

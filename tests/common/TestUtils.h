@@ -26,4 +26,11 @@ inline QString cmakeCommand()
     return QStringLiteral(PICTELLE_CMAKE_COMMAND);
 }
 
+// Whether an error's `description` says `words` as they stand, alone or followed by the
+// reason the system or a decoder gave (": <reason>").
+inline bool keepsWords(const QString& description, const QString& words)
+{
+    return description == words || description.startsWith(words + QStringLiteral(": "));
+}
+
 } // namespace TestUtils

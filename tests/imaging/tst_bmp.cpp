@@ -4,6 +4,7 @@
 #include "imaging/core/Limits.h"
 #include "runtime/AppError.h"
 #include "tests/common/ImageFixtures.h"
+#include "tests/common/TestUtils.h"
 
 #include <QDir>
 #include <QFile>
@@ -492,7 +493,8 @@ void TestBmp::damaged()
             QFAIL("no error raised");
         } catch (const AppError& e) {
             QCOMPARE(e.number(), 481);
-            QCOMPARE(e.description(), "Invalid picture: " + file);
+            QVERIFY2(TestUtils::keepsWords(e.description(), "Invalid picture: " + file),
+                qPrintable(e.description()));
         }
     }
 }
@@ -677,7 +679,7 @@ void TestBmp::rowWriterWithoutFinish()
         Bmp::RowWriter writer(file, 5, 4, false);
         writer.writeRow(row.data());
         QVERIFY(!QFile::exists(file));
-        QCOMPARE(temporaries().size(), 1);
+        QCOMPARE(temporaries(), QStringList()); // a file without a name until finish()
     }
     QVERIFY(!QFile::exists(file));
     QCOMPARE(temporaries(), QStringList());

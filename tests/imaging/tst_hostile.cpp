@@ -158,7 +158,7 @@ void TestHostile::smallFileHugePicture()
         QFAIL("no error raised");
     } catch (const AppError& e) {
         QCOMPARE(e.number(), number);
-        QVERIFY(e.description().endsWith(file));
+        QVERIFY(e.description().contains(file));
     }
 }
 
@@ -236,7 +236,7 @@ void TestHostile::manyScans()
     } catch (const AppError& e) {
         QVERIFY2(!loads, qPrintable(e.description()));
         QCOMPARE(e.number(), 481);
-        QVERIFY(e.description().endsWith(file));
+        QVERIFY(e.description().contains(file));
     }
 }
 
@@ -264,7 +264,7 @@ void TestHostile::regressionInputs()
             QVERIFY(!loaded.image.isNull());
         } catch (const AppError& e) {
             QVERIFY2(e.number() == 481 || e.number() == 7, qPrintable(e.description()));
-            QVERIFY(e.description().endsWith(file));
+            QVERIFY(e.description().contains(file));
         }
     }
 }

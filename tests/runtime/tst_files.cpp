@@ -19,6 +19,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -165,6 +166,8 @@ class TestFiles : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { Files::useNamedTemporaries(false); }
+    void replacesWhole_data();
     void replacesWhole();
     void modeLessUmask();
     void linkIsReplacedNotFollowed();
@@ -175,16 +178,27 @@ private slots:
     void signalRemovesTemporaries_data();
     void signalRemovesTemporaries();
     void moreWritersThanRecordSlots();
+    void sweepRemovesOnlyStaleTemporaries_data();
+    void sweepRemovesOnlyStaleTemporaries();
     void closeStopsWritersMidway();
     void fullReadAcrossShortReads();
     void fullWriteAcrossShortWrites();
     void positionedWrite();
 };
 
+void TestFiles::replacesWhole_data()
+{
+    QTest::addColumn<bool>("named");
+    QTest::newRow("unnamed until complete") << false;
+    QTest::newRow("named, where unnamed files are refused") << true;
+}
+
 // An older, longer file is replaced whole, and only at commit: until then it is untouched
-// and the new bytes lie in one temporary beside it.
+// and the new bytes lie in a file without a name, or in one temporary beside it.
 void TestFiles::replacesWhole()
 {
+    QFETCH(bool, named);
+    Files::useNamedTemporaries(named);
     QTemporaryDir dir;
     const QString target = dir.filePath("out.bin");
     QVERIFY(writeFile(target, "an older file, longer than the new one will be"));
@@ -196,7 +210,7 @@ void TestFiles::replacesWhole()
     QVERIFY(!file.inPlace());
     QCOMPARE(Files::writeFull(file.fd(), "new", 3), 0);
     QCOMPARE(readFile(target), QByteArray("an older file, longer than the new one will be"));
-    QCOMPARE(temporaries(dir.path()).size(), 1);
+    QCOMPARE(entries(dir.path()).size(), named ? 2 : 1);
 
     QCOMPARE(file.commit(), 0);
     QCOMPARE(file.fd(), -1);
@@ -325,6 +339,7 @@ void TestFiles::failureLeavesOldFile_data()
 void TestFiles::failureLeavesOldFile()
 {
     QFETCH(QString, failure);
+    Files::useNamedTemporaries(true); // an unnamed file leaves nothing by its nature
     QTemporaryDir dir;
     const QString old = dir.filePath("old");
     QVERIFY(writeFile(old, "the old file"));
@@ -404,19 +419,24 @@ void TestFiles::signalRemovesTemporaries_data()
 {
     QTest::addColumn<int>("signalNumber");
     QTest::addColumn<bool>("handled");
-    QTest::newRow("SIGTERM, handled") << int(SIGTERM) << true;
-    QTest::newRow("SIGINT, handled") << int(SIGINT) << true;
-    QTest::newRow("SIGHUP, handled") << int(SIGHUP) << true;
-    // The control: without the handler the temporaries stay, so the test sees them.
-    QTest::newRow("SIGKILL, no handler") << int(SIGKILL) << false;
+    QTest::addColumn<bool>("named");
+    QTest::newRow("SIGTERM, handled, named") << int(SIGTERM) << true << true;
+    QTest::newRow("SIGINT, handled, named") << int(SIGINT) << true << true;
+    QTest::newRow("SIGHUP, handled, named") << int(SIGHUP) << true << true;
+    // The control: without the handler named temporaries stay, so the test sees them.
+    QTest::newRow("SIGKILL, named") << int(SIGKILL) << false << true;
+    QTest::newRow("SIGKILL, unnamed") << int(SIGKILL) << false << false;
 }
 
-// A child writing two files is killed by a signal whose handler calls removeTemporaries():
-// neither temporary is left, and the old file is whole.
+// A child writing two files is killed by a signal: neither temporary is left, when they had
+// no name yet or when the signal's handler calls removeTemporaries(), and the old file is
+// whole.
 void TestFiles::signalRemovesTemporaries()
 {
     QFETCH(int, signalNumber);
     QFETCH(bool, handled);
+    QFETCH(bool, named);
+    Files::useNamedTemporaries(named);
     QTemporaryDir dir;
     const QString old = dir.filePath("old");
     QVERIFY(writeFile(old, "the old file"));
@@ -452,13 +472,13 @@ void TestFiles::signalRemovesTemporaries()
     if (byte != 'r')
         ::kill(child, SIGKILL);
     QCOMPARE(byte, 'r');
-    QCOMPARE(temporaries(dir.path()).size(), 2);
+    QCOMPARE(temporaries(dir.path()).size(), named ? 2 : 0);
 
     QCOMPARE(::kill(child, signalNumber), 0);
     const int status = reap(child, 30000);
     QVERIFY(WIFSIGNALED(status));
     QCOMPARE(WTERMSIG(status), signalNumber);
-    QCOMPARE(temporaries(dir.path()).size(), handled ? 0 : 2);
+    QCOMPARE(temporaries(dir.path()).size(), named && !handled ? 2 : 0);
     QCOMPARE(readFile(old), QByteArray("the old file"));
     QVERIFY(!QFile::exists(dir.filePath("new")));
 }
@@ -467,6 +487,7 @@ void TestFiles::signalRemovesTemporaries()
 // ones beyond the record would survive a signal).
 void TestFiles::moreWritersThanRecordSlots()
 {
+    Files::useNamedTemporaries(true);
     QTemporaryDir dir;
     constexpr int count = 40;
     std::vector<Files::ReplacingFile> files(count);
@@ -479,6 +500,60 @@ void TestFiles::moreWritersThanRecordSlots()
         QCOMPARE(file.commit(), 0);
     QCOMPARE(temporaries(dir.path()), QStringList());
     QCOMPARE(entries(dir.path()).size(), count);
+}
+
+void TestFiles::sweepRemovesOnlyStaleTemporaries_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("state"); // "", "locked", "young", "another user's", "link"
+    QTest::addColumn<bool>("removed");
+    const QString ours = ".pictelle-0a9z.tmp";
+    QTest::newRow("left by a killed writer") << ours << "" << true;
+    QTest::newRow("longest name") << ".pictelle-3w5e11264sgsf.tmp"
+                                  << "" << true;
+    QTest::newRow("held by a living writer") << ours << "locked" << false;
+    QTest::newRow("written within the minimum age") << ours << "young" << false;
+    QTest::newRow("another user's") << ours << "another user's" << false;
+    QTest::newRow("a link") << ours << "link" << false;
+    QTest::newRow("capitals") << ".pictelle-0A9Z.tmp"
+                              << "" << false;
+    QTest::newRow("no random part") << ".pictelle-.tmp"
+                                    << "" << false;
+    QTest::newRow("longer suffix") << ".pictelle-0a9z.tmp~"
+                                   << "" << false;
+    QTest::newRow("no dot") << "pictelle-0a9z.tmp"
+                            << "" << false;
+}
+
+// The sweep of a folder removes a temporary only when no writer can still own it, and nothing
+// but our temporaries.
+void TestFiles::sweepRemovesOnlyStaleTemporaries()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, state);
+    QFETCH(bool, removed);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    QVERIFY(writeFile(dir.filePath("keep.jpg"), "a picture"));
+    if (state == "link") {
+        QVERIFY(QFile::link(dir.filePath("keep.jpg"), path));
+    } else {
+        QVERIFY(writeFile(path, "half a thumbnail"));
+    }
+    Files::UniqueFd holder;
+    if (state == "locked") {
+        holder.reset(::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC));
+        QCOMPARE(::flock(holder.get(), LOCK_EX), 0);
+    } else if (state == "another user's") {
+        if (::geteuid() != 0)
+            QSKIP("only root can give a file to another user");
+        QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+    }
+    // A file's change time cannot be set back; the age asked for moves instead.
+    const int minimumAge = state == "young" ? 3600 : 0;
+    QCOMPARE(Files::removeStaleTemporaries(encoded(dir.path()), minimumAge), removed ? 1 : 0);
+    QCOMPARE(QFileInfo::exists(path) || QFileInfo(path).isSymLink(), !removed);
+    QCOMPARE(readFile(dir.filePath("keep.jpg")), QByteArray("a picture"));
 }
 
 // The program's end with writers still going: the close removes what they have begun, and

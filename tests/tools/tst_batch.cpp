@@ -1,25 +1,30 @@
 // SPDX-License-Identifier: MIT
 
-// pictelle-batch as its users meet it: options, the remembered percentage, messages, exit
-// statuses and the progress line.
+// pictelle-batch as its users meet it: options, the remembered percentage, messages and the
+// reasons they give, exit statuses, the progress line, and what a killed run leaves.
 #include "tests/common/ImageFixtures.h"
 #include "tests/common/PngFixtures.h"
 #include "tests/common/TestUtils.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +38,53 @@ struct Result
     QByteArray out;
     QByteArray err;
 };
+
+// Fills the file system of `folder` to the last byte.
+void fill(const QString& folder)
+{
+    QFile filler(folder + "/filler");
+    const QByteArray block(4096, 'x');
+    if (filler.open(QIODevice::WriteOnly))
+        while (filler.write(block) == block.size() && filler.flush()) { }
+}
+
+// Whether the thumbnail at `path` is complete: its format's last bytes are there, and it
+// decodes.
+bool isWhole(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    bool ended = false;
+    if (path.endsWith(".jpg"))
+        ended = bytes.endsWith("\xff\xd9");
+    else if (path.endsWith(".png"))
+        ended = bytes.endsWith(QByteArray::fromHex("0000000049454e44ae426082"));
+    else if (path.endsWith(".bmp") && bytes.size() >= 6)
+        ended = qFromLittleEndian<quint32>(bytes.constData() + 2) == quint32(bytes.size());
+    return ended && !QImage::fromData(bytes).isNull();
+}
+
+// The processes still alive that `parent` started through Runtime::Shell.
+int childrenOf(pid_t parent)
+{
+    const QByteArray mark = "PICTELLE_PARENT_PID=" + QByteArray::number(parent);
+    int alive = 0;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile environ("/proc/" + pid + "/environ");
+        if (pid.toInt() > 0 && environ.open(QIODevice::ReadOnly)
+            && environ.readAll().split('\0').contains(mark))
+            ++alive;
+    }
+    return alive;
+}
+
+// Hidden names in `folder`, where a writer's temporary would show.
+QStringList hiddenIn(const QString& folder)
+{
+    return QDir(folder).entryList({ ".*" }, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
 
 } // namespace
 
@@ -53,6 +105,9 @@ private slots:
     void interruptStopsBetweenFiles();
     void diagnosticsOnlyWhenSwitchedOn();
     void damagedPngSaysWhy();
+    void failureSaysWhy_data();
+    void failureSaysWhy();
+    void killLeavesOnlyWholeThumbnails();
     void outputFolder_data();
     void outputFolder();
     void update_data();
@@ -71,6 +126,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_pics;
     std::unique_ptr<QTemporaryDir> m_config;
     QString m_loggingRules; // QT_LOGGING_RULES of the next batch(); none when empty
+    QStringList m_runAs; // a program and its arguments that start the next batch()
 };
 
 void TestBatch::init()
@@ -79,6 +135,7 @@ void TestBatch::init()
     m_config = std::make_unique<QTemporaryDir>();
     QVERIFY(m_pics->isValid() && m_config->isValid());
     m_loggingRules.clear();
+    m_runAs.clear();
     QVERIFY(gradient(200, 100).save(pics("a.jpg"), "JPG"));
 }
 
@@ -94,7 +151,11 @@ Result TestBatch::batch(
     process.setProcessEnvironment(env);
     if (!folder.isEmpty())
         process.setWorkingDirectory(folder);
-    process.start(TestUtils::binDir() + "/pictelle-batch", arguments);
+    const QString program = TestUtils::binDir() + "/pictelle-batch";
+    if (m_runAs.isEmpty())
+        process.start(program, arguments);
+    else
+        process.start(m_runAs.first(), m_runAs.mid(1) + QStringList { program } + arguments);
     process.write(input);
     process.closeWriteChannel();
     Result result;
@@ -384,6 +445,150 @@ void TestBatch::damagedPngSaysWhy()
     QVERIFY2(
         result.err.contains(QFile::encodeName(pics("broken.png")) + ": " + said.mid(prefix.size())),
         result.err);
+}
+
+// Each failure keeps its words and adds the reason the system or the decoder gave.
+void TestBatch::failureSaysWhy_data()
+{
+    QTest::addColumn<QString>("where"); // the output folder's kind; "" writes beside the file
+    QTest::addColumn<QString>("file"); // in the pictures' folder
+    QTest::addColumn<QByteArray>("contents"); // of `file`; empty keeps init()'s a.jpg
+    QTest::addColumn<QString>("message"); // %1 the file's path, %2 its thumbnail's
+
+    QByteArray truncated;
+    QByteArray oversized;
+    {
+        QBuffer buffer(&truncated);
+        QVERIFY(buffer.open(QIODevice::WriteOnly));
+        QVERIFY(ImageFixtures::noise(2000, 1500).save(&buffer, "JPG", 95));
+        // A 20000 x 20000 frame header over the same data.
+        oversized = truncated;
+        const qsizetype frame = oversized.indexOf("\xff\xc0");
+        QVERIFY(frame > 0);
+        oversized.replace(frame + 5, 4, QByteArray::fromHex("4e204e20"));
+        truncated.truncate(5000); // as an interrupted copy leaves it
+    }
+    const QString gdi = QStringLiteral("Cannot save the image. GDI+ Error:%1: %2\n%3\n%4");
+    QTest::newRow("full disk") << "full"
+                               << "a.jpg" << QByteArray()
+                               << gdi.arg(7).arg("No space left on device", "%2", "%1");
+    QTest::newRow("read-only folder, ordinary user")
+        << "read-only folder"
+        << "a.jpg" << QByteArray() << gdi.arg(12).arg("Permission denied", "%2", "%1");
+    QTest::newRow("read-only file system")
+        << "read-only"
+        << "a.jpg" << QByteArray() << gdi.arg(12).arg("Read-only file system", "%2", "%1");
+    QTest::newRow("truncated JPEG")
+        << ""
+        << "cut.jpg" << truncated << "Invalid picture: %1: ends early at byte 5000";
+    QTest::newRow("text named .jpg") << ""
+                                     << "notes.jpg" << QByteArray("shopping list\n")
+                                     << "Invalid picture: %1: not a BMP, JPEG or icon file";
+    QTest::newRow("oversized picture")
+        << ""
+        << "huge.jpg" << oversized
+        << "Out of memory: %1: 20000 x 20000 pixels, more than the 134217728 a picture may have";
+}
+
+void TestBatch::failureSaysWhy()
+{
+    QFETCH(QString, where);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, contents);
+    QFETCH(QString, message);
+    const bool root = ::geteuid() == 0;
+    if (!contents.isEmpty()) {
+        QFile source(pics(file));
+        QVERIFY(source.open(QIODevice::WriteOnly) && source.write(contents) == contents.size());
+    }
+    const QString out = pics("out");
+    const QByteArray mountPoint = QFile::encodeName(out);
+    const auto unmount = qScopeGuard([&] { ::umount2(mountPoint.constData(), MNT_DETACH); });
+    if (where == "full" || where == "read-only") {
+        if (!root)
+            QSKIP("mounting a file system needs root");
+        QVERIFY(QDir().mkdir(out));
+        QCOMPARE(::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=256k,mode=0755"), 0);
+        if (where == "full")
+            fill(out);
+        else
+            QCOMPARE(
+                ::mount(nullptr, mountPoint.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
+                0);
+    } else if (where == "read-only folder") {
+        QVERIFY(QDir().mkdir(out));
+        // Root may write anyway: the run is an ordinary user's, who may read the picture.
+        QVERIFY(QFile::setPermissions(
+            out, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+        for (const QString& folder : { m_pics->path(), m_config->path() })
+            QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+        if (root)
+            m_runAs = QStringList { "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" };
+    }
+
+    const QStringList output = where.isEmpty() ? QStringList() : QStringList { "-o", out };
+    const Result result = batch(QStringList { "-p", "100" } + output + QStringList { pics(file) });
+    const QString thumbnail = (where.isEmpty() ? m_pics->path() : out) + "/t" + file;
+    QCOMPARE(result.status, 1);
+    const QByteArray said = "pictelle-batch: "
+        + QString(message).replace("%1", pics(file)).replace("%2", thumbnail).toUtf8() + "\n";
+    QVERIFY2(result.err.endsWith(said), result.err + "\nnot ending in\n" + said);
+    QVERIFY(!QFile::exists(thumbnail));
+    QCOMPARE(hiddenIn(where.isEmpty() ? m_pics->path() : out), QStringList());
+}
+
+// Twenty runs killed by SIGKILL at moments spread over a run: the converters end with the run,
+// and the folders hold the sources, whole thumbnails and no temporary (no hidden file).
+void TestBatch::killLeavesOnlyWholeThumbnails()
+{
+    QStringList files { pics("a.jpg") };
+    const QImage picture = ImageFixtures::noise(900, 600);
+    for (int i = 0; i < 8; ++i) {
+        for (const char* format : { "png", "jpg", "bmp" }) {
+            files << pics(QStringLiteral("s%1.%2").arg(i).arg(format));
+            QVERIFY(picture.save(files.last(), format));
+        }
+    }
+    const QStringList arguments = QStringList { "-p", "60" } + files;
+    const auto clear = [&] {
+        for (const QString& name : QDir(m_pics->path()).entryList({ "t*" }, QDir::Files))
+            QVERIFY(QFile::remove(pics(name)));
+    };
+    m_loggingRules = "pictelle.conversion.info=true";
+    QElapsedTimer timer;
+    timer.start();
+    const Result whole = batch(arguments);
+    const qint64 runMs = timer.elapsed();
+    QCOMPARE(whole.status, 0);
+    const QRegularExpressionMatch scratch = QRegularExpression("scratch folder: [^\n/]*(/[^\n]*)")
+                                                .match(QString::fromUtf8(whole.err));
+    QVERIFY2(scratch.hasMatch(), whole.err);
+    const QString scratchFolder = scratch.captured(1);
+    QVERIFY2(QFileInfo(scratchFolder).isDir(), qPrintable(scratchFolder));
+    clear();
+
+    for (int kill = 1; kill <= 20; ++kill) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", m_config->path());
+        process.setProcessEnvironment(env);
+        process.start(TestUtils::binDir() + "/pictelle-batch", arguments);
+        QVERIFY(process.waitForStarted());
+        const pid_t pid = pid_t(process.processId());
+        QTest::qSleep(int(runMs * kill / 21));
+        QCOMPARE(::kill(pid, SIGKILL), 0);
+        QVERIFY(process.waitForFinished(60000));
+        QTRY_COMPARE_WITH_TIMEOUT(childrenOf(pid), 0, 5000);
+
+        QCOMPARE(hiddenIn(m_pics->path()) + hiddenIn(scratchFolder), QStringList());
+        for (const QString& name : QDir(m_pics->path()).entryList(QDir::Files)) {
+            if (files.contains(pics(name)))
+                continue;
+            QVERIFY2(name.startsWith('t') && files.contains(pics(name.mid(1))), qPrintable(name));
+            QVERIFY2(isWhole(pics(name)), qPrintable(name));
+        }
+        clear();
+    }
 }
 
 // Sets the modification time of pics(name), to the nanosecond from a fixed second.

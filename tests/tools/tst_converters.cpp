@@ -62,6 +62,21 @@ QStringList filesIn(const QString& folder)
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
+// Whether process `pid` has a file open in `folder`, one without a name included.
+bool writesIn(qint64 pid, const QString& folder)
+{
+    const QString fds = QStringLiteral("/proc/%1/fd/").arg(pid);
+    for (const QString& fd :
+        QDir(fds).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[4096];
+        const ssize_t n
+            = ::readlink(QFile::encodeName(fds + fd).constData(), target, sizeof target);
+        if (n > 0 && QFile::decodeName(QByteArray(target, int(n))).startsWith(folder + '/'))
+            return true;
+    }
+    return false;
+}
+
 bool anyTransparent(const QImage& image)
 {
     for (int y = 0; y < image.height(); ++y)
@@ -417,7 +432,7 @@ private slots:
         QVERIFY(fd >= 0);
         const QByteArray part = bytes.left(bytes.indexOf("IDAT") + 200);
         QCOMPARE(::write(fd, part.constData(), size_t(part.size())), ssize_t(part.size()));
-        QTRY_VERIFY_WITH_TIMEOUT(!filesIn(outFolder).isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(writesIn(process.processId(), outFolder), 20000);
 
         process.terminate();
         QVERIFY(process.waitForFinished(20000));

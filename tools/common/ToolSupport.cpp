@@ -8,8 +8,11 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace ToolSupport {
 
@@ -22,6 +25,20 @@ extern "C" void removeTemporariesAndDie(int signalNumber)
     Files::removeTemporaries();
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
+}
+
+// A converter must not write on once its caller is gone, killed by SIGKILL, which no handler
+// sees: the kernel ends it with its parent. posix_spawn cannot ask for that between fork and
+// exec, so the converter asks itself, first thing; a parent that died before the asking is
+// seen in getppid() no longer being the one named in PICTELLE_PARENT_PID (Runtime::Shell).
+// The kernel watches the thread that started the converter, which waits for it
+// (Shell32::RunAndWait) and so outlives it unless the whole process goes.
+void endWithParent()
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    const char* expected = std::getenv("PICTELLE_PARENT_PID");
+    if (expected && std::strtol(expected, nullptr, 10) != long(::getppid()))
+        ::kill(::getpid(), SIGKILL);
 }
 
 } // namespace
@@ -48,6 +65,7 @@ int runMain(const char* program, const char* usage, int argc, char** argv, const
         std::fprintf(stderr, "usage: %s %s\n", program, usage);
         return 2;
     }
+    endWithParent();
     for (int signalNumber : { SIGTERM, SIGINT, SIGHUP }) {
         struct sigaction action
         {

@@ -45,7 +45,8 @@ using Convert = std::function<void(const Arguments&)>;
 // Arguments are taken by position only, so a file named "-O" is a file where it stands.
 // SIGTERM, SIGINT and SIGHUP remove the temporary output being written (the converters
 // write it through Files::ReplacingFile, whose record Files::removeTemporaries() empties)
-// and end the program by the signal.
+// and end the program by the signal. The converter ends with its parent (SIGKILL), so none
+// writes on after the program that started it was killed.
 int runMain(const char* program, const char* usage, int argc, char** argv, const Convert& convert);
 
 } // namespace ToolSupport
