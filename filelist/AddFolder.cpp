@@ -6,6 +6,7 @@
 #include "runtime/Runtime.h"
 
 #include <QFile>
+#include <algorithm>
 #include <chrono>
 #include <sys/stat.h>
 #include <unordered_set>
@@ -90,12 +91,79 @@ private:
     std::unordered_set<Key, KeyHash> m_seen;
 };
 
+bool isAsciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Letters without regard to case, digit runs by value; 0 when only case or leading zeros
+// tell the names apart.
+int compareNatural(const QString& a, const QString& b)
+{
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isAsciiDigit(a[i]) && isAsciiDigit(b[j])) {
+            while (i < a.size() && a[i] == QLatin1Char('0'))
+                ++i;
+            while (j < b.size() && b[j] == QLatin1Char('0'))
+                ++j;
+            qsizetype endA = i, endB = j;
+            while (endA < a.size() && isAsciiDigit(a[endA]))
+                ++endA;
+            while (endB < b.size() && isAsciiDigit(b[endB]))
+                ++endB;
+            if (endA - i != endB - j)
+                return endA - i < endB - j ? -1 : 1;
+            const int digits
+                = QStringView(a).sliced(i, endA - i).compare(QStringView(b).sliced(j, endB - j));
+            if (digits != 0)
+                return digits;
+            i = endA;
+            j = endB;
+            continue;
+        }
+        const char32_t x = QChar::toCaseFolded(a[i].unicode());
+        const char32_t y = QChar::toCaseFolded(b[j].unicode());
+        if (x != y)
+            return x < y ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < a.size() || j < b.size())
+        return i < a.size() ? 1 : -1;
+    return 0;
+}
+
 bool isDotOrDotDot(const QString& name)
 {
     return name == QLatin1String(".") || name == QLatin1String("..");
 }
 
 } // namespace
+
+NameOrder::NameOrder(const QLocale& locale)
+    : m_collator(locale)
+{
+    // The default strength compares case only where nothing else differs.
+    m_collator.setNumericMode(true);
+    // Qt's collator for the C locale, and one built without ICU, leave numbers as text.
+    m_ownNumbers = m_collator.compare(QStringLiteral("2"), QStringLiteral("10")) >= 0;
+}
+
+bool NameOrder::operator()(const QString& a, const QString& b) const
+{
+    const int order = m_ownNumbers ? compareNatural(a, b) : m_collator.compare(a, b);
+    // Names the collation finds equal ("p01" and "p1", or differing only in case where case
+    // is ignored) still get one order, so that a listing never depends on the file system.
+    return order != 0 ? order < 0 : a < b;
+}
+
+void NameOrder::sort(QStringList& names) const
+{
+    if (names.size() < 2)
+        return;
+    std::stable_sort(names.begin(), names.end(), *this);
+}
 
 void CollectSubFolders(QStringList& folders, bool recurse)
 {
@@ -104,17 +172,22 @@ void CollectSubFolders(QStringList& folders, bool recurse)
         visited.insert(folder);
 
     QStringList found;
+    const NameOrder order;
     Yielder yielder(true);
     // Reads one folder to its end before the next is opened; `parent` ends in "/".
     const auto readFolder = [&](const QString& parent) {
         Runtime::Dir dir(parent, Runtime::vbDirectory);
         QString name = dir.next();
         yielder.atFolderStart();
+        QStringList names;
         for (; !name.isEmpty(); name = dir.next()) {
             yielder.atEntry();
-            if (isDotOrDotDot(name) || !dir.lastIsFolder())
-                continue;
-            QString path = parent + name + QLatin1Char('/');
+            if (!isDotOrDotDot(name) && dir.lastIsFolder())
+                names.append(name);
+        }
+        order.sort(names);
+        for (const QString& folderName : names) {
+            QString path = parent + folderName + QLatin1Char('/');
             if (visited.insert(path))
                 found.append(std::move(path));
         }
@@ -148,6 +221,7 @@ QStringList ListFiles(const QString& folder, const QString& pattern)
     Runtime::Dir dir(path + pattern, Runtime::vbHidden | Runtime::vbSystem);
     for (QString name = dir.next(); !name.isEmpty(); name = dir.next())
         names.append(name);
+    NameOrder().sort(names);
     return names;
 }
 
