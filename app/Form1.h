@@ -92,7 +92,7 @@ private slots:
     void Check2_Click();
     void Check2_MouseMove();
     void ListView1_DblClick();
-    void ListView1_KeyDown(int key);
+    void ListView1_KeyDown(int key, Qt::KeyboardModifiers modifiers);
     void Check3_Click();
     void Check3_MouseMove();
     void ProgressBar1_MouseDown();
@@ -106,6 +106,8 @@ private:
     PictureButton* buildPictureButton(const char* name, const QString& caption, int left);
     void buildList();
     void buildPercentageControls();
+    // Keys, tooltips and what screen readers say of the controls.
+    void describeControls();
 
     // The control events that arrive as signals; the others pass through eventFilter.
     void connectHandlers();

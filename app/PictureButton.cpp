@@ -2,13 +2,70 @@
 
 #include "app/PictureButton.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionButton>
 
+namespace {
+
+// Qt takes a checkable button for a check box whose action toggles it without a click, which
+// its handlers never see.
+class PictureButtonAccessible : public QAccessibleWidget
+{
+public:
+    explicit PictureButtonAccessible(PictureButton* button)
+        : QAccessibleWidget(button, QAccessible::Button)
+    {
+    }
+
+    QString text(QAccessible::Text type) const override
+    {
+        const auto* button = static_cast<const PictureButton*>(widget());
+        if (type == QAccessible::Name && button->accessibleName().isEmpty())
+            return button->text();
+        if (type == QAccessible::Accelerator)
+            return button->shortcut().toString(QKeySequence::NativeText);
+        return QAccessibleWidget::text(type);
+    }
+
+    QStringList actionNames() const override
+    {
+        return widget()->isEnabled() ? QStringList { pressAction() } : QStringList {};
+    }
+
+    void doAction(const QString& name) override
+    {
+        if (name == pressAction() && widget()->isEnabled())
+            static_cast<PictureButton*>(widget())->animateClick();
+    }
+
+    QStringList keyBindingsForAction(const QString& name) const override
+    {
+        const auto* button = static_cast<const PictureButton*>(widget());
+        if (name != pressAction() || button->shortcut().isEmpty())
+            return {};
+        return { button->shortcut().toString(QKeySequence::NativeText) };
+    }
+};
+
+QAccessibleInterface* accessibleFor(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("PictureButton") && object && object->isWidgetType())
+        return new PictureButtonAccessible(static_cast<PictureButton*>(object));
+    return nullptr;
+}
+
+} // namespace
+
 PictureButton::PictureButton(QWidget* parent)
     : QAbstractButton(parent)
 {
+    static const bool installed = [] {
+        QAccessible::installFactory(accessibleFor);
+        return true;
+    }();
+    Q_UNUSED(installed);
     setCheckable(true);
     setIconSize(QSize(32, 32));
 }

@@ -106,6 +106,11 @@ public:
     // Any mouse button released: the list shows the arrow and accepts drops again.
     void ListView1_MouseUp();
 
+    // Alt+Up (`step` -1) and Alt+Down (+1): the selected entry and its neighbour exchange
+    // texts as in a pointer drag, and the moved entry stays selected, current and in view.
+    // Nothing while locked or dragging, with no entry selected, or at either end.
+    void moveSelectedEntry(int step);
+
     // While locked (a conversion run), moves exchange nothing and drops are refused.
     void setLocked(bool locked) { m_locked = locked; }
 
@@ -127,6 +132,7 @@ protected:
 
 private:
     ImageEntries* entries() const;
+    QPoint centredScreenPosition() const;
     bool acceptsDrop(const QDropEvent* event) const;
 
     QPointer<ImageListView> m_list;
@@ -141,4 +147,5 @@ private:
     bool m_dropsAccepted = true;
     bool m_locked = false;
     Qt::MouseButton m_pressedButton = Qt::NoButton;
+    QPoint m_lastPointer; // the last move's position, viewport coordinates
 };
