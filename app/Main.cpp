@@ -90,6 +90,11 @@ int main(int argc, char* argv[])
             argv[0]);
         return 1;
     }
+    // Qt 6.4 stays with X11 under GNOME's Wayland session: a Wayland session gets the window
+    // as a Wayland client, through XWayland only where that cannot be had.
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (!(platform && *platform) && std::getenv("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
     QApplication app(argc, argv);
     Translations::install(app);
     Form1 window;

@@ -59,7 +59,7 @@ void TestAddFolder::nameOrder_data()
     QTest::addColumn<QString>("locale");
     QTest::addColumn<QStringList>("names"); // in the order expected
     for (const char* locale : { "C", "en_US", "de_DE" }) {
-        const auto row = [locale](const char* what) {
+        const auto row = [locale](const char* what) -> QTestData& {
             return QTest::addRow("%s, %s", locale, what) << QString::fromLatin1(locale);
         };
         row("numbers by value") << QStringList { "p1.png", "p2.png", "p9.png", "p10.png", "p12.png",
