@@ -55,9 +55,15 @@ const std::vector<Wording>& wordings()
         for (const char* words : errorWords) {
             Wording wording { QString::fromLatin1(words), {} };
             if (wording.english.contains(argument)) {
-                QString expression = QRegularExpression::escape(wording.english);
-                expression.replace(
-                    QRegularExpression(QStringLiteral("%[1-9]")), QStringLiteral("(.*)"));
+                QString expression;
+                qsizetype done = 0;
+                for (const QRegularExpressionMatch& m : argument.globalMatch(wording.english)) {
+                    expression += QRegularExpression::escape(
+                                      wording.english.mid(done, m.capturedStart() - done))
+                        + QStringLiteral("(.*)");
+                    done = m.capturedEnd();
+                }
+                expression += QRegularExpression::escape(wording.english.mid(done));
                 wording.pattern
                     = QRegularExpression(QRegularExpression::anchoredPattern(expression));
             }

@@ -556,10 +556,10 @@ void RealWindowTest::readAndPressedByAReader()
         const QString socket
             = QStringLiteral("pictelle-%1").arg(QCoreApplication::applicationPid());
         // Headless compositors take no input: the reader's bus is the only way in.
-        display.setStandardOutputFile(QProcess::nullDevice());
         display.start(weston,
             { QStringLiteral("--backend=headless-backend.so"), QStringLiteral("--socket=") + socket,
-                QStringLiteral("--idle-time=0") });
+                QStringLiteral("--idle-time=0"),
+                QStringLiteral("--log=") + home.filePath(QStringLiteral("weston.log")) });
         QVERIFY2(display.waitForStarted(), "weston could not be started");
         QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(runtime + QLatin1Char('/') + socket)
                 || display.state() != QProcess::Running,
