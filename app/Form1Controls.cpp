@@ -7,7 +7,6 @@
 #include "background/PercentageSlider.h"
 #include "filelist/widgets/ImageListView.h"
 
-#include <QAccessible>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPixmap>

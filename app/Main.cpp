@@ -69,9 +69,7 @@ void closeOnStopSignals(QWidget& window)
         while (read(stopPipe[0], bytes, sizeof bytes) > 0) { }
         window.close();
     });
-    struct sigaction action
-    {
-    };
+    struct sigaction action = {};
     action.sa_handler = noteStop;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
