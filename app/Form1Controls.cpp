@@ -35,10 +35,11 @@ void Form1::buildControls()
     Command1->setGeometry(-48, 176, 41, 33);
 
     // Created in the designer's order, which is also the order the controls overlap in.
-    Check1 = buildPictureButton("Check1", tr("Add Image File(s)"), 8);
-    Check2 = buildPictureButton("Check2", tr("Convert to Thumbnail"), 296);
+    // "&" marks each caption's mnemonic.
+    Check1 = buildPictureButton("Check1", tr("&Add Image File(s)"), 8);
+    Check2 = buildPictureButton("Check2", tr("&Convert to Thumbnail"), 296);
     buildList();
-    Check3 = buildPictureButton("Check3", tr("Add All File(s) In Folder"), 152);
+    Check3 = buildPictureButton("Check3", tr("Add All File(s) In &Folder"), 152);
     buildPercentageControls();
     describeControls();
 
@@ -127,11 +128,11 @@ void Form1::buildPercentageControls()
 
 void Form1::describeControls()
 {
-    // The keys of the desktops' own "Open" and "Open Folder", and Ctrl+Return for the
-    // window's one action.
+    // Besides the mnemonics, the keys of the desktops' own "Open" and "Open Folder", and
+    // Ctrl+Return for the window's one action.
     const auto describe = [](PictureButton* button, const QKeySequence& keys,
                               const QString& description) {
-        button->setShortcut(keys);
+        button->setKey(keys);
         button->setAccessibleDescription(description);
         button->setToolTip(
             QStringLiteral("%1 (%2)").arg(description, keys.toString(QKeySequence::NativeText)));

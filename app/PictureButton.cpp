@@ -4,6 +4,7 @@
 
 #include <QAccessibleWidget>
 #include <QPainter>
+#include <QShortcut>
 #include <QStyle>
 #include <QStyleOptionButton>
 
@@ -23,7 +24,7 @@ public:
     {
         const auto* button = static_cast<const PictureButton*>(widget());
         if (type == QAccessible::Name && button->accessibleName().isEmpty())
-            return button->text();
+            return button->caption();
         if (type == QAccessible::Accelerator)
             return button->shortcut().toString(QKeySequence::NativeText);
         return QAccessibleWidget::text(type);
@@ -43,9 +44,14 @@ public:
     QStringList keyBindingsForAction(const QString& name) const override
     {
         const auto* button = static_cast<const PictureButton*>(widget());
-        if (name != pressAction() || button->shortcut().isEmpty())
-            return {};
-        return { button->shortcut().toString(QKeySequence::NativeText) };
+        QStringList keys;
+        if (name != pressAction())
+            return keys;
+        for (const QKeySequence& sequence : { button->shortcut(), button->key() }) {
+            if (!sequence.isEmpty())
+                keys << sequence.toString(QKeySequence::NativeText);
+        }
+        return keys;
     }
 };
 
@@ -68,6 +74,26 @@ PictureButton::PictureButton(QWidget* parent)
     Q_UNUSED(installed);
     setCheckable(true);
     setIconSize(QSize(32, 32));
+}
+
+void PictureButton::setKey(const QKeySequence& keys)
+{
+    m_key = keys;
+    auto* shortcut = new QShortcut(keys, this);
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, &QAbstractButton::animateClick);
+}
+
+QString PictureButton::caption() const
+{
+    QString out;
+    const QString caption = text();
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&') && i + 1 < caption.size())
+            ++i; // "&&" is one "&"
+        out += caption[i];
+    }
+    return out;
 }
 
 QSize PictureButton::sizeHint() const
@@ -97,5 +123,6 @@ void PictureButton::paintEvent(QPaintEvent*)
     const QRect textRect = inner.adjusted(0, picture.height() + 2, 0, 0);
     painter.setPen(
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
-    painter.drawText(textRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, text());
+    painter.drawText(textRect,
+        Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap | Qt::TextShowMnemonic, text());
 }

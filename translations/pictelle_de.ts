@@ -111,18 +111,6 @@
         <translation>Mit den übrigen Einträgen fortfahren?</translation>
     </message>
     <message>
-        <source>Add Image File(s)</source>
-        <translation>Bilddatei(en) hinzufügen</translation>
-    </message>
-    <message>
-        <source>Convert to Thumbnail</source>
-        <translation>In Miniatur umwandeln</translation>
-    </message>
-    <message>
-        <source>Add All File(s) In Folder</source>
-        <translation>Alle Dateien im Ordner hinzufügen</translation>
-    </message>
-    <message>
         <source>Drag and drop files here. Double-click item to remove it. Move bar to right and out of window to reveal full names.</source>
         <translation>Dateien hierher ziehen. Doppelklick auf einen Eintrag entfernt ihn. Den Balken nach rechts aus dem Fenster ziehen, um die vollen Namen zu sehen.</translation>
     </message>
@@ -169,6 +157,18 @@
     <message>
         <source>%1% of the original size per side (%2)</source>
         <translation>%1 % der Originalgröße je Seite (%2)</translation>
+    </message>
+    <message>
+        <source>&amp;Add Image File(s)</source>
+        <translation>&amp;Bilddatei(en) hinzufügen</translation>
+    </message>
+    <message>
+        <source>&amp;Convert to Thumbnail</source>
+        <translation>In Miniatur &amp;umwandeln</translation>
+    </message>
+    <message>
+        <source>Add All File(s) In &amp;Folder</source>
+        <translation>Alle Dateien im &amp;Ordner hinzufügen</translation>
     </message>
 </context>
 <context>

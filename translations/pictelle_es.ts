@@ -111,18 +111,6 @@
         <translation>¿Continuar con las entradas restantes?</translation>
     </message>
     <message>
-        <source>Add Image File(s)</source>
-        <translation>Añadir imágenes</translation>
-    </message>
-    <message>
-        <source>Convert to Thumbnail</source>
-        <translation>Convertir en miniatura</translation>
-    </message>
-    <message>
-        <source>Add All File(s) In Folder</source>
-        <translation>Añadir todo el contenido de una carpeta</translation>
-    </message>
-    <message>
         <source>Drag and drop files here. Double-click item to remove it. Move bar to right and out of window to reveal full names.</source>
         <translation>Arrastre y suelte archivos aquí. Haga doble clic en una entrada para quitarla. Mueva la barra a la derecha, fuera de la ventana, para ver los nombres completos.</translation>
     </message>
@@ -169,6 +157,18 @@
     <message>
         <source>%1% of the original size per side (%2)</source>
         <translation>%1 % del tamaño original por lado (%2)</translation>
+    </message>
+    <message>
+        <source>&amp;Add Image File(s)</source>
+        <translation>&amp;Añadir imágenes</translation>
+    </message>
+    <message>
+        <source>&amp;Convert to Thumbnail</source>
+        <translation>&amp;Convertir en miniatura</translation>
+    </message>
+    <message>
+        <source>Add All File(s) In &amp;Folder</source>
+        <translation>Añadir todo el contenido de una carpe&amp;ta</translation>
     </message>
 </context>
 <context>

@@ -111,18 +111,6 @@
         <translation>Continuer avec les entrées restantes ?</translation>
     </message>
     <message>
-        <source>Add Image File(s)</source>
-        <translation>Ajouter des images</translation>
-    </message>
-    <message>
-        <source>Convert to Thumbnail</source>
-        <translation>Convertir en miniature</translation>
-    </message>
-    <message>
-        <source>Add All File(s) In Folder</source>
-        <translation>Ajouter tout un dossier</translation>
-    </message>
-    <message>
         <source>Drag and drop files here. Double-click item to remove it. Move bar to right and out of window to reveal full names.</source>
         <translation>Déposez des fichiers ici. Un double-clic retire une entrée. Tirez la barre vers la droite hors de la fenêtre pour voir les noms complets.</translation>
     </message>
@@ -169,6 +157,18 @@
     <message>
         <source>%1% of the original size per side (%2)</source>
         <translation>%1 % de la taille d&apos;origine par côté (%2)</translation>
+    </message>
+    <message>
+        <source>&amp;Add Image File(s)</source>
+        <translation>&amp;Ajouter des images</translation>
+    </message>
+    <message>
+        <source>&amp;Convert to Thumbnail</source>
+        <translation>&amp;Convertir en miniature</translation>
+    </message>
+    <message>
+        <source>Add All File(s) In &amp;Folder</source>
+        <translation>Ajouter tout un &amp;dossier</translation>
     </message>
 </context>
 <context>
