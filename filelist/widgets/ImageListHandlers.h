@@ -64,8 +64,9 @@ public:
         std::shared_ptr<Dialogs> dialogs; // prompt and folder chooser
         std::function<int()> windowPointer; // the window's MousePointer
         std::function<void(int)> setWindowPointer; // sets the window's MousePointer
-        std::function<QPoint()> cursorPos; // pointer position on the screen, logical pixels;
-                                           // empty: QCursor::pos()
+        // The pointer's position on the screen, logical pixels; empty: QCursor::pos(), or
+        // under Wayland, which tells neither, the last move's as if the window were centred.
+        std::function<QPoint()> cursorPos;
         QString programFolder; // holds drag.ico
     };
 
