@@ -18,6 +18,7 @@
 #include "runtime/Logging.h"
 #include "runtime/Runtime.h"
 #include "runtime/Shell32.h"
+#include "runtime/Translations.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -142,6 +143,14 @@ void Form1::Form_MouseMove()
     setPointerUnlessBusy(WindowPointer::Default);
 }
 
+QString Form1::addFilesFilter()
+{
+    return tr("All Pictures")
+        + QStringLiteral(
+            " (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|")
+        + tr("All Files") + QStringLiteral(" (*.*)|*.*");
+}
+
 void Form1::Check1_Click()
 {
     if (!Check1->isChecked())
@@ -150,9 +159,8 @@ void Form1::Check1_Click()
     if (isConverting())
         return;
 
-    const QStringList files = m_services.dialogs->openFiles(this,
-        QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files"),
-        QLatin1String(AddFilesFilter));
+    const QStringList files = m_services.dialogs->openFiles(
+        this, tr("Add File(s) - Hold Ctrl or Shift to select multiple files"), addFilesFilter());
     ListView1->entries()->append(files);
 }
 
@@ -191,10 +199,12 @@ void Form1::ListView1_DblClick()
     removeSelectedEntry();
 }
 
-void Form1::ListView1_KeyDown(int key)
+void Form1::ListView1_KeyDown(int key, Qt::KeyboardModifiers modifiers)
 {
     if (key == Qt::Key_Delete)
         removeSelectedEntry();
+    else if (modifiers == Qt::AltModifier && (key == Qt::Key_Up || key == Qt::Key_Down))
+        m_imageList->moveSelectedEntry(key == Qt::Key_Up ? -1 : 1);
 }
 
 void Form1::Check3_Click()
@@ -223,7 +233,8 @@ void Form1::Slider1_Change()
         // Said once: a store that cannot be written would otherwise speak at every move.
         if (!m_settingsErrorShown) {
             m_settingsErrorShown = true;
-            showMessage(error.description(), Dialogs::Icon::Critical);
+            showMessage(
+                Translations::errorDescription(error.description()), Dialogs::Icon::Critical);
         }
     }
 }
@@ -273,14 +284,15 @@ RunWindowSide Form1::runWindowSide()
 {
     RunWindowSide side;
     side.showProgress = [this](float value) { ProgressBar1->setValue(qRound(value)); };
-    side.showDone = [this] { showMessage(QStringLiteral("done"), Dialogs::Icon::None); };
+    side.showDone = [this] { showMessage(tr("done"), Dialogs::Icon::None); };
     side.askGoOn = [this](const AppError& error, bool entriesRemain) {
+        const QString description = Translations::errorDescription(error.description());
         if (!entriesRemain) {
-            showMessage(error.description(), Dialogs::Icon::Critical);
+            showMessage(description, Dialogs::Icon::Critical);
             return false;
         }
         return m_services.dialogs->msgBox(this,
-                   error.description() + QStringLiteral("\n\nGo on with the remaining entries?"),
+                   description + QStringLiteral("\n\n") + tr("Go on with the remaining entries?"),
                    Dialogs::Buttons::YesNo, Dialogs::Icon::Critical, AppTitle)
             == Dialogs::Answer::Yes;
     };
@@ -350,9 +362,16 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
         }
         break;
     case QEvent::KeyPress:
-        if (watched == ListView1 && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
-            ListView1_KeyDown(Qt::Key_Delete);
-            return true;
+        if (watched == ListView1) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const Qt::KeyboardModifiers modifiers
+                = key->modifiers() & ~Qt::KeyboardModifiers(Qt::KeypadModifier);
+            if (key->key() == Qt::Key_Delete
+                || (modifiers == Qt::AltModifier
+                    && (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down))) {
+                ListView1_KeyDown(key->key(), modifiers);
+                return true;
+            }
         }
         break;
     default:

@@ -45,10 +45,9 @@ public:
 
     // The page opened at about one start in a hundred.
     static constexpr char WebPage[] = "https://www.quorvane.example/pictelle/";
-    // The file types of the "add files" dialog: names and patterns, "|"-separated.
-    static constexpr char AddFilesFilter[]
-        = "All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|"
-          "*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|All Files (*.*)|*.*";
+    // The file types of the "add files" dialog: names and patterns, "|"-separated; the
+    // names in the user's language.
+    static QString addFilesFilter();
 
     // Builds the controls (buildControls) and runs Form_Load.
     explicit Form1(Services services = defaultServices(), QWidget* parent = nullptr);
@@ -96,7 +95,7 @@ private slots:
     void Check2_Click();
     void Check2_MouseMove();
     void ListView1_DblClick();
-    void ListView1_KeyDown(int key);
+    void ListView1_KeyDown(int key, Qt::KeyboardModifiers modifiers);
     void Check3_Click();
     void Check3_MouseMove();
     void ProgressBar1_MouseDown();
@@ -110,6 +109,8 @@ private:
     PictureButton* buildPictureButton(const char* name, const QString& caption, int left);
     void buildList();
     void buildPercentageControls();
+    // Keys, tooltips and what screen readers say of the controls.
+    void describeControls();
 
     // The control events that arrive as signals; the others pass through eventFilter.
     void connectHandlers();

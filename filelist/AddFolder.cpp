@@ -6,10 +6,13 @@
 #include "runtime/Runtime.h"
 
 #include <QFile>
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <sys/stat.h>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 namespace AddFolder {
 
@@ -90,12 +93,93 @@ private:
     std::unordered_set<Key, KeyHash> m_seen;
 };
 
+bool isAsciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// A text whose plain order is the name's order with letters folded to one case and each run
+// of digits by its value: the run becomes "0", its length without leading zeros, and those
+// digits. As every other character lies below "0" or above "9", the run meets them as its
+// digits would.
+QString naturalKey(const QString& name)
+{
+    QString key;
+    key.reserve(name.size() + 4);
+    for (qsizetype i = 0; i < name.size();) {
+        if (!isAsciiDigit(name[i])) {
+            key += QChar(QChar::toCaseFolded(name[i].unicode()));
+            ++i;
+            continue;
+        }
+        while (i < name.size() && name[i] == QLatin1Char('0'))
+            ++i;
+        qsizetype end = i;
+        while (end < name.size() && isAsciiDigit(name[end]))
+            ++end;
+        key += QLatin1Char('0');
+        key += QChar(char16_t(std::min<qsizetype>(end - i, 0xffff)));
+        key += QStringView(name).sliced(i, end - i);
+        i = end;
+    }
+    return key;
+}
+
 bool isDotOrDotDot(const QString& name)
 {
     return name == QLatin1String(".") || name == QLatin1String("..");
 }
 
 } // namespace
+
+NameOrder::NameOrder(const QLocale& locale)
+    : m_collator(locale)
+{
+    // The default strength compares case only where nothing else differs.
+    m_collator.setNumericMode(true);
+    // Qt's collator for the C locale, and one built without ICU, leave numbers as text.
+    m_ownNumbers = m_collator.compare(QStringLiteral("2"), QStringLiteral("10")) >= 0;
+}
+
+bool NameOrder::operator()(const QString& a, const QString& b) const
+{
+    const int order
+        = m_ownNumbers ? naturalKey(a).compare(naturalKey(b)) : m_collator.compare(a, b);
+    // Names the collation finds equal ("p01" and "p1", or differing only in case where case
+    // is ignored) still get one order, so that a listing never depends on the file system.
+    return order != 0 ? order < 0 : a < b;
+}
+
+void NameOrder::sort(QStringList& names) const
+{
+    if (names.size() < 2)
+        return;
+    // One key per name: comparing names anew at every step of the sort took seconds for a
+    // folder of 100,000 files.
+    struct Keyed
+    {
+        QString name;
+        QString natural;
+        std::optional<QCollatorSortKey> collated;
+    };
+    std::vector<Keyed> keyed;
+    keyed.reserve(size_t(names.size()));
+    for (QString& name : names) {
+        Keyed entry { std::move(name), {}, std::nullopt };
+        if (m_ownNumbers)
+            entry.natural = naturalKey(entry.name);
+        else
+            entry.collated = m_collator.sortKey(entry.name);
+        keyed.push_back(std::move(entry));
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        const int order
+            = a.collated ? a.collated->compare(*b.collated) : a.natural.compare(b.natural);
+        return order != 0 ? order < 0 : a.name < b.name;
+    });
+    for (qsizetype i = 0; i < names.size(); ++i)
+        names[i] = std::move(keyed[size_t(i)].name);
+}
 
 void CollectSubFolders(QStringList& folders, bool recurse)
 {
@@ -104,17 +188,22 @@ void CollectSubFolders(QStringList& folders, bool recurse)
         visited.insert(folder);
 
     QStringList found;
+    const NameOrder order;
     Yielder yielder(true);
     // Reads one folder to its end before the next is opened; `parent` ends in "/".
     const auto readFolder = [&](const QString& parent) {
         Runtime::Dir dir(parent, Runtime::vbDirectory);
         QString name = dir.next();
         yielder.atFolderStart();
+        QStringList names;
         for (; !name.isEmpty(); name = dir.next()) {
             yielder.atEntry();
-            if (isDotOrDotDot(name) || !dir.lastIsFolder())
-                continue;
-            QString path = parent + name + QLatin1Char('/');
+            if (!isDotOrDotDot(name) && dir.lastIsFolder())
+                names.append(name);
+        }
+        order.sort(names);
+        for (const QString& folderName : names) {
+            QString path = parent + folderName + QLatin1Char('/');
             if (visited.insert(path))
                 found.append(std::move(path));
         }
@@ -148,6 +237,7 @@ QStringList ListFiles(const QString& folder, const QString& pattern)
     Runtime::Dir dir(path + pattern, Runtime::vbHidden | Runtime::vbSystem);
     for (QString name = dir.next(); !name.isEmpty(); name = dir.next())
         names.append(name);
+    NameOrder().sort(names);
     return names;
 }
 

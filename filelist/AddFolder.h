@@ -2,6 +2,8 @@
 
 #pragma once
 
+#include <QCollator>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -14,9 +16,26 @@
 // a folder or entry that cannot be read is skipped.
 namespace AddFolder {
 
+// The order a file manager shows names in: by the locale's collation, runs of digits by their
+// value ("img2" before "img10"), letter case deciding only between names otherwise equal. Where
+// the locale's collator does not compare numbers (the C locale), names are compared character
+// by character, letters without regard to case and digit runs by value.
+class NameOrder
+{
+public:
+    explicit NameOrder(const QLocale& locale = QLocale());
+    bool operator()(const QString& a, const QString& b) const;
+    // Sorts `names` in this order; names equal in it keep their order.
+    void sort(QStringList& names) const;
+
+private:
+    QCollator m_collator;
+    bool m_ownNumbers;
+};
+
 // Appends to `folders` every folder below its elements, breadth-first: first all folders one
 // level below the elements (grouped by parent, in the parents' order, each parent's folders
-// in the order the file system lists them), then those two levels below, and so on; with
+// in name order, NameOrder), then those two levels below, and so on; with
 // `recurse` false only the first level. Every element ends in "/", and so does every path
 // appended. Hidden folders (name begins with ".") are neither listed nor entered. Links are
 // followed, but a folder already in `folders` or already found is not listed again, so link
@@ -29,8 +48,8 @@ void CollectSubFolders(QStringList& folders, bool recurse);
 // Not thread-safe: set it on the GUI thread. Returns the interval it replaces.
 std::chrono::microseconds setYieldInterval(std::chrono::microseconds interval);
 
-// The names (no folder) of the files in `folder` that match `pattern`, in the order the file
-// system lists them; empty when none match or the folder cannot be read. Hidden files are
+// The names (no folder) of the files in `folder` that match `pattern`, in name order
+// (NameOrder); empty when none match or the folder cannot be read. Hidden files are
 // included, folders are not. `pattern` uses "*" and "?", without regard to letter case, and
 // "*.*" matches every name. A pattern holding "/" names no file and matches nothing.
 QStringList ListFiles(const QString& folder, const QString& pattern);

@@ -24,7 +24,7 @@ QVariant ImageEntries::data(const QModelIndex& index, int role) const
 QVariant ImageEntries::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
-        return QStringLiteral("Image File(s)");
+        return tr("Image File(s)");
     return {};
 }
 

@@ -10,11 +10,13 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QScreen>
 #include <QUrl>
 
 namespace {
@@ -71,8 +73,24 @@ ImageListHandlers::ImageListHandlers(ImageListView* list, Services services, QWi
     , m_services(std::move(services))
     , m_dialogOwner(dialogOwner)
 {
-    if (!m_services.cursorPos)
-        m_services.cursorPos = [] { return QCursor::pos(); };
+    if (!m_services.cursorPos) {
+        // Wayland tells no program where its window is, nor where the pointer is outside it:
+        // the height is the pointer's as if the window stood centred, where it asked to be.
+        if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+            m_services.cursorPos = [this] { return centredScreenPosition(); };
+        else
+            m_services.cursorPos = [] { return QCursor::pos(); };
+    }
+}
+
+QPoint ImageListHandlers::centredScreenPosition() const
+{
+    const QWidget* window = m_list->window();
+    const QScreen* screen = window->screen();
+    const QSize area = screen ? screen->size() : window->frameGeometry().size();
+    const QSize outer = window->frameGeometry().size();
+    return QPoint((area.width() - outer.width()) / 2, (area.height() - outer.height()) / 2)
+        + m_list->viewport()->mapTo(window, m_lastPointer);
 }
 
 void ImageListHandlers::attach()
@@ -130,12 +148,12 @@ bool ImageListHandlers::eventFilter(QObject* watched, QEvent* event)
 void ImageListHandlers::addFolder()
 {
     Dialogs& dialogs = *m_services.dialogs;
-    const QString extension = dialogs.inputBox(m_dialogOwner,
-        QStringLiteral("Enter file extension to load:"), AppTitle, QStringLiteral("*"));
+    const QString extension = dialogs.inputBox(
+        m_dialogOwner, tr("Enter file extension to load:"), AppTitle, QStringLiteral("*"));
     if (extension.isEmpty())
         return;
-    const QString folder = AddFolder::BrowseForFolder(
-        dialogs, m_dialogOwner, QStringLiteral("Please select folder to add:"));
+    const QString folder
+        = AddFolder::BrowseForFolder(dialogs, m_dialogOwner, tr("Please select folder to add:"));
     if (folder.isEmpty())
         return;
 
@@ -204,6 +222,7 @@ ImageEntries* ImageListHandlers::entries() const
 
 void ImageListHandlers::ListView1_MouseMove(const QPoint& position)
 {
+    m_lastPointer = position;
     if (m_services.windowPointer() != WindowPointer::Busy)
         m_services.setWindowPointer(WindowPointer::Default);
     if (!m_buttonHeld || m_locked)
@@ -236,6 +255,31 @@ void ImageListHandlers::ListView1_MouseMove(const QPoint& position)
         if (row + 1 < list->count())
             m_list->scrollTo(list->index(row + 1));
     }
+}
+
+void ImageListHandlers::moveSelectedEntry(int step)
+{
+    if (m_locked || m_buttonHeld)
+        return;
+    const QModelIndexList selected = m_list->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    ImageEntries* list = entries();
+    const int row = selected.first().row();
+    const int to = row + step;
+    if (to < 0 || to >= list->count())
+        return;
+    // The exchange of a pointer drag onto the neighbouring entry; the selection goes along
+    // even where the texts are the same, so that repeated keys keep moving the entry.
+    if (list->text(row) != list->text(to)) {
+        const QString kept = list->text(row);
+        list->setText(row, list->text(to));
+        list->setText(to, kept);
+    }
+    const QModelIndex index = list->index(to);
+    m_list->selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    m_list->scrollTo(index);
 }
 
 void ImageListHandlers::ListView1_MouseUp()

@@ -64,8 +64,9 @@ public:
         std::shared_ptr<Dialogs> dialogs; // prompt and folder chooser
         std::function<int()> windowPointer; // the window's MousePointer
         std::function<void(int)> setWindowPointer; // sets the window's MousePointer
-        std::function<QPoint()> cursorPos; // pointer position on the screen, logical pixels;
-                                           // empty: QCursor::pos()
+        // The pointer's position on the screen, logical pixels; empty: QCursor::pos(), or
+        // under Wayland, which tells neither, the last move's as if the window were centred.
+        std::function<QPoint()> cursorPos;
         QString programFolder; // holds drag.ico
     };
 
@@ -106,6 +107,11 @@ public:
     // Any mouse button released: the list shows the arrow and accepts drops again.
     void ListView1_MouseUp();
 
+    // Alt+Up (`step` -1) and Alt+Down (+1): the selected entry and its neighbour exchange
+    // texts as in a pointer drag, and the moved entry stays selected, current and in view.
+    // Nothing while locked or dragging, with no entry selected, or at either end.
+    void moveSelectedEntry(int step);
+
     // While locked (a conversion run), moves exchange nothing and drops are refused.
     void setLocked(bool locked) { m_locked = locked; }
 
@@ -127,6 +133,7 @@ protected:
 
 private:
     ImageEntries* entries() const;
+    QPoint centredScreenPosition() const;
     bool acceptsDrop(const QDropEvent* event) const;
 
     QPointer<ImageListView> m_list;
@@ -141,4 +148,5 @@ private:
     bool m_dropsAccepted = true;
     bool m_locked = false;
     Qt::MouseButton m_pressedButton = Qt::NoButton;
+    QPoint m_lastPointer; // the last move's position, viewport coordinates
 };

@@ -5,27 +5,31 @@
 #include <cerrno>
 #include <cstring>
 
+// Marks the words for Qt's translation tools, which read this file; the program translates
+// them where it shows them (Translations::errorDescription). Here they stay plain text.
+#define QT_TRANSLATE_NOOP(context, words) words
+
 const char* errorWords(int number) noexcept
 {
     switch (number) {
     case ErrorNumber::InvalidCall:
-        return "Invalid procedure call or argument";
+        return QT_TRANSLATE_NOOP("Error", "Invalid procedure call or argument");
     case ErrorNumber::Overflow:
-        return "Overflow";
+        return QT_TRANSLATE_NOOP("Error", "Overflow");
     case ErrorNumber::OutOfMemory:
-        return "Out of memory";
+        return QT_TRANSLATE_NOOP("Error", "Out of memory");
     case ErrorNumber::FileNotFound:
-        return "File not found";
+        return QT_TRANSLATE_NOOP("Error", "File not found");
     case ErrorNumber::DiskFull:
-        return "Disk full";
+        return QT_TRANSLATE_NOOP("Error", "Disk full");
     case ErrorNumber::PermissionDenied:
-        return "Permission denied";
+        return QT_TRANSLATE_NOOP("Error", "Permission denied");
     case ErrorNumber::PathFileAccess:
-        return "Path/File access error";
+        return QT_TRANSLATE_NOOP("Error", "Path/File access error");
     case ErrorNumber::PathNotFound:
-        return "Path not found";
+        return QT_TRANSLATE_NOOP("Error", "Path not found");
     case ErrorNumber::InvalidPicture:
-        return "Invalid picture";
+        return QT_TRANSLATE_NOOP("Error", "Invalid picture");
     }
     return "";
 }

@@ -17,6 +17,8 @@ enum : int {
     PathNotFound = 76, // "Path not found"
     InvalidPicture = 481, // "Invalid picture"
 };
+constexpr int all[] = { InvalidCall, Overflow, OutOfMemory, FileNotFound, DiskFull,
+    PermissionDenied, PathFileAccess, PathNotFound, InvalidPicture };
 } // namespace ErrorNumber
 
 // The words of error `number`, or "" for a number that is not one of the above.

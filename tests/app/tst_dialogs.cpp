@@ -18,7 +18,7 @@
 
 namespace {
 
-const QString windowFilter = QLatin1String(Form1::AddFilesFilter);
+const QString windowFilter = Form1::addFilesFilter();
 
 // The dialog of the "Add Image File(s)" button, shown without blocking on a folder of its own.
 struct OpenDialogFixture

@@ -116,8 +116,10 @@ private slots:
     void dialogFilterIgnoresCase();
     void doubleClickRemoves_data();
     void doubleClickRemoves();
-    void deleteKeyRemoves_data();
-    void deleteKeyRemoves();
+    void listKeys_data();
+    void listKeys();
+    void buttonKeys_data();
+    void buttonKeys();
     void pointerRules_data();
     void pointerRules();
     void folderButtonAndDropFeedTheList();
@@ -373,7 +375,7 @@ void Form1Test::addDialog()
     QCOMPARE(h.dialogs->openCalls.size(), before.isEmpty() ? 1 : 2);
     QCOMPARE(h.dialogs->openCalls.last().first,
         QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files"));
-    QCOMPARE(h.dialogs->openCalls.last().second, QLatin1String(Form1::AddFilesFilter));
+    QCOMPARE(h.dialogs->openCalls.last().second, Form1::addFilesFilter());
 }
 
 void Form1Test::dialogFilterIgnoresCase_data()
@@ -392,7 +394,7 @@ void Form1Test::dialogFilterIgnoresCase()
 {
     QFETCH(QString, fileName);
     QFETCH(int, firstTypeMatches);
-    const QString filter = qtFileFilter(QLatin1String(Form1::AddFilesFilter));
+    const QString filter = qtFileFilter(Form1::addFilesFilter());
     const QStringList types = filter.split(QStringLiteral(";;"));
     QCOMPARE(types.size(), 2);
     const auto offers = [&](const QString& type) {
@@ -455,24 +457,50 @@ void Form1Test::doubleClickRemoves()
     QCOMPARE(entries(form), expected);
 }
 
-void Form1Test::deleteKeyRemoves_data()
+void Form1Test::listKeys_data()
 {
     QTest::addColumn<QStringList>("list");
     QTest::addColumn<int>("selected"); // -1: none
     QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("selectedAfter"); // -1: none
     const QStringList three { "/a.jpg", "/b.jpg", "/c.jpg" };
-    QTest::newRow("middle entry") << three << 1 << int(Qt::Key_Delete);
-    QTest::newRow("last entry") << three << 2 << int(Qt::Key_Delete);
-    QTest::newRow("nothing selected") << three << -1 << int(Qt::Key_Delete);
-    QTest::newRow("empty list") << QStringList() << -1 << int(Qt::Key_Delete);
-    QTest::newRow("backspace is no delete") << three << 1 << int(Qt::Key_Backspace);
+    const int none = Qt::NoModifier;
+    const int alt = Qt::AltModifier;
+    const QStringList withoutB { "/a.jpg", "/c.jpg" };
+    QTest::newRow("delete middle entry")
+        << three << 1 << int(Qt::Key_Delete) << none << withoutB << 1;
+    QTest::newRow("delete last entry")
+        << three << 2 << int(Qt::Key_Delete) << none << QStringList { "/a.jpg", "/b.jpg" } << 1;
+    QTest::newRow("delete, nothing selected")
+        << three << -1 << int(Qt::Key_Delete) << none << three << -1;
+    QTest::newRow("delete, empty list")
+        << QStringList() << -1 << int(Qt::Key_Delete) << none << QStringList() << -1;
+    QTest::newRow("backspace is no delete")
+        << three << 1 << int(Qt::Key_Backspace) << none << three << 1;
+    const QStringList bAC { "/b.jpg", "/a.jpg", "/c.jpg" };
+    QTest::newRow("alt+down on the first") << three << 0 << int(Qt::Key_Down) << alt << bAC << 1;
+    QTest::newRow("alt+up on the second") << three << 1 << int(Qt::Key_Up) << alt << bAC << 0;
+    QTest::newRow("alt+up on the first") << three << 0 << int(Qt::Key_Up) << alt << three << 0;
+    QTest::newRow("alt+down on the last") << three << 2 << int(Qt::Key_Down) << alt << three << 2;
+    QTest::newRow("alt+down, nothing selected")
+        << three << -1 << int(Qt::Key_Down) << alt << three << -1;
+    const QStringList same { "/a.jpg", "/a.jpg", "/c.jpg" };
+    QTest::newRow("alt+down onto the same text")
+        << same << 0 << int(Qt::Key_Down) << alt << same << 1;
+    QTest::newRow("down alone only selects")
+        << three << 0 << int(Qt::Key_Down) << none << three << 1;
 }
 
-void Form1Test::deleteKeyRemoves()
+void Form1Test::listKeys()
 {
     QFETCH(QStringList, list);
     QFETCH(int, selected);
     QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QStringList, expected);
+    QFETCH(int, selectedAfter);
     Harness h;
     Form1 form(h.services(binDir()));
     form.show();
@@ -484,11 +512,59 @@ void Form1Test::deleteKeyRemoves()
     if (selected >= 0)
         form.ListView1->setCurrentIndex(form.ListView1->model()->index(selected, 0));
     QCOMPARE(form.ListView1->selectionModel()->selectedRows().size(), selected >= 0 ? 1 : 0);
-    QTest::keyClick(form.ListView1, Qt::Key(key));
-    QStringList expected = list;
-    if (selected >= 0 && key == Qt::Key_Delete)
-        expected.removeAt(selected);
+    QTest::keyClick(form.ListView1, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     QCOMPARE(entries(form), expected);
+    const QModelIndexList after = form.ListView1->selectionModel()->selectedRows();
+    QCOMPARE(after.isEmpty() ? -1 : after.first().row(), selectedAfter);
+}
+
+void Form1Test::buttonKeys_data()
+{
+    QTest::addColumn<QKeySequence>("keys");
+    QTest::addColumn<QString>("pressed"); // the control the keys reach
+    QTest::addColumn<bool>("inTooltip"); // named in the control's tooltip
+    QTest::newRow("ctrl+o adds files") << QKeySequence(Qt::CTRL | Qt::Key_O) << "Check1" << true;
+    QTest::newRow("ctrl+return converts")
+        << QKeySequence(Qt::CTRL | Qt::Key_Return) << "Check2" << true;
+    QTest::newRow("ctrl+shift+o adds a folder")
+        << QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O) << "Check3" << true;
+    QTest::newRow("alt+a, mnemonic") << QKeySequence(Qt::ALT | Qt::Key_A) << "Check1" << false;
+    QTest::newRow("alt+c, mnemonic") << QKeySequence(Qt::ALT | Qt::Key_C) << "Check2" << false;
+    QTest::newRow("alt+f, mnemonic") << QKeySequence(Qt::ALT | Qt::Key_F) << "Check3" << false;
+    QTest::newRow("alt+p goes to the slider")
+        << QKeySequence(Qt::ALT | Qt::Key_P) << "Slider1" << false;
+}
+
+void Form1Test::buttonKeys()
+{
+    QFETCH(QKeySequence, keys);
+    QFETCH(QString, pressed);
+    QFETCH(bool, inTooltip);
+    Harness h;
+    Form1 form(h.services(binDir()));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QApplication::setActiveWindow(&form);
+    auto* target = form.findChild<QWidget*>(pressed);
+    QVERIFY(target);
+    // The key pressed is named in the control's tooltip.
+    if (inTooltip)
+        QVERIFY2(target->toolTip().endsWith(
+                     QStringLiteral("(%1)").arg(keys.toString(QKeySequence::NativeText))),
+            qPrintable(target->toolTip()));
+    QSignalSpy clicks(
+        qobject_cast<QAbstractButton*>(target) ? target : form.Check1, SIGNAL(clicked(bool)));
+    QTest::keySequence(&form, keys);
+    if (pressed == QLatin1String("Slider1")) {
+        QTRY_COMPARE(QApplication::focusWidget(), target);
+        QCOMPARE(clicks.size(), 0);
+    } else {
+        QTRY_COMPARE(clicks.size(), 1);
+        // The handler ran as after a click and set the button back.
+        QVERIFY(!static_cast<QAbstractButton*>(target)->isChecked());
+    }
+    // The add dialog opens only for its own button.
+    QCOMPARE(h.dialogs->openCalls.size(), pressed == QLatin1String("Check1") ? 1 : 0);
 }
 
 void Form1Test::pointerRules_data()

@@ -1,9 +1,15 @@
 // SPDX-License-Identifier: MIT
 
 // Starts the built program on a virtual X server under a real window manager, as a user
-// would see it.
+// would see it; and on a virtual X server or a headless Wayland compositor with files on its
+// command line, read and pressed by way of the accessibility bus as a screen reader does.
 #include "tests/common/TestUtils.h"
 
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,6 +23,9 @@
 #include <X11/Xutil.h>
 #include <dlfcn.h>
 #include <memory>
+#include <optional>
+#include <signal.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -157,6 +166,153 @@ int distinctColours(const QImage& image)
     return int(colours.size());
 }
 
+// Starts Xvfb on a free display number (one whose lock file is absent and whose server comes
+// up) and returns the number, 0 when none could be started.
+int startXvfb(QProcess& server)
+{
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (xvfb.isEmpty())
+        return 0;
+    for (int candidate = 120; candidate < 200; ++candidate) {
+        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(candidate)))
+            continue;
+        server.start(xvfb,
+            { QStringLiteral(":%1").arg(candidate), QStringLiteral("-screen"), QStringLiteral("0"),
+                QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                QStringLiteral("tcp") });
+        if (!server.waitForStarted())
+            continue;
+        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(candidate);
+        QElapsedTimer waited;
+        waited.start();
+        while (!QFile::exists(socket) && server.state() == QProcess::Running
+            && waited.elapsed() < 20000)
+            QTest::qWait(50);
+        if (server.state() == QProcess::Running && QFile::exists(socket))
+            return candidate;
+        server.waitForFinished();
+    }
+    return 0;
+}
+
+void stop(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+}
+
+// One accessible object as the accessibility bus names it.
+struct Node
+{
+    QString service;
+    QString path;
+};
+
+// What a screen reader reads of the program, over the accessibility bus (AT-SPI).
+class Reader
+{
+public:
+    explicit Reader(const QDBusConnection& bus)
+        : m_bus(bus)
+    {
+    }
+
+    QVariant property(const Node& node, const char* interface, const char* name) const
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(node.service, node.path,
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        call << QString::fromLatin1(interface) << QString::fromLatin1(name);
+        const QDBusMessage reply = m_bus.call(call, QDBus::Block, 5000);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return {};
+        return reply.arguments().first().value<QDBusVariant>().variant();
+    }
+    QString text(const Node& node, const char* name) const
+    {
+        return property(node, "org.a11y.atspi.Accessible", name).toString();
+    }
+    QVariant call(const Node& node, const char* interface, const char* method,
+        const QVariantList& arguments = {}) const
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            node.service, node.path, QString::fromLatin1(interface), QString::fromLatin1(method));
+        message.setArguments(arguments);
+        const QDBusMessage reply = m_bus.call(message, QDBus::Block, 5000);
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return {};
+        return reply.arguments().first();
+    }
+    QList<Node> children(const Node& node) const
+    {
+        QList<Node> out;
+        const QVariant reply = call(node, "org.a11y.atspi.Accessible", "GetChildren");
+        if (!reply.canConvert<QDBusArgument>())
+            return out;
+        const QDBusArgument list = reply.value<QDBusArgument>();
+        list.beginArray();
+        while (!list.atEnd()) {
+            QString service;
+            QDBusObjectPath path;
+            list.beginStructure();
+            list >> service >> path;
+            list.endStructure();
+            out.append({ service, path.path() });
+        }
+        list.endArray();
+        return out;
+    }
+    // The program's root object: the application named `name` among the bus's clients.
+    std::optional<Node> application(const QString& name) const
+    {
+        QDBusMessage listNames = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListNames"));
+        const QDBusMessage reply = m_bus.call(listNames, QDBus::Block, 5000);
+        if (reply.arguments().isEmpty())
+            return std::nullopt;
+        for (const QString& service : reply.arguments().first().toStringList()) {
+            if (!service.startsWith(QLatin1Char(':')))
+                continue;
+            const Node root { service, QStringLiteral("/org/a11y/atspi/accessible/root") };
+            if (text(root, "Name") == name)
+                return root;
+        }
+        return std::nullopt;
+    }
+    // Every object below `from` with the role named `role` (and the name `name`, if given).
+    QList<Node> find(const Node& from, const QString& role, const QString& name = {}) const
+    {
+        QList<Node> found;
+        for (const Node& child : children(from)) {
+            if (call(child, "org.a11y.atspi.Accessible", "GetRoleName").toString() == role
+                && (name.isEmpty() || text(child, "Name") == name))
+                found.append(child);
+            found += find(child, role, name);
+        }
+        return found;
+    }
+    bool press(const Node& node) const
+    {
+        return call(node, "org.a11y.atspi.Action", "DoAction", { QVariant(0) }).toBool();
+    }
+
+private:
+    QDBusConnection m_bus;
+};
+
+qint64 modifiedNanoseconds(const QString& path)
+{
+    struct stat st;
+    if (stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 } // namespace
 
 class RealWindowTest : public QObject
@@ -166,6 +322,8 @@ class RealWindowTest : public QObject
 private slots:
     void showsSizesAndCloses_data();
     void showsSizesAndCloses();
+    void readAndPressedByAReader_data();
+    void readAndPressedByAReader();
 };
 
 void RealWindowTest::showsSizesAndCloses_data()
@@ -186,34 +344,8 @@ void RealWindowTest::showsSizesAndCloses()
     Xlib x;
     QVERIFY2(x.ok(), "libX11.so.6 could not be loaded");
 
-    // A free display number: one whose lock file is absent and whose server comes up.
     QProcess server;
-    int number = 0;
-    for (int candidate = 120; candidate < 200 && !number; ++candidate) {
-        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(candidate)))
-            continue;
-        server.start(xvfb,
-            { QStringLiteral(":%1").arg(candidate), QStringLiteral("-screen"), QStringLiteral("0"),
-                QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                QStringLiteral("tcp") });
-        if (!server.waitForStarted())
-            continue;
-        const QString socket = QStringLiteral("/tmp/.X11-unix/X%1").arg(candidate);
-        QElapsedTimer waited;
-        waited.start();
-        while (!QFile::exists(socket) && server.state() == QProcess::Running
-            && waited.elapsed() < 20000)
-            QTest::qWait(50);
-        if (server.state() == QProcess::Running && QFile::exists(socket))
-            number = candidate;
-        else
-            server.waitForFinished();
-    }
-    QVERIFY2(number, "no virtual X server could be started");
-    const auto stopServer = qScopeGuard([&server] {
-        server.terminate();
-        server.waitForFinished();
-    });
+    const int number = startXvfb(server);
     const QByteArray displayName = ":" + QByteArray::number(number);
 
     std::unique_ptr<Display, decltype(x.closeDisplay)> display(
@@ -318,6 +450,220 @@ void RealWindowTest::showsSizesAndCloses()
     close.xclient.data.l[1] = CurrentTime;
     QVERIFY(x.sendEvent(display.get(), window, False, NoEventMask, &close));
     x.sync(display.get(), False);
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+}
+
+void RealWindowTest::readAndPressedByAReader_data()
+{
+    QTest::addColumn<QString>("platform");
+    QTest::addColumn<QString>("language"); // LANG
+    QTest::addColumn<QStringList>("buttons"); // the three buttons' names, in tab order
+    QTest::addColumn<QString>("slider");
+    QTest::addColumn<bool>("convert");
+    const QStringList english { "Add Image File(s)", "Convert to Thumbnail",
+        "Add All File(s) In Folder" };
+    QTest::newRow("X11, C locale") << "xcb"
+                                   << "C" << english << "Percentage of Original" << true;
+    QTest::newRow("X11, German") << "xcb"
+                                 << "de_DE.UTF-8"
+                                 << QStringList { "Bilddatei(en) hinzufügen",
+                                        "In Miniatur umwandeln",
+                                        "Alle Dateien im Ordner hinzufügen" }
+                                 << "Prozent des Originals" << false;
+    QTest::newRow("Wayland") << "wayland"
+                             << "C" << english << "Percentage of Original" << true;
+}
+
+void RealWindowTest::readAndPressedByAReader()
+{
+    QFETCH(QString, platform);
+    QFETCH(QString, language);
+    QFETCH(QStringList, buttons);
+    QFETCH(QString, slider);
+    QFETCH(bool, convert);
+
+    QTemporaryDir home;
+    const QString runtime = home.filePath(QStringLiteral("runtime"));
+    QVERIFY(QDir().mkpath(runtime));
+    QVERIFY(QFile::setPermissions(
+        runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+
+    // A session bus of its own, whose accessibility bus is switched on as a desktop does for
+    // a screen reader.
+    QProcess sessionBus;
+    sessionBus.setProcessEnvironment(env);
+    sessionBus.start(QStringLiteral("dbus-daemon"),
+        { QStringLiteral("--session"), QStringLiteral("--nofork"),
+            QStringLiteral("--print-address=1") });
+    QVERIFY2(sessionBus.waitForStarted(), "dbus-daemon could not be started");
+    const auto stopBus = qScopeGuard([&sessionBus] { stop(sessionBus); });
+    QTRY_VERIFY_WITH_TIMEOUT(sessionBus.canReadLine(), 20000);
+    const QString sessionAddress = QString::fromUtf8(sessionBus.readLine()).trimmed();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), sessionAddress);
+    QDBusConnection session
+        = QDBusConnection::connectToBus(sessionAddress, QStringLiteral("session"));
+    const auto disconnect = qScopeGuard([] {
+        QDBusConnection::disconnectFromBus(QStringLiteral("session"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("a11y"));
+    });
+    QVERIFY2(session.isConnected(), qPrintable(session.lastError().message()));
+    QDBusMessage enable = QDBusMessage::createMethodCall(QStringLiteral("org.a11y.Bus"),
+        QStringLiteral("/org/a11y/bus"), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Set"));
+    enable << QStringLiteral("org.a11y.Status") << QStringLiteral("IsEnabled")
+           << QVariant::fromValue(QDBusVariant(true));
+    const QDBusMessage enabled = session.call(enable, QDBus::Block, 20000);
+    QVERIFY2(enabled.type() == QDBusMessage::ReplyMessage, qPrintable(enabled.errorMessage()));
+    const QDBusMessage addressReply = session.call(QDBusMessage::createMethodCall(
+        QStringLiteral("org.a11y.Bus"), QStringLiteral("/org/a11y/bus"),
+        QStringLiteral("org.a11y.Bus"), QStringLiteral("GetAddress")));
+    QVERIFY2(!addressReply.arguments().isEmpty(), qPrintable(addressReply.errorMessage()));
+    QDBusConnection a11y = QDBusConnection::connectToBus(
+        addressReply.arguments().first().toString(), QStringLiteral("a11y"));
+    QVERIFY2(a11y.isConnected(), qPrintable(a11y.lastError().message()));
+
+    QProcess display;
+    display.setProcessEnvironment(env);
+    display.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    if (platform == QLatin1String("xcb")) {
+        const int number = startXvfb(display);
+        QVERIFY2(number, "no virtual X server could be started");
+        env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":%1").arg(number));
+    } else {
+        const QString weston = QStandardPaths::findExecutable(QStringLiteral("weston"));
+        QVERIFY2(!weston.isEmpty(), "weston is not installed (scripts/setup.sh installs it)");
+        const QString socket
+            = QStringLiteral("pictelle-%1").arg(QCoreApplication::applicationPid());
+        // Headless compositors take no input: the reader's bus is the only way in.
+        display.start(weston,
+            { QStringLiteral("--backend=headless-backend.so"), QStringLiteral("--socket=") + socket,
+                QStringLiteral("--idle-time=0"),
+                QStringLiteral("--log=") + home.filePath(QStringLiteral("weston.log")) });
+        QVERIFY2(display.waitForStarted(), "weston could not be started");
+        QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(runtime + QLatin1Char('/') + socket)
+                || display.state() != QProcess::Running,
+            "weston made no socket", 30000);
+        QVERIFY2(display.state() == QProcess::Running, "weston ended at start");
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+    }
+    const auto stopDisplay = qScopeGuard([&display] { stop(display); });
+
+    // A folder (searched, its files in name order) and two files, in that order.
+    QTemporaryDir pictures;
+    QStringList order;
+    QStringList names;
+    for (int i = 1; i <= 12; ++i)
+        names << QStringLiteral("p%1.png").arg(i);
+    names << QStringLiteral("P13.png");
+    QVERIFY(QDir(pictures.path()).mkdir(QStringLiteral("folder")));
+    // Written in another order than the names', so that the file system does not give it.
+    for (int i = names.size() - 1; i >= 0; --i) {
+        QImage picture(50, 40, QImage::Format_RGB32);
+        picture.fill(qRgb(i * 10, 100, 200));
+        QVERIFY(picture.save(pictures.filePath(QStringLiteral("folder/") + names[i])));
+    }
+    for (const QString& name : names)
+        order << pictures.filePath(QStringLiteral("folder/t") + name);
+    QImage photo(100, 80, QImage::Format_RGB32);
+    photo.fill(qRgb(200, 40, 40));
+    QVERIFY(photo.save(pictures.filePath(QStringLiteral("a.jpg"))));
+    QVERIFY(photo.save(pictures.filePath(QStringLiteral("b.png"))));
+    order << pictures.filePath(QStringLiteral("ta.jpg"))
+          << pictures.filePath(QStringLiteral("tb.png"));
+
+    QProcess program;
+    // Under Wayland the program picks its platform itself, as in a desktop session.
+    if (platform == QLatin1String("xcb"))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+    else
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("LANG"), language);
+    env.remove(QStringLiteral("LANGUAGE"));
+    env.remove(QStringLiteral("LC_ALL"));
+    env.remove(QStringLiteral("LC_MESSAGES"));
+    program.setProcessEnvironment(env);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.setWorkingDirectory(pictures.path());
+    program.start(TestUtils::binDir() + QStringLiteral("/pictelle"),
+        { QStringLiteral("folder"), QStringLiteral("a.jpg"),
+            pictures.filePath(QStringLiteral("b.png")) });
+    QVERIFY(program.waitForStarted());
+    const auto stopProgram = qScopeGuard([&program] {
+        if (program.state() != QProcess::NotRunning) {
+            program.kill();
+            program.waitForFinished();
+        }
+    });
+
+    const Reader reader(a11y);
+    std::optional<Node> app;
+    QTRY_VERIFY2_WITH_TIMEOUT((app = reader.application(QStringLiteral("pictelle"))).has_value()
+            || program.state() != QProcess::Running,
+        "the program never appeared on the accessibility bus", 30000);
+    QVERIFY2(app, "the program ended at start");
+    QList<Node> pushButtons;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (pushButtons = reader.find(*app, QStringLiteral("push button"))).size() >= 3, 30000);
+
+    // Each button by its caption, with a description and its key; the slider by what its value
+    // means, read as a percentage; the progress bar and the list by name.
+    for (const QString& name : buttons) {
+        const QList<Node> button = reader.find(*app, QStringLiteral("push button"), name);
+        QVERIFY2(button.size() == 1, qPrintable(name));
+        QVERIFY2(!reader.text(button.first(), "Description").isEmpty(), qPrintable(name));
+    }
+    const QList<Node> sliders = reader.find(*app, QStringLiteral("slider"));
+    QCOMPARE(sliders.size(), 1);
+    QCOMPARE(reader.text(sliders.first(), "Name"), slider);
+    QCOMPARE(
+        reader.property(sliders.first(), "org.a11y.atspi.Value", "CurrentValue").toDouble(), 40.0);
+    QVERIFY2(reader.text(sliders.first(), "Description").startsWith(QStringLiteral("40")),
+        qPrintable(reader.text(sliders.first(), "Description")));
+    const QList<Node> bars = reader.find(*app, QStringLiteral("progress bar"));
+    QCOMPARE(bars.size(), 1);
+    QVERIFY(!reader.text(bars.first(), "Name").isEmpty());
+    const QList<Node> lists = reader.find(*app, QStringLiteral("list"));
+    QCOMPARE(lists.size(), 1);
+    QVERIFY(!reader.text(lists.first(), "Name").isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(
+        reader.children(lists.first()).size(), qsizetype(order.size()), 30000);
+
+    if (convert) {
+        const QList<Node> convertButton
+            = reader.find(*app, QStringLiteral("push button"), buttons.at(1));
+        QCOMPARE(convertButton.size(), 1);
+        QVERIFY(reader.press(convertButton.first()));
+        // The run ends with "done" in a message box, whose OK the reader presses too.
+        QTRY_COMPARE_WITH_TIMEOUT(
+            reader.find(*app, QStringLiteral("label"), QStringLiteral("done")).size(), 1, 60000);
+        for (qsizetype i = 0; i < order.size(); ++i) {
+            QVERIFY2(QImage(order[i]).size() == QSize(20, 16) || i >= order.size() - 2,
+                qPrintable(order[i]));
+            // Converted in list order: each thumbnail written after the one before.
+            if (i > 0)
+                QVERIFY2(modifiedNanoseconds(order[i - 1]) <= modifiedNanoseconds(order[i]),
+                    qPrintable(order[i]));
+        }
+        QCOMPARE(QImage(order.last()).size(), QSize(40, 32));
+        const QList<Node> ok
+            = reader.find(*app, QStringLiteral("push button"), QStringLiteral("OK"));
+        QCOMPARE(ok.size(), 1);
+        QVERIFY(reader.press(ok.first()));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            reader.find(*app, QStringLiteral("label"), QStringLiteral("done")).isEmpty(), 30000);
+    }
+
+    // Closed as the end of the session closes it.
+    ::kill(pid_t(program.processId()), SIGTERM);
     QVERIFY(program.waitForFinished(30000));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), 0);

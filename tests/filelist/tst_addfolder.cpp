@@ -10,44 +10,8 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
-#include <dirent.h>
 
 namespace {
-
-// The names of `folder` in the order readdir gives them, "." and ".." left out.
-QStringList readdirOrder(const QString& folder)
-{
-    QStringList names;
-    DIR* dir = opendir(QFile::encodeName(folder).constData());
-    if (!dir)
-        return names;
-    while (const dirent* entry = readdir(dir)) {
-        const QString name = QFile::decodeName(entry->d_name);
-        if (name != QLatin1String(".") && name != QLatin1String(".."))
-            names << name;
-    }
-    closedir(dir);
-    return names;
-}
-
-// The files of a link-free tree as a plain breadth-first walk in readdir order gives them:
-// each folder's files when the folder comes off the queue, hidden folders not entered.
-QStringList breadthFirstFiles(const QString& root)
-{
-    QStringList files;
-    QStringList queue { root };
-    for (qsizetype i = 0; i < queue.size(); ++i) {
-        const QString folder = queue[i];
-        for (const QString& name : readdirOrder(folder)) {
-            const QString path = folder + "/" + name;
-            if (!QFileInfo(path).isDir())
-                files << path;
-            else if (!name.startsWith('.'))
-                queue << path;
-        }
-    }
-    return files;
-}
 
 // Installs a DoEvents hook for the scope of the object.
 class EventHook
@@ -79,7 +43,9 @@ class TestAddFolder : public QObject
     Q_OBJECT
 
 private slots:
-    void breadthFirstInListingOrder();
+    void nameOrder_data();
+    void nameOrder();
+    void breadthFirstInNameOrder();
     void filters_data();
     void filters();
     void linksFollowedButNeverLooped();
@@ -88,14 +54,49 @@ private slots:
     void searchStartedWhileScanningLosesNothing();
 };
 
-void TestAddFolder::breadthFirstInListingOrder()
+void TestAddFolder::nameOrder_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QStringList>("names"); // in the order expected
+    for (const char* locale : { "C", "en_US", "de_DE" }) {
+        const auto row = [locale](const char* what) -> QTestData& {
+            return QTest::addRow("%s, %s", locale, what) << QString::fromLatin1(locale);
+        };
+        row("numbers by value") << QStringList { "p1.png", "p2.png", "p9.png", "p10.png", "p12.png",
+            "P13.png", "p100.png" };
+        row("leading zeros") << QStringList { "p01.png", "p1.png", "p02.png", "p10.png" };
+        row("case decides last") << QStringList { "apple.jpg", "Banana.jpg", "cherry.jpg" };
+        row("digits before letters") << QStringList { "2.jpg", "10.jpg", "a.jpg", "B.jpg" };
+        row("several numbers") << QStringList { "v1-2.jpg", "v1-10.jpg", "v2-1.jpg" };
+        row("prefix first") << QStringList { "img", "img1", "img1a", "img2" };
+    }
+    QTest::newRow("de_DE, umlaut beside its letter")
+        << "de_DE" << QStringList { "Apfel.jpg", "Äpfel.jpg", "Birne.jpg" };
+}
+
+void TestAddFolder::nameOrder()
+{
+    QFETCH(QString, locale);
+    QFETCH(QStringList, names);
+    const AddFolder::NameOrder order { QLocale(locale) };
+    for (int shift = 1; shift < names.size(); ++shift) {
+        QStringList shuffled = names.mid(shift) + names.mid(0, shift);
+        std::reverse(shuffled.begin(), shuffled.end());
+        order.sort(shuffled);
+        QCOMPARE(shuffled, names);
+    }
+}
+
+void TestAddFolder::breadthFirstInNameOrder()
 {
     QTemporaryDir tmp;
     QVERIFY(FolderTree::make(tmp.path(),
-        { "r1.jpg", "r2.jpg", "A/a.jpg", "A/A1/a1.jpg", "A/A1/A2/a2.jpg", "A/Ab/", "B/b.jpg",
-            "B/B1/b1.jpg", "B/B2/B21/b21.jpg", "C/", "D/D1/d1.jpg", ".hid/h.jpg" }));
-    const QStringList expected = breadthFirstFiles(tmp.path());
-    QCOMPARE(expected.size(), 9); // all but .hid/h.jpg
+        { "r2.jpg", "r10.jpg", "A/a.jpg", "A/A1/a1.jpg", "A/A1/A2/a2.jpg", "A/Ab/", "b/b.jpg",
+            "b/B1/b1.jpg", "b/B2/B21/b21.jpg", "C/", "D/D1/d1.jpg", ".hid/h.jpg" }));
+    QStringList expected { "r2.jpg", "r10.jpg", "A/a.jpg", "b/b.jpg", "A/A1/a1.jpg", "b/B1/b1.jpg",
+        "D/D1/d1.jpg", "A/A1/A2/a2.jpg", "b/B2/B21/b21.jpg" };
+    for (QString& path : expected)
+        path.prepend(tmp.path() + "/");
     QCOMPARE(AddFolder::FolderEntries(tmp.path(), "*"), expected);
     // A chosen folder that already ends in "/", as the root does, gives single separators.
     QCOMPARE(AddFolder::FolderEntries(tmp.path() + "/", "*"), expected);

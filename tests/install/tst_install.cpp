@@ -158,6 +158,9 @@ void TestInstall::layout()
         "lib/pictelle/pictelle",
         "lib/pictelle/pictelle-batch",
         "lib/pictelle/png2bmp",
+        "lib/pictelle/translations/pictelle_de.qm",
+        "lib/pictelle/translations/pictelle_es.qm",
+        "lib/pictelle/translations/pictelle_fr.qm",
     };
     for (const QString& file : programFolder) {
         const QFileInfo info(prefix(file));
@@ -195,7 +198,8 @@ void TestInstall::desktopEntryAndIcons()
     QFile file(entry);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
-    QVERIFY(text.contains("\nExec=pictelle\n"));
+    QVERIFY(text.contains("\nExec=pictelle %F\n"));
+    QVERIFY(text.contains("\nMimeType=image/bmp;image/jpeg;image/png;\n"));
     QVERIFY(text.contains("\nIcon=pictelle\n"));
 
     // The icon the entry names, in every size of the theme, drawn at that size.

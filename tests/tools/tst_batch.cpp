@@ -115,6 +115,8 @@ private slots:
     void updateCounts();
     void filesFrom_data();
     void filesFrom();
+    void languages_data();
+    void languages();
 
 private:
     Result batch(
@@ -127,6 +129,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_config;
     QString m_loggingRules; // QT_LOGGING_RULES of the next batch(); none when empty
     QStringList m_runAs; // a program and its arguments that start the next batch()
+    QString m_language; // LANG of the next batch(); the suite's when empty
 };
 
 void TestBatch::init()
@@ -136,6 +139,7 @@ void TestBatch::init()
     QVERIFY(m_pics->isValid() && m_config->isValid());
     m_loggingRules.clear();
     m_runAs.clear();
+    m_language.clear();
     QVERIFY(gradient(200, 100).save(pics("a.jpg"), "JPG"));
 }
 
@@ -148,6 +152,11 @@ Result TestBatch::batch(
     env.remove("QT_LOGGING_RULES");
     if (!m_loggingRules.isEmpty())
         env.insert("QT_LOGGING_RULES", m_loggingRules);
+    if (!m_language.isEmpty()) {
+        for (const char* name : { "LANGUAGE", "LC_ALL", "LC_MESSAGES" })
+            env.remove(name);
+        env.insert("LANG", m_language);
+    }
     process.setProcessEnvironment(env);
     if (!folder.isEmpty())
         process.setWorkingDirectory(folder);
@@ -792,6 +801,49 @@ void TestBatch::filesFrom()
     found.sort();
     written.sort();
     QCOMPARE(found, written);
+}
+
+void TestBatch::languages_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("stdoutPattern");
+    QTest::addColumn<QString>("stderrPattern");
+    QTest::newRow("German usage") << "de_DE.UTF-8" << QStringList { "-p", "10" } << 2 << "^$"
+                                  << "^pictelle-batch: keine Dateien angegeben\nSiehe "
+                                     "'pictelle-batch --help'.\n$";
+    QTest::newRow("German failure, path kept")
+        << "de_DE.UTF-8" << QStringList { "-p", "10", "gone.jpg" } << 1 << "^$"
+        << "^pictelle-batch: Datei nicht gefunden: /.*/gone.jpg\n$";
+    // What scripts read stays as it is.
+    QTest::newRow("German counts") << "de_DE.UTF-8" << QStringList { "-u", "-p", "10", "a.jpg" }
+                                   << 0 << "^done: 1 converted, 0 passed over\n$"
+                                   << "^$";
+    QTest::newRow("French usage") << "fr_FR.UTF-8" << QStringList { "-p", "10" } << 2 << "^$"
+                                  << "aucun fichier donné";
+    QTest::newRow("Spanish usage") << "es_ES.UTF-8" << QStringList { "-p", "10" } << 2 << "^$"
+                                   << "no se indicó ningún archivo";
+    QTest::newRow("C usage") << "C" << QStringList { "-p", "10" } << 2 << "^$"
+                             << "^pictelle-batch: no files given\nTry 'pictelle-batch "
+                                "--help'.\n$";
+}
+
+void TestBatch::languages()
+{
+    QFETCH(QString, language);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, stdoutPattern);
+    QFETCH(QString, stderrPattern);
+    m_language = language;
+    const Result result = batch(arguments, m_pics->path());
+    QCOMPARE(result.status, status);
+    const auto dotAll = QRegularExpression::DotMatchesEverythingOption;
+    QVERIFY2(QRegularExpression(stdoutPattern, dotAll).match(result.out).hasMatch(), result.out);
+    QVERIFY2(
+        QRegularExpression(stderrPattern, dotAll).match(QString::fromUtf8(result.err)).hasMatch(),
+        result.err);
 }
 
 QTEST_GUILESS_MAIN(TestBatch)

@@ -8,6 +8,7 @@
 #include "conversion/Percentage.h"
 #include "runtime/Runtime.h"
 #include "runtime/Shell32.h"
+#include "runtime/Translations.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -186,7 +187,8 @@ public:
         // A converter gets the terminal's interrupt too; its failure is no news then.
         if (stopRequested())
             return false;
-        std::fprintf(stderr, "pictelle-batch: %s\n", qPrintable(error.description()));
+        std::fprintf(stderr, "pictelle-batch: %s\n",
+            qPrintable(Translations::errorDescription(error.description())));
         ++m_failures;
         return m_keepGoing && entriesRemain;
     }
@@ -245,7 +247,8 @@ struct UsageError
 
 int usageError(const QString& message)
 {
-    std::fprintf(stderr, "pictelle-batch: %s\nTry 'pictelle-batch --help'.\n", qPrintable(message));
+    std::fprintf(stderr, "pictelle-batch: %s\n%s\n", qPrintable(message),
+        qPrintable(QCoreApplication::translate("pictelle-batch", "Try 'pictelle-batch --help'.")));
     return Usage;
 }
 
@@ -265,14 +268,14 @@ QStringList namesFrom(const QString& list, char separator)
         ? file.open(STDIN_FILENO, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)
         : (file.setFileName(list), file.open(QIODevice::ReadOnly));
     if (!opened)
-        throw UsageError {
-            QStringLiteral("cannot read the list %1: %2").arg(list, file.errorString())
-        };
+        throw UsageError { QCoreApplication::translate(
+            "pictelle-batch", "cannot read the list %1: %2")
+                               .arg(list, file.errorString()) };
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw UsageError {
-            QStringLiteral("cannot read the list %1: %2").arg(list, file.errorString())
-        };
+        throw UsageError { QCoreApplication::translate(
+            "pictelle-batch", "cannot read the list %1: %2")
+                               .arg(list, file.errorString()) };
     QStringList names;
     for (const QByteArray& name : bytes.split(separator)) {
         if (!name.isEmpty())
@@ -289,8 +292,8 @@ int percentageFrom(const QCommandLineParser& parser, const QCommandLineOption& o
     const QString text = parser.value(option);
     const int percentage = text.toInt(&ok, 10);
     if (!ok || percentage < 1 || percentage > 100)
-        throw UsageError { QStringLiteral(
-            "the percentage must be a whole number from 1 to 100, not '%1'")
+        throw UsageError { QCoreApplication::translate(
+            "pictelle-batch", "the percentage must be a whole number from 1 to 100, not '%1'")
                                .arg(text) };
     return percentage;
 }
@@ -302,16 +305,19 @@ void checkOutput(const Request& request)
     if (request.outputFolder.isEmpty())
         return;
     if (!QFileInfo(request.outputFolder).isDir())
-        throw UsageError {
-            QStringLiteral("the output folder %1 is not a folder").arg(request.outputFolder)
-        };
+        throw UsageError { QCoreApplication::translate(
+            "pictelle-batch", "the output folder %1 is not a folder")
+                               .arg(request.outputFolder) };
     const auto clashes = ConversionRun::thumbnailClashes(request.entries, request.outputFolder);
     if (clashes.isEmpty())
         return;
     for (const ConversionRun::Clash& clash : clashes)
-        std::fprintf(stderr, "pictelle-batch: %s would be the thumbnail of each of: %s\n",
-            qPrintable(clash.thumbnail), qPrintable(clash.sources.join(QStringLiteral(", "))));
-    throw UsageError { QStringLiteral("files would share a thumbnail; nothing was converted") };
+        std::fprintf(stderr, "pictelle-batch: %s\n",
+            qPrintable(QCoreApplication::translate(
+                "pictelle-batch", "%1 would be the thumbnail of each of: %2")
+                           .arg(clash.thumbnail, clash.sources.join(QStringLiteral(", ")))));
+    throw UsageError { QCoreApplication::translate(
+        "pictelle-batch", "files would share a thumbnail; nothing was converted") };
 }
 
 // Whether `path`'s thumbnail exists and is not older than it, to the nanosecond. As cp -u,
@@ -362,7 +368,8 @@ Parsed parseCommandLine(const QStringList& arguments)
         return { Done, {} };
     }
     if (parser.isSet(nullOption) && !parser.isSet(listOption))
-        throw UsageError { QStringLiteral("-0 applies to the names of --files-from") };
+        throw UsageError { QCoreApplication::translate(
+            "pictelle-batch", "-0 applies to the names of --files-from") };
 
     Request request;
     request.percentage = percentageFrom(parser, percentageOption);
@@ -376,7 +383,7 @@ Parsed parseCommandLine(const QStringList& arguments)
     if (request.fromList)
         request.entries += namesFrom(parser.value(listOption), parser.isSet(nullOption) ? 0 : '\n');
     if (request.entries.isEmpty() && !request.fromList)
-        throw UsageError { QStringLiteral("no files given") };
+        throw UsageError { QCoreApplication::translate("pictelle-batch", "no files given") };
     checkOutput(request);
     return { {}, request };
 }
@@ -402,10 +409,13 @@ int convert(const Request& request)
         return completed && !host.failed() ? Done : Failed;
     } catch (const Interrupted&) {
         host.clearProgress();
-        std::fputs("pictelle-batch: interrupted; the thumbnails written so far are kept\n", stderr);
+        std::fprintf(stderr, "pictelle-batch: %s\n",
+            qPrintable(QCoreApplication::translate(
+                "pictelle-batch", "interrupted; the thumbnails written so far are kept")));
         return 128 + stopSignal;
     } catch (const AppError& e) {
-        std::fprintf(stderr, "pictelle-batch: %s\n", qPrintable(e.description()));
+        std::fprintf(stderr, "pictelle-batch: %s\n",
+            qPrintable(Translations::errorDescription(e.description())));
         return Failed;
     }
 }
@@ -416,6 +426,9 @@ int main(int argc, char* argv[])
 {
     takeStopSignals();
     QCoreApplication app(argc, argv);
+    // Messages on standard error speak the user's language; what scripts read on standard
+    // output, and the exit statuses, stay as they are.
+    Translations::install(app);
     Parsed parsed;
     try {
         parsed = parseCommandLine(app.arguments());
