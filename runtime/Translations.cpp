@@ -33,6 +33,21 @@ constexpr const char* otherWords[] = {
     QT_TRANSLATE_NOOP("Error", "unsupported pixel layout"),
     QT_TRANSLATE_NOOP("Error", "out of memory"),
     QT_TRANSLATE_NOOP("Error", "picture too large"),
+    // Why a picture read in the program is refused, and why a JPEG was not written.
+    QT_TRANSLATE_NOOP("Error", "ends early at byte %1"),
+    QT_TRANSLATE_NOOP("Error", "ends early"),
+    QT_TRANSLATE_NOOP("Error", "the file is empty"),
+    QT_TRANSLATE_NOOP("Error", "not a JPEG file"),
+    QT_TRANSLATE_NOOP("Error", "not a BMP file"),
+    QT_TRANSLATE_NOOP("Error", "not a BMP, JPEG or icon file"),
+    QT_TRANSLATE_NOOP("Error", "not a regular file"),
+    QT_TRANSLATE_NOOP("Error", "no pixels"),
+    QT_TRANSLATE_NOOP("Error", "more pixels than a picture may have"),
+    QT_TRANSLATE_NOOP("Error", "more than %1 scans"),
+    QT_TRANSLATE_NOOP("Error", "unsupported colour space of %1 components"),
+    QT_TRANSLATE_NOOP("Error", "an unsupported kind of header"),
+    QT_TRANSLATE_NOOP("Error", "an unsupported number of bits per pixel"),
+    QT_TRANSLATE_NOOP("Error", "Cannot save the image. GDI+ Error:%1"),
 };
 
 struct Wording

@@ -87,6 +87,62 @@
         <source>picture too large</source>
         <translation>Bild zu groß</translation>
     </message>
+    <message>
+        <source>ends early at byte %1</source>
+        <translation>endet vorzeitig bei Byte %1</translation>
+    </message>
+    <message>
+        <source>ends early</source>
+        <translation>endet vorzeitig</translation>
+    </message>
+    <message>
+        <source>the file is empty</source>
+        <translation>die Datei ist leer</translation>
+    </message>
+    <message>
+        <source>not a JPEG file</source>
+        <translation>keine JPEG-Datei</translation>
+    </message>
+    <message>
+        <source>not a BMP file</source>
+        <translation>keine BMP-Datei</translation>
+    </message>
+    <message>
+        <source>not a BMP, JPEG or icon file</source>
+        <translation>keine BMP-, JPEG- oder Symboldatei</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>keine reguläre Datei</translation>
+    </message>
+    <message>
+        <source>no pixels</source>
+        <translation>keine Pixel</translation>
+    </message>
+    <message>
+        <source>more pixels than a picture may have</source>
+        <translation>mehr Pixel, als ein Bild haben darf</translation>
+    </message>
+    <message>
+        <source>more than %1 scans</source>
+        <translation>mehr als %1 Scans</translation>
+    </message>
+    <message>
+        <source>unsupported colour space of %1 components</source>
+        <translation>nicht unterstützter Farbraum mit %1 Komponenten</translation>
+    </message>
+    <message>
+        <source>an unsupported kind of header</source>
+        <translation>eine nicht unterstützte Art von Kopfdaten</translation>
+    </message>
+    <message>
+        <source>an unsupported number of bits per pixel</source>
+        <translation>eine nicht unterstützte Anzahl Bits pro Pixel</translation>
+    </message>
+    <message>
+        <source>Cannot save the image. GDI+ Error:%1</source>
+        <translation>Das Bild kann nicht gespeichert werden. GDI+-Fehler:%1</translation>
+    </message>
 </context>
 <context>
     <name>Form1</name>

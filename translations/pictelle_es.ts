@@ -87,6 +87,62 @@
         <source>picture too large</source>
         <translation>imagen demasiado grande</translation>
     </message>
+    <message>
+        <source>ends early at byte %1</source>
+        <translation>termina antes de tiempo en el byte %1</translation>
+    </message>
+    <message>
+        <source>ends early</source>
+        <translation>termina antes de tiempo</translation>
+    </message>
+    <message>
+        <source>the file is empty</source>
+        <translation>el archivo está vacío</translation>
+    </message>
+    <message>
+        <source>not a JPEG file</source>
+        <translation>no es un archivo JPEG</translation>
+    </message>
+    <message>
+        <source>not a BMP file</source>
+        <translation>no es un archivo BMP</translation>
+    </message>
+    <message>
+        <source>not a BMP, JPEG or icon file</source>
+        <translation>no es un archivo BMP, JPEG ni de icono</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>no es un archivo normal</translation>
+    </message>
+    <message>
+        <source>no pixels</source>
+        <translation>sin píxeles</translation>
+    </message>
+    <message>
+        <source>more pixels than a picture may have</source>
+        <translation>más píxeles de los que puede tener una imagen</translation>
+    </message>
+    <message>
+        <source>more than %1 scans</source>
+        <translation>más de %1 pasadas</translation>
+    </message>
+    <message>
+        <source>unsupported colour space of %1 components</source>
+        <translation>espacio de color de %1 componentes no admitido</translation>
+    </message>
+    <message>
+        <source>an unsupported kind of header</source>
+        <translation>un tipo de cabecera no admitido</translation>
+    </message>
+    <message>
+        <source>an unsupported number of bits per pixel</source>
+        <translation>un número de bits por píxel no admitido</translation>
+    </message>
+    <message>
+        <source>Cannot save the image. GDI+ Error:%1</source>
+        <translation>No se puede guardar la imagen. Error de GDI+:%1</translation>
+    </message>
 </context>
 <context>
     <name>Form1</name>

@@ -87,6 +87,62 @@
         <source>picture too large</source>
         <translation>image trop grande</translation>
     </message>
+    <message>
+        <source>ends early at byte %1</source>
+        <translation>se termine prématurément à l'octet %1</translation>
+    </message>
+    <message>
+        <source>ends early</source>
+        <translation>se termine prématurément</translation>
+    </message>
+    <message>
+        <source>the file is empty</source>
+        <translation>le fichier est vide</translation>
+    </message>
+    <message>
+        <source>not a JPEG file</source>
+        <translation>ce n'est pas un fichier JPEG</translation>
+    </message>
+    <message>
+        <source>not a BMP file</source>
+        <translation>ce n'est pas un fichier BMP</translation>
+    </message>
+    <message>
+        <source>not a BMP, JPEG or icon file</source>
+        <translation>ce n'est pas un fichier BMP, JPEG ou icône</translation>
+    </message>
+    <message>
+        <source>not a regular file</source>
+        <translation>ce n'est pas un fichier ordinaire</translation>
+    </message>
+    <message>
+        <source>no pixels</source>
+        <translation>aucun pixel</translation>
+    </message>
+    <message>
+        <source>more pixels than a picture may have</source>
+        <translation>plus de pixels qu'une image ne peut en avoir</translation>
+    </message>
+    <message>
+        <source>more than %1 scans</source>
+        <translation>plus de %1 passes</translation>
+    </message>
+    <message>
+        <source>unsupported colour space of %1 components</source>
+        <translation>espace colorimétrique à %1 composantes non pris en charge</translation>
+    </message>
+    <message>
+        <source>an unsupported kind of header</source>
+        <translation>un type d'en-tête non pris en charge</translation>
+    </message>
+    <message>
+        <source>an unsupported number of bits per pixel</source>
+        <translation>un nombre de bits par pixel non pris en charge</translation>
+    </message>
+    <message>
+        <source>Cannot save the image. GDI+ Error:%1</source>
+        <translation>Impossible d'enregistrer l'image. Erreur GDI+ :%1</translation>
+    </message>
 </context>
 <context>
     <name>Form1</name>
