@@ -216,11 +216,27 @@ int ReplacingFile::commit() noexcept
             m_committed = true;
             return 0;
         }
-        const int error = direct == EEXIST ? linkUnnamed() : direct;
-        if (error != 0) {
+        if (const int error = direct == EEXIST ? linkUnnamed() : direct) {
             abandon();
             return error;
         }
+        // Renamed before the close, so that the temporary name lives only between two calls
+        // to the system: the local file systems that have unnamed files report a full disk
+        // at the write, not at the close (whose writeback over an existing ext4 file takes
+        // milliseconds, long enough for a kill to land in).
+        if (::rename(m_temp.c_str(), m_destination.c_str()) != 0) {
+            const int error = errno;
+            abandon();
+            return error;
+        }
+        forget();
+        m_temp.clear();
+        m_committed = true;
+        if (const int error = m_file.close()) {
+            ::unlink(m_destination.c_str());
+            return error;
+        }
+        return 0;
     }
     // A full disk or a failed network write often shows only at close.
     if (const int error = m_file.close()) {

@@ -589,7 +589,8 @@ void TestBatch::killLeavesOnlyWholeThumbnails()
         QVERIFY(process.waitForFinished(60000));
         QTRY_COMPARE_WITH_TIMEOUT(childrenOf(pid), 0, 5000);
 
-        QCOMPARE(hiddenIn(m_pics->path()) + hiddenIn(scratchFolder), QStringList());
+        const QStringList left = hiddenIn(m_pics->path()) + hiddenIn(scratchFolder);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
         for (const QString& name : QDir(m_pics->path()).entryList(QDir::Files)) {
             if (files.contains(pics(name)))
                 continue;
