@@ -169,7 +169,9 @@ void Form1::Check1_Click()
     const QStringList files = m_services.dialogs->openFiles(this,
         QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files"),
         QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|"
-                       "*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|All Files (*.*)|*.*"));
+                       "*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|All Files (*.*)|*.*|"
+                       "WebP, TIFF and GIF Pictures (*.webp;*.tif;*.tiff;*.gif)|"
+                       "*.webp;*.tif;*.tiff;*.gif"));
     ListView1->entries()->append(files);
 }
 

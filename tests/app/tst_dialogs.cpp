@@ -19,7 +19,9 @@ namespace {
 
 const QString windowFilter
     = QStringLiteral("All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|"
-                     "*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|All Files (*.*)|*.*");
+                     "*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|All Files (*.*)|*.*|"
+                     "WebP, TIFF and GIF Pictures (*.webp;*.tif;*.tiff;*.gif)|"
+                     "*.webp;*.tif;*.tiff;*.gif");
 
 // The dialog of the "Add Image File(s)" button, shown without blocking on a folder of its own.
 struct OpenDialogFixture
@@ -105,7 +107,8 @@ void DialogsTest::typeNamesAreTheWindowsOwn()
     for (int i = 0; i < types->count(); ++i)
         shown << types->itemText(i);
     QCOMPARE(shown,
-        QStringList({ "All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)", "All Files (*.*)" }));
+        QStringList({ "All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)", "All Files (*.*)",
+            "WebP, TIFF and GIF Pictures (*.webp;*.tif;*.tiff;*.gif)" }));
     QCOMPARE(types->currentIndex(), 0);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Add"));
 }

@@ -157,6 +157,7 @@ void TestInstall::layout()
         "lib/pictelle/drag.ico",
         "lib/pictelle/pictelle",
         "lib/pictelle/pictelle-batch",
+        "lib/pictelle/pictelle-read",
         "lib/pictelle/png2bmp",
     };
     for (const QString& file : programFolder) {
