@@ -139,6 +139,21 @@ void TestKinds::thumbnailKeepsKind_data()
     QTest::newRow("tiff PackBits turned")
         << "g.tiff" << QByteArray("tiff") << false << o << tall << QByteArray("tiff") << false << 8
         << 32773 << QPoint(99, 0);
+    // Every other orientation, through TIFF; the corner of the source the top left shows.
+    const struct
+    {
+        int orientation;
+        QPoint from;
+    } turns[] = { { 2, { 99, 0 } }, { 3, { 99, 59 } }, { 4, { 0, 59 } }, { 5, { 0, 0 } },
+        { 7, { 99, 59 } } };
+    for (const auto& turn : turns) {
+        o = {};
+        o.orientation = turn.orientation;
+        o.bits = turn.orientation == 3 ? 16 : 8;
+        QTest::addRow("tiff orientation %d, %d-bit", turn.orientation, o.bits)
+            << "o.tif" << QByteArray("tiff") << false << o << (turn.orientation >= 5 ? tall : wide)
+            << QByteArray("tiff") << false << o.bits << 1 << turn.from;
+    }
     o = {};
     o.compression = 32946; // Deflate's old code, written under its new one
     o.pages = 3;
