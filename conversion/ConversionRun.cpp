@@ -201,12 +201,12 @@ private:
                     || Kinds::readerOf(contentOf(path)) != Kinds::Reader::ReadingProgram)
                     throw;
             }
-            return readByProgram(path).picture;
+            return eightBit(readByProgram(path).picture);
         }
         // A missing file, a folder, pipe or device is reported here: png2bmp would wait for
         // a pipe's writer without end.
         if (Kinds::readerOf(contentOf(path)) == Kinds::Reader::ReadingProgram)
-            return readByProgram(path).picture;
+            return eightBit(readByProgram(path).picture);
         return readPng(path);
     }
 
@@ -218,6 +218,15 @@ private:
         ScaledPicture::Picture scaled = readAndScale(source, m_factor);
         Runtime::Kill(source); // only once the picture is held
         return scaled;
+    }
+
+    // The writers of BMP, JPEG and PNG thumbnails take 8 bits per sample.
+    static ScaledPicture::Picture eightBit(ScaledPicture::Picture picture)
+    {
+        if (picture.image.depth() == 64)
+            picture.image = picture.image.convertToFormat(
+                picture.image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        return picture;
     }
 
     // Reads any kind the content shows, the reading program's kinds through it.

@@ -101,6 +101,9 @@ void fenceOff(pid_t parent)
     // SIGXCPU at the limit, SIGKILL a second later should it be caught.
     const rlimit cpu { Limits::readerCpuSeconds, Limits::readerCpuSeconds + 1 };
     setrlimit(RLIMIT_CPU, &cpu);
+    // A reader ended by a signal leaves no core file in the user's folder.
+    const rlimit core { 0, 0 };
+    setrlimit(RLIMIT_CORE, &core);
     alarm(Limits::readerWallSeconds);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     // The parent may have ended before the request above was made: nobody waits any more.
