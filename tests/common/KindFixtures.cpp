@@ -80,11 +80,12 @@ bool writeWebP(const QString& path, const QImage& source, const Options& o)
     const QImage image = source.convertToFormat(QImage::Format_ARGB32);
     std::uint8_t* out = nullptr;
     const int stride = int(image.bytesPerLine());
+    const QImage bgr = image.convertToFormat(QImage::Format_BGR888);
     const std::size_t size = o.lossy
         ? (alpha ? WebPEncodeBGRA(
                image.constBits(), image.width(), image.height(), stride, float(o.quality), &out)
-                 : WebPEncodeBGR(QImage(image.convertToFormat(QImage::Format_BGR888)).constBits(),
-                     image.width(), image.height(), image.width() * 3, float(o.quality), &out))
+                 : WebPEncodeBGR(bgr.constBits(), bgr.width(), bgr.height(),
+                     int(bgr.bytesPerLine()), float(o.quality), &out))
         : WebPEncodeLosslessBGRA(image.constBits(), image.width(), image.height(), stride, &out);
     if (!size)
         return false;
