@@ -3,6 +3,7 @@
 #pragma once
 
 #include "imaging/core/Kinds.h"
+#include "runtime/files/Fd.h"
 
 #include <cstdint>
 #include <string>
@@ -33,10 +34,11 @@ struct Failure
     std::string reason;
 };
 
-// Each throws Failure (or std::bad_alloc). `bytes` is the whole file.
+// Each throws Failure (or std::bad_alloc). `bytes` is the whole file; a TIFF is read from
+// the file `input` as libtiff asks.
 Decoded decodeWebP(const std::vector<std::uint8_t>& bytes);
 Decoded decodeGif(const std::vector<std::uint8_t>& bytes);
-Decoded decodeTiff(const std::vector<std::uint8_t>& bytes);
+Decoded decodeTiff(Files::UniqueFd input);
 
 // Refuses a picture of more than Limits::maxPixels before anything is allocated for it.
 void checkPixels(std::int64_t width, std::int64_t height, const char* what);

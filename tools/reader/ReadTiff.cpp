@@ -26,48 +26,6 @@ void onWarning(const char*, const char*, va_list)
 {
 }
 
-struct Memory
-{
-    const std::vector<std::uint8_t>* bytes;
-    toff_t at = 0;
-};
-
-tsize_t readMemory(thandle_t h, tdata_t to, tsize_t size)
-{
-    auto* m = static_cast<Memory*>(h);
-    const toff_t left = m->at < m->bytes->size() ? m->bytes->size() - m->at : 0;
-    const toff_t n = std::min<toff_t>(toff_t(std::max<tsize_t>(size, 0)), left);
-    std::memcpy(to, m->bytes->data() + m->at, n);
-    m->at += n;
-    return tsize_t(n);
-}
-tsize_t writeNothing(thandle_t, tdata_t, tsize_t)
-{
-    return -1;
-}
-toff_t seekMemory(thandle_t h, toff_t offset, int whence)
-{
-    auto* m = static_cast<Memory*>(h);
-    const toff_t base = whence == SEEK_CUR ? m->at : whence == SEEK_END ? m->bytes->size() : 0;
-    m->at = base + offset;
-    return m->at;
-}
-int closeNothing(thandle_t)
-{
-    return 0;
-}
-toff_t sizeOfMemory(thandle_t h)
-{
-    return static_cast<Memory*>(h)->bytes->size();
-}
-int mapNothing(thandle_t, tdata_t*, toff_t*)
-{
-    return 0;
-}
-void unmapNothing(thandle_t, tdata_t, toff_t)
-{
-}
-
 struct TiffCloser
 {
     void operator()(TIFF* tif) const { TIFFClose(tif); }
@@ -131,15 +89,15 @@ void readSixteen(TIFF* tif, Decoded& d, int spp, int alphaSample, bool associate
 
 } // namespace
 
-Decoded decodeTiff(const std::vector<std::uint8_t>& bytes)
+Decoded decodeTiff(Files::UniqueFd input)
 {
     TIFFSetErrorHandler(onError);
     TIFFSetWarningHandler(onWarning);
-    Memory memory { &bytes };
-    std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpen("picture", "rm", &memory, readMemory,
-        writeNothing, seekMemory, closeNothing, sizeOfMemory, mapNothing, unmapNothing));
+    // "m": read, not mapped, so that the file does not count against the address space.
+    std::unique_ptr<TIFF, TiffCloser> tif(TIFFFdOpen(input.get(), "picture", "rm"));
     if (!tif)
         fail("not a TIFF picture");
+    input.release(); // TIFFClose closes it
 
     std::uint32_t width = 0, height = 0;
     std::uint16_t bits = 1, spp = 1, photometric = 0, planar = PLANARCONFIG_CONTIG,
@@ -197,12 +155,15 @@ Decoded decodeTiff(const std::vector<std::uint8_t>& bytes)
     if (!TIFFRGBAImageOK(tif.get(), why))
         throw Failure { std::string("this kind of TIFF picture cannot be read: ") + why };
     TIFFSetField(tif.get(), TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    std::vector<std::uint32_t> raster(std::size_t(width) * height);
-    if (!TIFFReadRGBAImageOriented(tif.get(), width, height, raster.data(), ORIENTATION_TOPLEFT, 0))
+    // libtiff's words (A B G R from the top bit down) are turned into our bytes in place.
+    const std::size_t count = std::size_t(width) * height;
+    d.pixels.resize(count * 4);
+    auto* raster = reinterpret_cast<std::uint32_t*>(d.pixels.data());
+    if (!TIFFReadRGBAImageOriented(tif.get(), width, height, raster, ORIENTATION_TOPLEFT, 0))
         fail("the TIFF picture is damaged");
-    d.pixels.resize(raster.size() * 4);
-    for (std::size_t i = 0; i < raster.size(); ++i) {
-        const std::uint32_t v = raster[i];
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t v;
+        std::memcpy(&v, &d.pixels[i * 4], 4);
         std::uint8_t* p = &d.pixels[i * 4];
         p[0] = std::uint8_t(TIFFGetB(v));
         p[1] = std::uint8_t(TIFFGetG(v));

@@ -111,7 +111,9 @@ void fenceOff(pid_t parent)
         _exit(1);
 }
 
-std::vector<std::uint8_t> readWhole(const std::string& path)
+// The input, a regular file of at most Limits::maxFileSize bytes (a pipe or device would be
+// waited on without end).
+Files::UniqueFd openInput(const std::string& path, std::size_t& size)
 {
     Files::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid())
@@ -123,8 +125,14 @@ std::vector<std::uint8_t> readWhole(const std::string& path)
         throw ToolError(path, "not a regular file");
     if (st.st_size > Limits::maxFileSize)
         throw ToolError(path, "the file is larger than any picture it could hold");
-    std::vector<std::uint8_t> bytes(std::size_t(st.st_size));
-    const Files::ReadResult read = Files::readFull(fd.get(), bytes.data(), bytes.size());
+    size = std::size_t(st.st_size);
+    return fd;
+}
+
+std::vector<std::uint8_t> readAt(int fd, std::size_t size, const std::string& path)
+{
+    std::vector<std::uint8_t> bytes(size);
+    const Files::ReadResult read = Files::readFullAt(fd, bytes.data(), bytes.size(), 0);
     if (read.error)
         throw toolError(path, read.error);
     bytes.resize(read.bytes);
@@ -195,18 +203,22 @@ template <class Sample> std::vector<std::uint8_t> shrink(const Decoded& d, Image
 
 void convert(const Arguments& arguments, int percentage)
 {
-    const std::vector<std::uint8_t> bytes = readWhole(arguments.input);
+    std::size_t size = 0;
+    Files::UniqueFd input = openInput(arguments.input, size);
+    const std::vector<std::uint8_t> head
+        = readAt(input.get(), std::min<std::size_t>(size, 12), arguments.input);
     Decoded d;
     try {
-        switch (Kinds::fromContent(bytes.data(), bytes.size())) {
+        switch (Kinds::fromContent(head.data(), head.size())) {
         case Kinds::Kind::WebP:
-            d = Reader::decodeWebP(bytes);
+            d = Reader::decodeWebP(readAt(input.get(), size, arguments.input));
             break;
         case Kinds::Kind::Tiff:
-            d = Reader::decodeTiff(bytes);
+            // libtiff reads only what it needs: the file is not held whole.
+            d = Reader::decodeTiff(std::move(input));
             break;
         case Kinds::Kind::Gif:
-            d = Reader::decodeGif(bytes);
+            d = Reader::decodeGif(readAt(input.get(), size, arguments.input));
             break;
         default:
             throw Failure { "not a WebP, TIFF or GIF picture" };
