@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 
 // Stands in for pictelle-read in a test's program folder, misbehaving as the first word of
-// its input says: "crash" dies by SIGABRT (which sanitizers, unlike SIGSEGV, let through), "hang" spins until the processor-time limit
-// (1 s here, where the reader's own is a minute) ends it by SIGXCPU, "garbage" writes an
-// output that is no picture and claims success. Never installed, never in the program folder.
+// its input says: "crash" dies by SIGABRT (sanitizer builds would turn a SIGSEGV into an
+// ordinary exit), "hang" spins until the processor-time limit (1 s here, where the reader's
+// own is a minute) ends it by SIGXCPU, "garbage" writes an output that is no picture and
+// claims success. Never installed, never in the program folder.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
