@@ -148,7 +148,8 @@ QString Form1::addFilesFilter()
     return tr("All Pictures")
         + QStringLiteral(
             " (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|")
-        + tr("All Files") + QStringLiteral(" (*.*)|*.*");
+        + tr("All Files") + QStringLiteral(" (*.*)|*.*|") + tr("WebP, TIFF and GIF Pictures")
+        + QStringLiteral(" (*.webp;*.tif;*.tiff;*.gif)|*.webp;*.tif;*.tiff;*.gif");
 }
 
 void Form1::Check1_Click()

@@ -21,6 +21,7 @@ set(layers
     "tools/common:imaging/bmpcore"
     "tools/png2bmp:tools/common"
     "tools/bmp2png:tools/common"
+    "tools/reader:tools/common"
     "tools/batch:conversion")
 set(product_roots runtime imaging conversion filelist background app tools)
 

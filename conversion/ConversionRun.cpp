@@ -7,10 +7,13 @@
 #include "conversion/FileNames.h"
 #include "conversion/FileThumbnail.h"
 #include "conversion/PictureScaling.h"
+#include "conversion/ReadingProgram.h"
 #include "conversion/ScratchFolder.h"
 #include "imaging/FileBytes.h"
 #include "imaging/Pictures.h"
 #include "imaging/SaveAsJPG.h"
+#include "imaging/ThumbnailWriters.h"
+#include "imaging/core/Kinds.h"
 #include "runtime/Logging.h"
 #include "runtime/Runtime.h"
 #include "runtime/Shell32.h"
@@ -22,24 +25,27 @@
 #include <QHash>
 #include <QSet>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 
 namespace ConversionRun {
 namespace {
 
-enum class Kind { Bmp, Jpeg, Png, Other };
+using Kinds::Kind;
 
+// The kind the name gives (the table of kinds); anything else, or no extension: passed over.
 Kind kindOf(const QString& extension)
 {
-    const QString e = extension.toLower();
-    if (e == QLatin1String("bmp"))
-        return Kind::Bmp;
-    if (e == QLatin1String("jpg") || e == QLatin1String("jpeg"))
-        return Kind::Jpeg;
-    if (e == QLatin1String("png"))
-        return Kind::Png;
-    return Kind::Other; // gif, anything else, no extension: passed over
+    return Kinds::fromExtension(extension.toStdString());
+}
+
+// The kind the file's first bytes show.
+Kind contentOf(const QString& path)
+{
+    const QByteArray head = readFileHead(path, 12);
+    return Kinds::fromContent(
+        reinterpret_cast<const unsigned char*>(head.constData()), std::size_t(head.size()));
 }
 
 const int hiddenWindow = 0;
@@ -59,12 +65,14 @@ QString failureReason(const Shell32::ErrorOutput& errors, qint32 code, const QSt
 
 // Starts a converter and makes sure it wrote `output`; the exit code alone proves
 // nothing, and a missing file would otherwise surface later as a puzzling error.
-void runConverter(const QString& program, const QString& output, const QString& input)
+void runConverter(const QString& program, const QString& output, const QString& input,
+    const QString& options = QString())
 {
     // A file left by an earlier, interrupted run must not pass for the converter's work.
     if (QFile::exists(output))
         Runtime::Kill(output);
-    const QString commandLine = Runtime::quoteArgument(program) + QStringLiteral(" -O ")
+    const QString commandLine = Runtime::quoteArgument(program)
+        + (options.isEmpty() ? QString() : QLatin1Char(' ') + options) + QStringLiteral(" -O ")
         + Runtime::quoteArgument(output) + QLatin1Char(' ') + Runtime::quoteArgument(input);
     Shell32::ErrorOutput errors;
     const qint32 code = Shell32::RunAndWait(commandLine, hiddenWindow, errors);
@@ -115,8 +123,8 @@ public:
     {
         if (m_finished)
             return;
-        for (const QString& name :
-            { QStringLiteral("temp1.bmp"), QStringLiteral("temp.bmp"), m_outputName }) {
+        for (const QString& name : { QStringLiteral("temp1.bmp"), QStringLiteral("temp.bmp"),
+                 m_outputName, QStringLiteral("temp1.read") }) {
             if (!name.isEmpty())
                 QFile::remove(m_scratch.file(name));
         }
@@ -131,8 +139,12 @@ public:
                 QStringLiteral("The file name is not valid UTF-8: %1").arg(path));
         const QString extension = FileNames::GetExtension(FileNames::GetFileName(path));
         const Kind kind = kindOf(extension);
-        if (kind == Kind::Other) {
+        if (kind == Kind::None) {
             m_finished = true;
+            return;
+        }
+        if (Kinds::readerOf(kind) == Kinds::Reader::ReadingProgram) {
+            convertByTable(path, kind);
             return;
         }
         const FileThumbnail::Picture picture = readScaled(path, kind);
@@ -168,7 +180,7 @@ public:
         case Kind::Bmp:
             Pictures::SavePicture(scaled, output, colour);
             break;
-        case Kind::Other:
+        default:
             break;
         }
         Runtime::FileCopy(output, thumbnail);
@@ -182,17 +194,100 @@ public:
 private:
     FileThumbnail::Picture readScaled(const QString& path, Kind kind)
     {
-        if (kind != Kind::Png)
-            return m_ahead.take(m_index);
+        if (kind != Kind::Png) {
+            try {
+                return m_ahead.take(m_index);
+            } catch (const AppError& e) {
+                // A picture of another kind under this name: its content decides.
+                if (e.number() != ErrorNumber::InvalidPicture
+                    || Kinds::readerOf(contentOf(path)) != Kinds::Reader::ReadingProgram)
+                    throw;
+            }
+            return eightBit(readByProgram(path).picture);
+        }
         // A missing file, a folder, pipe or device is reported here: png2bmp would wait for
         // a pipe's writer without end.
-        readFileHead(path, 0);
+        if (Kinds::readerOf(contentOf(path)) == Kinds::Reader::ReadingProgram)
+            return eightBit(readByProgram(path).picture);
+        return readPng(path);
+    }
+
+    FileThumbnail::Picture readPng(const QString& path)
+    {
         const QString source = m_scratch.file(QStringLiteral("temp1.bmp"));
         runConverter(ShortFilename::GetShortName(m_programFolder) + QStringLiteral("/png2bmp"),
             source, path);
         FileThumbnail::Picture scaled = readAndScale(source, m_factor);
         Runtime::Kill(source); // only once the picture is held
         return scaled;
+    }
+
+    // The writers of BMP, JPEG and PNG thumbnails take 8 bits per sample.
+    static FileThumbnail::Picture eightBit(FileThumbnail::Picture picture)
+    {
+        if (picture.image.depth() == 64)
+            picture.image = picture.image.convertToFormat(
+                picture.image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        return picture;
+    }
+
+    // Reads any kind the content shows, the reading program's kinds through it.
+    ReadingProgram::Read readAnyKind(const QString& path)
+    {
+        const Kind content = contentOf(path);
+        switch (Kinds::readerOf(content)) {
+        case Kinds::Reader::InProcess:
+            return { readAndScale(path, m_factor), content, content == Kind::Jpeg, 0 };
+        case Kinds::Reader::Png2Bmp:
+            return { readPng(path), content, false, 0 };
+        default:
+            // Unknown content too: the reading program says what it is not.
+            return readByProgram(path);
+        }
+    }
+
+    ReadingProgram::Read readByProgram(const QString& path)
+    {
+        const QString output = m_scratch.file(QStringLiteral("temp1.read"));
+        const long percentage = std::lround(double(m_factor) * 100.0);
+        runConverter(
+            ShortFilename::GetShortName(m_programFolder) + QStringLiteral("/pictelle-read"), output,
+            path, QStringLiteral("-p %1").arg(percentage));
+        ReadingProgram::Read read = ReadingProgram::fromScratchFile(output, path);
+        Runtime::Kill(output); // only once the picture is held
+        return read;
+    }
+
+    // A kind of the table beyond BMP, JPEG and PNG: read by what its content is, written as
+    // its name says, straight to the thumbnail (no scratch copy: no converter reads it).
+    void convertByTable(const QString& path, Kind kind)
+    {
+        ReadingProgram::Read read = readAnyKind(path);
+        const FileThumbnail::Picture& picture = read.picture;
+        qCInfo(lcConversion).noquote()
+            << "entry" << m_index + 1 << path << "read as" << Kinds::nameOf(read.kind)
+            << "scaled to" << picture.image.size() << "lossy" << read.lossy;
+        ThumbnailWriters::Settings settings;
+        settings.quality = m_host.percentage();
+        settings.lossy = read.lossy;
+        settings.compression = read.compression;
+        if (picture.colour.kind == ImageCore::ColourSpace::Kind::Embedded)
+            settings.iccProfile = picture.colour.profile;
+        const QString thumbnail = thumbnailPath(path, m_outputFolder);
+        switch (kind) {
+        case Kind::WebP:
+            ThumbnailWriters::saveWebP(picture.image, thumbnail, settings);
+            break;
+        case Kind::Tiff:
+            ThumbnailWriters::saveTiff(picture.image, thumbnail, settings);
+            break;
+        case Kind::Gif:
+            ThumbnailWriters::saveGif(picture.image, thumbnail, settings);
+            break;
+        default:
+            break;
+        }
+        m_finished = true;
     }
 
     void saveJpeg(
@@ -227,7 +322,7 @@ private:
 
 bool makesThumbnail(const QString& entry)
 {
-    return kindOf(FileNames::GetExtension(FileNames::GetFileName(entry))) != Kind::Other;
+    return kindOf(FileNames::GetExtension(FileNames::GetFileName(entry))) != Kind::None;
 }
 
 QString thumbnailPath(const QString& entry, const QString& outputFolder)

@@ -21,7 +21,8 @@ namespace {
 // The names a run may create for these entries.
 QStringList scratchNames(const QStringList& entries)
 {
-    QStringList names { QStringLiteral("temp1.bmp"), QStringLiteral("temp.bmp") };
+    QStringList names { QStringLiteral("temp1.bmp"), QStringLiteral("temp.bmp"),
+        QStringLiteral("temp1.read") };
     for (const QString& entry : entries) {
         const QString name
             = QStringLiteral("temp.") + FileNames::GetExtension(FileNames::GetFileName(entry));

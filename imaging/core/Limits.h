@@ -53,4 +53,26 @@ constexpr int maxJpegScans = 500;
 // carries it.
 constexpr std::size_t maxProfileSize = std::size_t(4) << 20;
 
+// The reading program (pictelle-read) runs each of the large C decoders of WebP, TIFF and GIF
+// on one file, under these limits set before it decodes anything:
+// its address space: a picture within maxPixels takes 512 MiB at 8 bits per sample and 1 GiB
+// at 16, and its thumbnail as much again at 100 %; anything beyond is a runaway allocation.
+constexpr std::uint64_t readerAddressSpace = std::uint64_t(3) << 30;
+// its processor time, in seconds: the largest picture within maxPixels decodes in a few
+// seconds; a decoder looping on a hostile file is killed (SIGXCPU) instead.
+constexpr unsigned readerCpuSeconds = 60;
+// its wall-clock time, in seconds: a reader waiting on something that never comes (it reads
+// only a regular file, so this should not happen) still ends.
+constexpr unsigned readerWallSeconds = 300;
+
+// Frames of an animation, and the frames the reading program hands back: GIF and WebP
+// animations people keep have at most a few hundred; thousands only make a file that takes
+// minutes and gigabytes to compose.
+constexpr std::uint32_t maxFrames = 5000;
+
+// A canvas (GIF logical screen, WebP canvas) is a picture: maxPixels bounds it before any
+// frame is composed on it. A GIF frame or WebP frame beyond its canvas is clipped, as
+// viewers do.
+constexpr std::int64_t maxCanvasPixels = maxPixels;
+
 } // namespace Limits

@@ -104,7 +104,8 @@ void DialogsTest::typeNamesAreTheWindowsOwn()
     for (int i = 0; i < types->count(); ++i)
         shown << types->itemText(i);
     QCOMPARE(shown,
-        QStringList({ "All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)", "All Files (*.*)" }));
+        QStringList({ "All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)", "All Files (*.*)",
+            "WebP, TIFF and GIF Pictures (*.webp;*.tif;*.tiff;*.gif)" }));
     QCOMPARE(types->currentIndex(), 0);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Add"));
 }

@@ -670,11 +670,11 @@ void Form1Test::conversionFromWindow()
     const QString jpg = pics.filePath(QStringLiteral("Cat.JPG"));
     const QString png = pics.filePath(QStringLiteral("my.photo.png"));
     const QString bmp = pics.filePath(QStringLiteral("logo.bmp"));
-    const QString gif = pics.filePath(QStringLiteral("anim.gif"));
+    const QString other = pics.filePath(QStringLiteral("clip.mp4"));
     writeImage(jpg, 300, 200, "JPG");
     writeImage(png, 120, 90, "PNG");
     writeImage(bmp, 101, 57, "BMP");
-    QFile g(gif);
+    QFile g(other);
     QVERIFY(g.open(QIODevice::WriteOnly));
     g.write("GIF89a");
     g.close();
@@ -683,7 +683,7 @@ void Form1Test::conversionFromWindow()
     Form1 form(h.services(binDir()));
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    h.dialogs->filesToReturn = { jpg, png, bmp, gif };
+    h.dialogs->filesToReturn = { jpg, png, bmp, other };
     QTest::mouseClick(form.Check1, Qt::LeftButton);
     QSignalSpy finished(&form, &Form1::conversionFinished);
     QTest::mouseClick(form.Check2, Qt::LeftButton);
@@ -707,7 +707,7 @@ void Form1Test::conversionFromWindow()
     QCOMPARE(h.dialogs->messages.size(), 1);
     QCOMPARE(h.dialogs->messages.first().title, QStringLiteral("Pictelle"));
     QCOMPARE(form.ProgressBar1->value(), 100);
-    QCOMPARE(entries(form), QStringList({ jpg, png, bmp, gif }));
+    QCOMPARE(entries(form), QStringList({ jpg, png, bmp, other }));
 
     const struct
     {
@@ -726,7 +726,7 @@ void Form1Test::conversionFromWindow()
         QVERIFY(qAbs(thumb.width() * out.original.height() - thumb.height() * out.original.width())
             <= out.original.width() + out.original.height());
     }
-    QVERIFY(!QFile::exists(pics.filePath(QStringLiteral("tanim.gif"))));
+    QVERIFY(!QFile::exists(pics.filePath(QStringLiteral("tclip.mp4"))));
     QCOMPARE(h.endCalls, 0);
 }
 

@@ -174,13 +174,13 @@ void TestConversionRun::pngEntryKeepsTransparency()
 
 void TestConversionRun::otherEntriesPassedOver()
 {
-    for (const char* name : { "anim.gif", "icon.ico", "README" }) {
+    for (const char* name : { "clip.mp4", "icon.ico", "README" }) {
         QFile f(pics(name));
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("not converted");
     }
     QVERIFY(photo(10, 10).save(pics("a.jpeg"), "JPG"));
-    const QStringList entries { pics("anim.gif"), pics("icon.ico"), pics("a.jpeg"),
+    const QStringList entries { pics("clip.mp4"), pics("icon.ico"), pics("a.jpeg"),
         pics("README") };
     QVERIFY(run(entries));
 
@@ -188,7 +188,7 @@ void TestConversionRun::otherEntriesPassedOver()
     QCOMPARE(m_host.doneShown, 1);
     QVERIFY(m_host.errors.isEmpty());
     QVERIFY(QFile::exists(pics("ta.jpeg")));
-    for (const char* name : { "tanim.gif", "ticon.ico", "tREADME" })
+    for (const char* name : { "tclip.mp4", "ticon.ico", "tREADME" })
         QVERIFY2(!QFile::exists(pics(name)), name);
 }
 
@@ -385,8 +385,8 @@ void TestConversionRun::thumbnailNames_data()
         << QStringList { "/out/tx.jpg", "/out/tX.jpg", "/out/tx.JPG", "/out/tx.png" }
         << QStringList();
     QTest::newRow("entries passed over never clash")
-        << QStringList { "/a/x.gif", "/b/x.gif", "/a/README", "/b/README" } << "/out"
-        << QStringList { "/out/tx.gif", "/out/tx.gif", "/out/tREADME", "/out/tREADME" }
+        << QStringList { "/a/x.mp4", "/b/x.mp4", "/a/README", "/b/README" } << "/out"
+        << QStringList { "/out/tx.mp4", "/out/tx.mp4", "/out/tREADME", "/out/tREADME" }
         << QStringList();
     QTest::newRow("root folder") << QStringList { "/x.jpg" } << "/" << QStringList { "/tx.jpg" }
                                  << QStringList();

@@ -81,13 +81,13 @@ QStringList makeMixedList(const Sandbox& box)
     photo(64, 64, 41).save(box.pic("tb1.BMP"), "BMP");
     if (!QFile::link(box.pic("tj2.jpg"), box.pic("later.jpg"))) // dangling until j2 is done
         return {};
-    QFile(box.pic("anim.gif")).open(QIODevice::WriteOnly);
+    QFile(box.pic("clip.mp4")).open(QIODevice::WriteOnly);
 
     add("j0.jpg");
     add("b0.BMP");
     add("p0.png");
     add("tj0.jpg");
-    add("anim.gif");
+    add("clip.mp4");
     add("j1.jpg");
     add("b1.BMP");
     add("tb1.BMP");

@@ -4,6 +4,7 @@
 // the layout, the desktop entry, and a conversion from an installed copy that nobody may
 // write, so its scratch files must go to the user's cache folder.
 #include "tests/common/ImageFixtures.h"
+#include "tests/common/KindFixtures.h"
 #include "tests/common/TestUtils.h"
 
 #include <QDir>
@@ -157,6 +158,7 @@ void TestInstall::layout()
         "lib/pictelle/drag.ico",
         "lib/pictelle/pictelle",
         "lib/pictelle/pictelle-batch",
+        "lib/pictelle/pictelle-read",
         "lib/pictelle/png2bmp",
         "lib/pictelle/translations/pictelle_de.qm",
         "lib/pictelle/translations/pictelle_es.qm",
@@ -306,8 +308,9 @@ void TestInstall::convertsFromAReadOnlyCopy()
     QVERIFY(gradient(300, 200).save(pictures + "/photo.jpg", "JPG"));
     QVERIFY(gradient(90, 60).save(pictures + "/shot.png", "PNG"));
     QVERIFY(gradient(40, 30).save(pictures + "/scan.bmp", "BMP"));
+    QVERIFY(KindFixtures::writeTiff(pictures + "/page.tif", gradient(60, 40)));
     if (runAsNobody()) {
-        for (const char* name : { "photo.jpg", "shot.png", "scan.bmp" })
+        for (const char* name : { "photo.jpg", "shot.png", "scan.bmp", "page.tif" })
             QVERIFY(::chown(QFile::encodeName(pictures + '/' + name).constData(), Nobody, NoGroup)
                 == 0);
     }
@@ -315,7 +318,8 @@ void TestInstall::convertsFromAReadOnlyCopy()
     const QStringList before = tree(prefix());
 
     QProcess* batch = userProcess(prefix("bin/pictelle-batch"),
-        { "-p", "50", pictures + "/shot.png", pictures + "/scan.bmp", pictures + "/photo.jpg" });
+        { "-p", "50", pictures + "/shot.png", pictures + "/scan.bmp", pictures + "/page.tif",
+            pictures + "/photo.jpg" });
     QVERIFY(batch->waitForFinished(120000));
     const QByteArray err = batch->readAllStandardError();
     QVERIFY2(batch->exitCode() == 0, err);
@@ -323,6 +327,7 @@ void TestInstall::convertsFromAReadOnlyCopy()
     QCOMPARE(QImageReader(pictures + "/tphoto.jpg").size(), QSize(150, 100));
     QCOMPARE(QImageReader(pictures + "/tshot.png").size(), QSize(45, 30));
     QCOMPARE(QImageReader(pictures + "/tscan.bmp").size(), QSize(20, 15));
+    QCOMPARE(KindFixtures::read(pictures + "/tpage.tif").image.size(), QSize(30, 20));
 
     // Nothing was written into the installed copy; the scratch files went to the cache
     // (temp.bmp is left there by the last entry, a JPEG).

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: MIT
+
+#include "conversion/ReadingProgram.h"
+
+#include "imaging/FileBytes.h"
+#include "imaging/core/ScaledFrames.h"
+#include "runtime/AppError.h"
+
+#include <cstring>
+
+namespace ReadingProgram {
+
+Read fromScratchFile(const QString& path, const QString& entry)
+{
+    const QByteArray raw = readFileBytes(path);
+    const std::vector<std::uint8_t> bytes(raw.cbegin(), raw.cend());
+    ImageCore::ScaledFrames frames;
+    std::string reason;
+    // The reading program may have been made to write anything: its file is checked whole
+    // before it is trusted.
+    if (!ImageCore::decodeScaledFrames(bytes, frames, reason))
+        throw AppError(ErrorNumber::InvalidPicture,
+            QStringLiteral("The reading program handed back no picture (%1): %2")
+                .arg(QString::fromStdString(reason), entry));
+
+    const bool sixteen = frames.bitsPerSample == 16;
+    const QImage::Format format = sixteen
+        ? (frames.alpha ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBX64)
+        : (frames.alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    QImage image(int(frames.width), int(frames.height), format);
+    if (image.isNull())
+        throwOutOfMemory(entry);
+    const std::size_t rowBytes = std::size_t(frames.width) * (sixteen ? 8 : 4);
+    const std::uint8_t* pixels = frames.frames.front().pixels.data();
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(image.scanLine(y), pixels + std::size_t(y) * rowBytes, rowBytes);
+    if (frames.alpha)
+        image = image.convertToFormat(sixteen ? QImage::Format_RGBA64 : QImage::Format_ARGB32);
+
+    Read read;
+    read.picture.image = std::move(image);
+    if (!frames.iccProfile.empty()) {
+        read.picture.colour.kind = ImageCore::ColourSpace::Kind::Embedded;
+        read.picture.colour.profile = std::move(frames.iccProfile);
+    }
+    read.kind = frames.kind;
+    read.lossy = frames.lossy;
+    read.compression = frames.compression;
+    return read;
+}
+
+} // namespace ReadingProgram

@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <cstdint>
+#include <vector>
+
+// The writers of the kinds read by the reading program, one file each (WebPWriter.cpp,
+// TiffWriter.cpp, GifWriter.cpp). Each writes the thumbnail whole, through
+// Files::ReplacingFile, with the colour profile and nothing else of the source's metadata.
+// Each throws AppError naming `path` (7 when memory runs out).
+namespace ThumbnailWriters {
+
+struct Settings
+{
+    int quality = 75; // 1 .. 100, for lossy writing
+    bool lossy = false; // the source was stored lossily
+    std::uint32_t compression = 0; // a TIFF source's Compression tag, 0 for other sources
+    std::vector<std::uint8_t> iccProfile; // empty for none
+};
+
+// Lossy at `quality` for a lossy source, lossless otherwise; alpha kept. 16-bit pictures are
+// written with 8 bits per sample (WebP has no more).
+void saveWebP(const QImage& picture, const QString& path, const Settings& settings);
+
+// RGB, with alpha as an unassociated extra sample; 16 bits per sample for a 16-bit picture
+// (Format_RGBA64 / RGBX64), 8 otherwise. The source's compression where it can be written
+// (none, LZW, Deflate, PackBits, JPEG at `quality` for 8 bits); otherwise JPEG for a lossy
+// source and Deflate for any other.
+void saveTiff(const QImage& picture, const QString& path, const Settings& settings);
+
+// A still GIF: the colours reduced to a palette of at most 256 (255 and a transparent one
+// when some pixel is less than half opaque).
+void saveGif(const QImage& picture, const QString& path, const Settings& settings);
+
+// Writes `bytes` as the file `path` through Files::ReplacingFile; throws AppError naming it.
+void writeWholeFile(const QString& path, const std::uint8_t* bytes, std::size_t size);
+
+} // namespace ThumbnailWriters

@@ -1,0 +1,37 @@
+// SPDX-License-Identifier: MIT
+
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// The kinds of picture Pictelle makes thumbnails of, in one table (Kinds.cpp): which file
+// name extensions make which kind, and who reads it. Adding a kind is one row there plus
+// its reader in the reading program and its writer in imaging. Plain C++: the run and the
+// reading program both decide through it.
+namespace Kinds {
+
+enum class Kind { None, Bmp, Jpeg, Png, WebP, Tiff, Gif };
+
+enum class Reader {
+    None, // passed over
+    InProcess, // BMP and JPEG: read by the run itself
+    Png2Bmp, // PNG: converted to BMP by png2bmp, then read
+    ReadingProgram, // read and scaled by pictelle-read
+};
+
+// The kind a file name extension (without the dot, any letter case) names; None for any
+// other extension.
+Kind fromExtension(std::string_view extension);
+
+// The kind the first bytes of a file show (12 are enough); None when they show no kind
+// of the table.
+Kind fromContent(const unsigned char* head, std::size_t size);
+
+// How a picture of `kind` is read.
+Reader readerOf(Kind kind);
+
+// A short lowercase name ("webp"), for messages; "" for None.
+const char* nameOf(Kind kind);
+
+} // namespace Kinds

@@ -1,0 +1,336 @@
+// SPDX-License-Identifier: MIT
+
+#include "conversion/ConversionRun.h"
+#include "imaging/core/Kinds.h"
+#include "imaging/core/ScaledFrames.h"
+#include "tests/common/ColourFixtures.h"
+#include "tests/common/FakeRunHost.h"
+#include "tests/common/KindFixtures.h"
+#include "tests/common/TestUtils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+Q_DECLARE_METATYPE(KindFixtures::Options)
+
+namespace {
+
+// Red grows to the right, green downwards; the right quarter is transparent when `alpha`.
+QImage photo(int width, int height, bool alpha)
+{
+    QImage image(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y,
+                qRgba((x * 255) / (width - 1), (y * 255) / (height - 1), 128,
+                    alpha && x >= width * 3 / 4 ? 0 : 255));
+    return image;
+}
+
+bool writeSource(const QString& path, const QByteArray& kind, const QImage& image,
+    const KindFixtures::Options& options)
+{
+    if (kind == "webp")
+        return KindFixtures::writeWebP(path, image, options);
+    if (kind == "tiff")
+        return KindFixtures::writeTiff(path, image, options);
+    if (kind == "gif")
+        return KindFixtures::writeGif(
+            path, image.convertToFormat(QImage::Format_Indexed8).convertToFormat(image.format()));
+    return image.save(path, kind.constData());
+}
+
+} // namespace
+
+class TestKinds : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void thumbnailKeepsKind_data();
+    void thumbnailKeepsKind();
+    void hostileFileFailsOnlyItsEntry_data();
+    void hostileFileFailsOnlyItsEntry();
+    void misbehavingReaderEndsOnlyItsEntry();
+    void scratchFileChecked_data();
+    void scratchFileChecked();
+
+private:
+    bool run(const QStringList& entries);
+    QString pics(const QString& name) const { return m_pics->filePath(name); }
+
+    std::unique_ptr<QTemporaryDir> m_program;
+    std::unique_ptr<QTemporaryDir> m_pics;
+    FakeRunHost m_host;
+};
+
+void TestKinds::init()
+{
+    m_program = std::make_unique<QTemporaryDir>();
+    m_pics = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_program->isValid() && m_pics->isValid());
+    for (const char* tool : { "png2bmp", "bmp2png", "pictelle-read" })
+        QVERIFY(QFile::link(
+            TestUtils::binDir() + "/" + tool, m_program->filePath(QLatin1String(tool))));
+    m_host = FakeRunHost();
+    m_host.goOn = true;
+}
+
+bool TestKinds::run(const QStringList& entries)
+{
+    m_host.entries = int(entries.size());
+    return ConversionRun::run({ entries, m_program->path() }, m_host);
+}
+
+void TestKinds::thumbnailKeepsKind_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content"); // the kind the file really holds
+    QTest::addColumn<bool>("alpha");
+    QTest::addColumn<KindFixtures::Options>("options");
+    QTest::addColumn<QSize>("size"); // of the thumbnail, 40 % of 100 x 60 upright
+    QTest::addColumn<QByteArray>("kind"); // the thumbnail's
+    QTest::addColumn<bool>("lossy");
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<int>("compression"); // TIFF only
+    QTest::addColumn<QPoint>("topLeftFrom"); // the source pixel the top left pixel shows
+
+    const QByteArray icc = ColourFixtures::rgbProfile();
+    const QSize wide(40, 24), tall(24, 40);
+    const QPoint origin(0, 0);
+    KindFixtures::Options o;
+
+    o = {};
+    o.lossy = true;
+    QTest::newRow("lossy webp") << "a.webp" << QByteArray("webp") << false << o << wide
+                                << QByteArray("webp") << true << 8 << 0 << origin;
+    o = {};
+    o.iccProfile = icc;
+    QTest::newRow("lossless webp, alpha, profile")
+        << "b.WEBP" << QByteArray("webp") << true << o << wide << QByteArray("webp") << false << 8
+        << 0 << origin;
+    o = {};
+    o.lossy = true;
+    o.orientation = 6;
+    QTest::newRow("webp turned by EXIF") << "c.webp" << QByteArray("webp") << false << o << tall
+                                         << QByteArray("webp") << true << 8 << 0 << QPoint(0, 59);
+    o = {};
+    o.compression = 5;
+    QTest::newRow("tiff 8-bit LZW") << "d.tif" << QByteArray("tiff") << false << o << wide
+                                    << QByteArray("tiff") << false << 8 << 5 << origin;
+    o = {};
+    o.bits = 16;
+    o.compression = 8;
+    o.iccProfile = icc;
+    QTest::newRow("tiff 16-bit Deflate, alpha, profile")
+        << "e.TIFF" << QByteArray("tiff") << true << o << wide << QByteArray("tiff") << false << 16
+        << 8 << origin;
+    o = {};
+    o.lossy = true;
+    QTest::newRow("tiff JPEG") << "f.tif" << QByteArray("tiff") << false << o << wide
+                               << QByteArray("tiff") << true << 8 << 7 << origin;
+    o = {};
+    o.compression = 32773;
+    o.orientation = 8;
+    QTest::newRow("tiff PackBits turned")
+        << "g.tiff" << QByteArray("tiff") << false << o << tall << QByteArray("tiff") << false << 8
+        << 32773 << QPoint(99, 0);
+    // Every other orientation, through TIFF; the corner of the source the top left shows.
+    const struct
+    {
+        int orientation;
+        QPoint from;
+    } turns[] = { { 2, { 99, 0 } }, { 3, { 99, 59 } }, { 4, { 0, 59 } }, { 5, { 0, 0 } },
+        { 7, { 99, 59 } } };
+    for (const auto& turn : turns) {
+        o = {};
+        o.orientation = turn.orientation;
+        o.bits = turn.orientation == 3 ? 16 : 8;
+        QTest::addRow("tiff orientation %d, %d-bit", turn.orientation, o.bits)
+            << "o.tif" << QByteArray("tiff") << false << o << (turn.orientation >= 5 ? tall : wide)
+            << QByteArray("tiff") << false << o.bits << 1 << turn.from;
+    }
+    o = {};
+    o.compression = 32946; // Deflate's old code, written under its new one
+    o.pages = 3;
+    QTest::newRow("tiff three pages: the first")
+        << "h.tif" << QByteArray("tiff") << false << o << wide << QByteArray("tiff") << false << 8
+        << 8 << origin;
+    o = {};
+    o.compression = 34925; // LZMA: read, but not written
+    QTest::newRow("tiff LZMA becomes Deflate")
+        << "i.tif" << QByteArray("tiff") << false << o << wide << QByteArray("tiff") << false << 8
+        << 8 << origin;
+    QTest::newRow("gif with transparency")
+        << "j.gif" << QByteArray("gif") << true << KindFixtures::Options() << wide
+        << QByteArray("gif") << false << 8 << 0 << origin;
+    QTest::newRow("png named webp")
+        << "k.webp" << QByteArray("png") << true << KindFixtures::Options() << wide
+        << QByteArray("webp") << false << 8 << 0 << origin;
+    QTest::newRow("jpeg named tiff")
+        << "l.tif" << QByteArray("jpg") << false << KindFixtures::Options() << wide
+        << QByteArray("tiff") << true << 8 << 7 << origin;
+    o = {};
+    QTest::newRow("gif named jpg") << "m.jpg" << QByteArray("gif") << false << o << wide
+                                   << QByteArray() << true << 8 << 0 << origin;
+}
+
+void TestKinds::thumbnailKeepsKind()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, alpha);
+    QFETCH(KindFixtures::Options, options);
+    QFETCH(QSize, size);
+    QFETCH(QByteArray, kind);
+    QFETCH(bool, lossy);
+    QFETCH(int, bits);
+    QFETCH(int, compression);
+    QFETCH(QPoint, topLeftFrom);
+
+    const QImage source = photo(100, 60, alpha);
+    QVERIFY(writeSource(pics(name), content, source, options));
+    QVERIFY(run({ pics(name) }));
+    QVERIFY2(m_host.errors.isEmpty(), qPrintable(m_host.events.join('\n')));
+
+    const QString thumbnail = pics("t" + name);
+    if (kind.isEmpty()) { // a name of the Parts' kinds: its own writer, checked elsewhere
+        QCOMPARE(QImage(thumbnail).size(), size);
+        return;
+    }
+    const KindFixtures::Read read = KindFixtures::read(thumbnail);
+    QCOMPARE(read.kind, kind);
+    QCOMPARE(read.image.size(), size);
+    QCOMPARE(read.lossy, lossy);
+    QCOMPARE(read.bits, bits);
+    if (kind == "tiff")
+        QCOMPARE(int(read.compression), compression);
+    QCOMPARE(read.iccProfile, options.iccProfile);
+    QVERIFY(!read.hasExif);
+    // Upright, and the colours where they belong (a palette and lossy coding move them a
+    // little).
+    const QRgb want = source.pixel(topLeftFrom);
+    const QRgb got = read.image.pixel(0, 0);
+    QVERIFY2(qAbs(qRed(got) - qRed(want)) <= 24 && qAbs(qGreen(got) - qGreen(want)) <= 24,
+        qPrintable(QStringLiteral("%1 against %2").arg(got, 8, 16).arg(want, 8, 16)));
+    QCOMPARE(qAlpha(read.image.pixel(size.width() - 1, size.height() / 2)), alpha ? 0 : 255);
+    QCOMPARE(qAlpha(got), 255);
+    QCOMPARE(QDir(m_program->path()).entryList(QDir::Files).size(), 3); // no scratch left
+}
+
+void TestKinds::hostileFileFailsOnlyItsEntry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("not a picture")
+        << "a.webp" << QByteArray("just some text") << "not a WebP, TIFF or GIF picture";
+    QTest::newRow("cut short") << "b.webp" << QByteArray("RIFF\x40\0\0\0WEBPVP8 ", 16)
+                               << "not a whole WebP picture";
+    // A logical screen of 65535 x 65535 and a 1-pixel frame: refused before the canvas is
+    // allocated.
+    QTest::newRow("gif canvas") << "c.gif"
+                                << QByteArray("GIF89a\xff\xff\xff\xff\x80\0\0"
+                                              "\0\0\0\xff\xff\xff"
+                                              ",\0\0\0\0\1\0\1\0\0\2\2D\1\0;",
+                                       35)
+                                << "larger than 134217728 pixels";
+}
+
+void TestKinds::hostileFileFailsOnlyItsEntry()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+
+    QFile f(pics(name));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    f.close();
+    QVERIFY(photo(20, 20, false).save(pics("z.png"), "PNG"));
+    QVERIFY(run({ pics(name), pics("z.png") }));
+
+    QCOMPARE(m_host.errors.size(), 1);
+    const QString message = m_host.errors.first().description();
+    QVERIFY2(message.contains(pics(name)) && message.contains(reason), qPrintable(message));
+    QVERIFY(!QFile::exists(pics("t" + name)));
+    QVERIFY(QFile::exists(pics("tz.png")));
+    QCOMPARE(m_host.doneShown, 1);
+}
+
+void TestKinds::misbehavingReaderEndsOnlyItsEntry()
+{
+    QVERIFY(QFile::remove(m_program->filePath("pictelle-read")));
+    QVERIFY(QFile::link(
+        TestUtils::buildDir() + "/tests/misbehaving-reader", m_program->filePath("pictelle-read")));
+    const QStringList names { "crash.gif", "hang.tif", "garbage.webp" };
+    for (const QString& name : names) {
+        QFile f(pics(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(name.section('.', 0, 0).toLatin1());
+    }
+    QVERIFY(photo(30, 20, false).save(pics("ok.jpg"), "JPG"));
+    QVERIFY(run({ pics("crash.gif"), pics("ok.jpg"), pics("hang.tif"), pics("garbage.webp") }));
+
+    QCOMPARE(m_host.errors.size(), 3);
+    const QStringList why { "signal 6", "signal 24", "handed back no picture" };
+    for (int i = 0; i < 3; ++i) {
+        const QString message = m_host.errors.at(i).description();
+        QVERIFY2(message.contains(pics(names.at(i))) && message.contains(why.at(i)),
+            qPrintable(message));
+        QVERIFY(!QFile::exists(pics("t" + names.at(i))));
+    }
+    QCOMPARE(QImage(pics("tok.jpg")).size(), QSize(12, 8));
+    QCOMPARE(m_host.doneShown, 1);
+    QCOMPARE(QDir(m_program->path()).entryList(QDir::Files).size(), 3); // no scratch left
+}
+
+void TestKinds::scratchFileChecked_data()
+{
+    QTest::addColumn<int>("cut"); // bytes taken off the end
+    QTest::addColumn<int>("at"); // a byte changed, -1 for none
+    QTest::addColumn<quint8>("value");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("whole") << 0 << -1 << quint8(0) << true;
+    QTest::newRow("one byte short") << 1 << -1 << quint8(0) << false;
+    QTest::newRow("other magic") << 0 << 0 << quint8('X') << false;
+    QTest::newRow("huge width") << 0 << 11 << quint8(0x7f) << false;
+    QTest::newRow("12 bits") << 0 << 16 << quint8(12) << false;
+    QTest::newRow("unknown kind") << 0 << 18 << quint8(99) << false;
+    QTest::newRow("no frame") << 0 << 28 << quint8(0) << false;
+    QTest::newRow("two frames announced") << 0 << 28 << quint8(2) << false;
+}
+
+void TestKinds::scratchFileChecked()
+{
+    QFETCH(int, cut);
+    QFETCH(int, at);
+    QFETCH(quint8, value);
+    QFETCH(bool, valid);
+
+    ImageCore::ScaledFrames frames;
+    frames.width = 3;
+    frames.height = 2;
+    frames.kind = Kinds::Kind::Tiff;
+    frames.iccProfile = { 1, 2, 3 };
+    frames.frames.push_back({ 0, std::vector<std::uint8_t>(frames.frameBytes(), 7) });
+    std::vector<std::uint8_t> bytes = ImageCore::encodeScaledFrames(frames);
+    bytes.resize(bytes.size() - std::size_t(cut));
+    if (at >= 0)
+        bytes[std::size_t(at)] = value;
+
+    ImageCore::ScaledFrames decoded;
+    std::string reason;
+    QCOMPARE(ImageCore::decodeScaledFrames(bytes, decoded, reason), valid);
+    QCOMPARE(reason.empty(), valid);
+    if (valid)
+        QCOMPARE(decoded.frames.front().pixels, frames.frames.front().pixels);
+}
+
+QTEST_GUILESS_MAIN(TestKinds)
+#include "tst_kinds.moc"

@@ -1,0 +1,122 @@
+// SPDX-License-Identifier: MIT
+
+// pictelle-read run as a program on what it must refuse: one line on stderr naming the file,
+// a non-zero exit, and no output or temporary file left.
+
+#include "tests/common/KindFixtures.h"
+#include "tests/common/TestUtils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestReader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refuses_data();
+    void refuses();
+};
+
+namespace {
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A little-endian TIFF header with one directory of `entries` (tag, type, count, value).
+QByteArray tiffWith(const QList<std::array<quint32, 4>>& entries)
+{
+    QByteArray b("II*\0\x08\0\0\0", 8);
+    const auto put16 = [&](quint32 v) { b.append(char(v & 0xff)).append(char(v >> 8 & 0xff)); };
+    const auto put32 = [&](quint32 v) {
+        put16(v & 0xffff);
+        put16(v >> 16);
+    };
+    put16(quint32(entries.size()));
+    for (const auto& e : entries) {
+        put16(e[0]);
+        put16(e[1]);
+        put32(e[2]);
+        put32(e[3]);
+    }
+    put32(0);
+    b.append(QByteArray(64, '\0'));
+    return b;
+}
+
+} // namespace
+
+void TestReader::refuses_data()
+{
+    QTest::addColumn<QByteArray>("bytes"); // the input; empty: the input is missing
+    QTest::addColumn<QStringList>("arguments"); // before -O; empty: a usage error
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("reason");
+
+    const QStringList percent { "-p", "40" };
+    QImage small(16, 12, QImage::Format_ARGB32);
+    small.fill(qRgba(10, 200, 30, 128));
+    QTemporaryDir dir;
+    KindFixtures::writeWebP(dir.filePath("a.webp"), small);
+    KindFixtures::Options lzw;
+    lzw.compression = 5;
+    KindFixtures::writeTiff(dir.filePath("a.tif"), small, lzw);
+    KindFixtures::writeGif(dir.filePath("a.gif"), small);
+    const QByteArray webp = fileBytes(dir.filePath("a.webp"));
+    const QByteArray tiff = fileBytes(dir.filePath("a.tif"));
+    const QByteArray gif = fileBytes(dir.filePath("a.gif"));
+
+    QTest::newRow("missing") << QByteArray() << percent << 1 << "No such file or directory";
+    QTest::newRow("a PNG") << QByteArray("\x89PNG\r\n\x1a\n0000", 12) << percent << 1
+                           << "not a WebP, TIFF or GIF picture";
+    QTest::newRow("WebP cut short")
+        << webp.left(webp.size() / 2) << percent << 1 << "not a whole WebP picture";
+    QTest::newRow("TIFF cut short") << tiff.left(tiff.size() - 20) << percent << 1 << "TIFF";
+    QTest::newRow("GIF cut short") << gif.left(gif.size() / 2) << percent << 1 << "GIF";
+    // 20000 x 20000 pixels declared in a few bytes: refused before allocation.
+    QTest::newRow("TIFF too large") << tiffWith(
+        { { 256, 4, 1, 20000 }, { 257, 4, 1, 20000 }, { 258, 3, 1, 8 }, { 262, 3, 1, 1 },
+            { 273, 4, 1, 8 }, { 277, 3, 1, 1 }, { 278, 4, 1, 20000 }, { 279, 4, 1, 16 } })
+                                    << percent << 1 << "larger than 134217728 pixels";
+    QTest::newRow("no percentage") << webp << QStringList() << 2 << "usage:";
+    QTest::newRow("percentage 0") << webp << QStringList { "-p", "0" } << 2 << "usage:";
+    QTest::newRow("percentage 101") << webp << QStringList { "-p", "101" } << 2 << "usage:";
+}
+
+void TestReader::refuses()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, reason);
+
+    QTemporaryDir dir;
+    const QString input = dir.filePath("in.pic");
+    if (!bytes.isEmpty()) {
+        QFile f(input);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+    }
+    QDir(dir.path()).mkdir("out");
+    const QString output = dir.filePath("out/out.read");
+    QProcess reader;
+    reader.start(
+        TestUtils::binDir() + "/pictelle-read", arguments + QStringList { "-O", output, input });
+    QVERIFY(reader.waitForFinished(60000));
+    QCOMPARE(reader.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(reader.exitCode(), exitCode);
+    const QString errors = QString::fromLocal8Bit(reader.readAllStandardError());
+    QCOMPARE(errors.count('\n'), 1);
+    if (exitCode == 1)
+        QVERIFY2(errors.startsWith("pictelle-read: " + input + ": "), qPrintable(errors));
+    QVERIFY2(errors.contains(reason), qPrintable(errors));
+    QCOMPARE(QDir(dir.filePath("out")).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestReader)
+#include "tst_reader.moc"

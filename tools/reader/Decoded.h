@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+
+#pragma once
+
+#include "imaging/core/Kinds.h"
+#include "runtime/files/Fd.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What one decoder of the reading program gives: the first frame or page at full size.
+namespace Reader {
+
+struct Decoded
+{
+    int width = 0;
+    int height = 0;
+    int bitsPerSample = 8; // 8: bytes B, G, R, A; 16: samples R, G, B, A (machine order)
+    bool alpha = false;
+    // width * height pixels, rows top first as stored (orientation not yet applied), alpha
+    // premultiplied; every A is the maximum when `alpha` is false.
+    std::vector<std::uint8_t> pixels;
+    int orientation = 1; // the EXIF/TIFF value, 1 .. 8
+    std::vector<std::uint8_t> iccProfile;
+    Kinds::Kind kind = Kinds::Kind::None;
+    bool lossy = false;
+    std::uint32_t compression = 0;
+};
+
+// A failure of the file at hand: its reason becomes the one stderr line.
+struct Failure
+{
+    std::string reason;
+};
+
+// Each throws Failure (or std::bad_alloc). `bytes` is the whole file; a TIFF is read from
+// the file `input` as libtiff asks.
+Decoded decodeWebP(const std::vector<std::uint8_t>& bytes);
+Decoded decodeGif(const std::vector<std::uint8_t>& bytes);
+Decoded decodeTiff(Files::UniqueFd input);
+
+// Refuses a picture of more than Limits::maxPixels before anything is allocated for it.
+void checkPixels(std::int64_t width, std::int64_t height, const char* what);
+
+// The orientation an EXIF block (with or without its "Exif\0\0" start) gives; 1 when none.
+int exifOrientation(const std::uint8_t* data, std::size_t size);
+
+} // namespace Reader

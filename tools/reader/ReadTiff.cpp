@@ -1,0 +1,176 @@
+// SPDX-License-Identifier: MIT
+
+#include "imaging/core/Limits.h"
+#include "tools/reader/Decoded.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <tiffio.h>
+
+namespace Reader {
+namespace {
+
+// libtiff reports through a process-wide handler; the reading program reads one file.
+char lastError[256];
+
+void onError(const char*, const char* format, va_list args)
+{
+    std::vsnprintf(lastError, sizeof lastError, format, args);
+}
+
+void onWarning(const char*, const char*, va_list)
+{
+}
+
+struct TiffCloser
+{
+    void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+
+[[noreturn]] void fail(const char* what)
+{
+    throw Failure { lastError[0] ? std::string(what) + ": " + lastError : std::string(what) };
+}
+
+// 16-bit RGB(A) or grey(+alpha) samples, interleaved: read as they are, so that the
+// thumbnail keeps 16 bits. `spp` samples per pixel, `alphaSample` the index of alpha or -1.
+void readSixteen(TIFF* tif, Decoded& d, int spp, int alphaSample, bool associated)
+{
+    const std::size_t w = std::size_t(d.width);
+    std::vector<std::uint16_t> samples(w * std::size_t(d.height) * std::size_t(spp));
+    if (TIFFIsTiled(tif)) {
+        std::uint32_t tw = 0, th = 0;
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
+        checkPixels(tw, th, "tile");
+        if (tw == 0 || th == 0)
+            throw Failure { "the TIFF picture's tiles are empty" };
+        std::vector<std::uint16_t> tile(std::size_t(tw) * th * std::size_t(spp));
+        for (std::uint32_t ty = 0; ty < std::uint32_t(d.height); ty += th) {
+            for (std::uint32_t tx = 0; tx < std::uint32_t(d.width); tx += tw) {
+                if (TIFFReadTile(tif, tile.data(), tx, ty, 0, 0) < 0)
+                    fail("a TIFF tile is damaged");
+                const std::uint32_t rows = std::min(th, std::uint32_t(d.height) - ty);
+                const std::uint32_t cols = std::min(tw, std::uint32_t(d.width) - tx);
+                for (std::uint32_t y = 0; y < rows; ++y)
+                    std::memcpy(&samples[((ty + y) * w + tx) * std::size_t(spp)],
+                        &tile[std::size_t(y) * tw * std::size_t(spp)],
+                        std::size_t(cols) * std::size_t(spp) * 2);
+            }
+        }
+    } else {
+        if (std::size_t(TIFFScanlineSize(tif)) != w * std::size_t(spp) * 2)
+            throw Failure { "the TIFF picture's rows have an unexpected size" };
+        for (int y = 0; y < d.height; ++y) {
+            if (TIFFReadScanline(
+                    tif, &samples[std::size_t(y) * w * std::size_t(spp)], std::uint32_t(y), 0)
+                < 0)
+                fail("a TIFF row is damaged");
+        }
+    }
+    d.pixels.resize(w * std::size_t(d.height) * 8);
+    auto* out = reinterpret_cast<std::uint16_t*>(d.pixels.data());
+    const bool grey = spp - (alphaSample >= 0 ? 1 : 0) == 1;
+    for (std::size_t i = 0; i < w * std::size_t(d.height); ++i) {
+        const std::uint16_t* s = &samples[i * std::size_t(spp)];
+        const std::uint32_t a = alphaSample >= 0 ? s[alphaSample] : 65535;
+        for (int k = 0; k < 3; ++k) {
+            const std::uint32_t v = s[grey ? 0 : k];
+            out[i * 4 + std::size_t(k)] = std::uint16_t(
+                associated || a == 65535 ? std::min(v, a) : (v * a + 32767) / 65535);
+        }
+        out[i * 4 + 3] = std::uint16_t(a);
+    }
+}
+
+} // namespace
+
+Decoded decodeTiff(Files::UniqueFd input)
+{
+    TIFFSetErrorHandler(onError);
+    TIFFSetWarningHandler(onWarning);
+    // "m": read, not mapped, so that the file does not count against the address space.
+    std::unique_ptr<TIFF, TiffCloser> tif(TIFFFdOpen(input.get(), "picture", "rm"));
+    if (!tif)
+        fail("not a TIFF picture");
+    input.release(); // TIFFClose closes it
+
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t bits = 1, spp = 1, photometric = 0, planar = PLANARCONFIG_CONTIG,
+                  compression = COMPRESSION_NONE, orientation = ORIENTATION_TOPLEFT;
+    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
+    if (!TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric))
+        photometric = spp >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    checkPixels(width, height, "picture");
+    if (width == 0 || height == 0)
+        throw Failure { "the TIFF picture is empty" };
+
+    Decoded d;
+    d.kind = Kinds::Kind::Tiff;
+    d.width = int(width);
+    d.height = int(height);
+    d.compression = compression;
+    d.lossy = compression == COMPRESSION_JPEG || compression == COMPRESSION_OJPEG;
+    d.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
+    std::uint32_t profileSize = 0;
+    void* profile = nullptr;
+    if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &profileSize, &profile) && profile) {
+        if (profileSize > Limits::maxProfileSize)
+            throw Failure { "the colour profile is too large" };
+        const auto* p = static_cast<const std::uint8_t*>(profile);
+        d.iccProfile.assign(p, p + profileSize);
+    }
+    std::uint16_t extraCount = 0;
+    std::uint16_t* extra = nullptr;
+    TIFFGetField(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    const bool hasAlpha = extraCount > 0 && extra
+        && (extra[0] == EXTRASAMPLE_ASSOCALPHA || extra[0] == EXTRASAMPLE_UNASSALPHA);
+    d.alpha = hasAlpha;
+
+    const int colourSamples = int(spp) - extraCount;
+    const bool sixteen = bits == 16 && planar == PLANARCONFIG_CONTIG
+        && ((photometric == PHOTOMETRIC_RGB && colourSamples == 3)
+            || (photometric == PHOTOMETRIC_MINISBLACK && colourSamples == 1));
+    if (sixteen) {
+        d.bitsPerSample = 16;
+        readSixteen(tif.get(), d, spp, hasAlpha ? colourSamples : -1,
+            hasAlpha && extra[0] == EXTRASAMPLE_ASSOCALPHA);
+        return d;
+    }
+
+    // Every other layout through libtiff's RGBA reader, which premultiplies alpha. It would
+    // flip the rows for some orientations and not others; the orientation is applied to the
+    // thumbnail instead, so the rows are read as stored.
+    char why[1024] = "";
+    if (!TIFFRGBAImageOK(tif.get(), why))
+        throw Failure { std::string("this kind of TIFF picture cannot be read: ") + why };
+    TIFFSetField(tif.get(), TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    // libtiff's words (A B G R from the top bit down) are turned into our bytes in place.
+    const std::size_t count = std::size_t(width) * height;
+    d.pixels.resize(count * 4);
+    auto* raster = reinterpret_cast<std::uint32_t*>(d.pixels.data());
+    if (!TIFFReadRGBAImageOriented(tif.get(), width, height, raster, ORIENTATION_TOPLEFT, 0))
+        fail("the TIFF picture is damaged");
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t v;
+        std::memcpy(&v, &d.pixels[i * 4], 4);
+        std::uint8_t* p = &d.pixels[i * 4];
+        p[0] = std::uint8_t(TIFFGetB(v));
+        p[1] = std::uint8_t(TIFFGetG(v));
+        p[2] = std::uint8_t(TIFFGetR(v));
+        p[3] = hasAlpha ? std::uint8_t(TIFFGetA(v)) : 255;
+    }
+    return d;
+}
+
+} // namespace Reader
