@@ -48,6 +48,10 @@ constexpr const char* otherWords[] = {
     QT_TRANSLATE_NOOP("Error", "an unsupported kind of header"),
     QT_TRANSLATE_NOOP("Error", "an unsupported number of bits per pixel"),
     QT_TRANSLATE_NOOP("Error", "Cannot save the image. GDI+ Error:%1"),
+    QT_TRANSLATE_NOOP("Error", "The reading program handed back no picture (%1)"),
+    QT_TRANSLATE_NOOP("Error", "The WebP thumbnail could not be made (%1)"),
+    QT_TRANSLATE_NOOP("Error", "The TIFF thumbnail could not be made (%1%2)"),
+    QT_TRANSLATE_NOOP("Error", "The GIF thumbnail could not be made (%1)"),
 };
 
 struct Wording

@@ -143,6 +143,22 @@
         <source>Cannot save the image. GDI+ Error:%1</source>
         <translation>Das Bild kann nicht gespeichert werden. GDI+-Fehler:%1</translation>
     </message>
+    <message>
+        <source>The reading program handed back no picture (%1)</source>
+        <translation>Das Leseprogramm hat kein Bild zurückgegeben (%1)</translation>
+    </message>
+    <message>
+        <source>The WebP thumbnail could not be made (%1)</source>
+        <translation>Das WebP-Vorschaubild konnte nicht erstellt werden (%1)</translation>
+    </message>
+    <message>
+        <source>The TIFF thumbnail could not be made (%1%2)</source>
+        <translation>Das TIFF-Vorschaubild konnte nicht erstellt werden (%1%2)</translation>
+    </message>
+    <message>
+        <source>The GIF thumbnail could not be made (%1)</source>
+        <translation>Das GIF-Vorschaubild konnte nicht erstellt werden (%1)</translation>
+    </message>
 </context>
 <context>
     <name>Form1</name>
@@ -225,6 +241,10 @@
     <message>
         <source>Add All File(s) In &amp;Folder</source>
         <translation>Alle Dateien im &amp;Ordner hinzufügen</translation>
+    </message>
+    <message>
+        <source>WebP, TIFF and GIF Pictures</source>
+        <translation>WebP-, TIFF- und GIF-Bilder</translation>
     </message>
 </context>
 <context>

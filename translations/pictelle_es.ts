@@ -143,6 +143,22 @@
         <source>Cannot save the image. GDI+ Error:%1</source>
         <translation>No se puede guardar la imagen. Error de GDI+:%1</translation>
     </message>
+    <message>
+        <source>The reading program handed back no picture (%1)</source>
+        <translation>El programa de lectura no devolvió ninguna imagen (%1)</translation>
+    </message>
+    <message>
+        <source>The WebP thumbnail could not be made (%1)</source>
+        <translation>No se pudo crear la miniatura WebP (%1)</translation>
+    </message>
+    <message>
+        <source>The TIFF thumbnail could not be made (%1%2)</source>
+        <translation>No se pudo crear la miniatura TIFF (%1%2)</translation>
+    </message>
+    <message>
+        <source>The GIF thumbnail could not be made (%1)</source>
+        <translation>No se pudo crear la miniatura GIF (%1)</translation>
+    </message>
 </context>
 <context>
     <name>Form1</name>
@@ -225,6 +241,10 @@
     <message>
         <source>Add All File(s) In &amp;Folder</source>
         <translation>Añadir todo el contenido de una carpe&amp;ta</translation>
+    </message>
+    <message>
+        <source>WebP, TIFF and GIF Pictures</source>
+        <translation>Imágenes WebP, TIFF y GIF</translation>
     </message>
 </context>
 <context>

@@ -89,7 +89,7 @@
     </message>
     <message>
         <source>ends early at byte %1</source>
-        <translation>se termine prématurément à l'octet %1</translation>
+        <translation>se termine prématurément à l&apos;octet %1</translation>
     </message>
     <message>
         <source>ends early</source>
@@ -101,19 +101,19 @@
     </message>
     <message>
         <source>not a JPEG file</source>
-        <translation>ce n'est pas un fichier JPEG</translation>
+        <translation>ce n&apos;est pas un fichier JPEG</translation>
     </message>
     <message>
         <source>not a BMP file</source>
-        <translation>ce n'est pas un fichier BMP</translation>
+        <translation>ce n&apos;est pas un fichier BMP</translation>
     </message>
     <message>
         <source>not a BMP, JPEG or icon file</source>
-        <translation>ce n'est pas un fichier BMP, JPEG ou icône</translation>
+        <translation>ce n&apos;est pas un fichier BMP, JPEG ou icône</translation>
     </message>
     <message>
         <source>not a regular file</source>
-        <translation>ce n'est pas un fichier ordinaire</translation>
+        <translation>ce n&apos;est pas un fichier ordinaire</translation>
     </message>
     <message>
         <source>no pixels</source>
@@ -121,7 +121,7 @@
     </message>
     <message>
         <source>more pixels than a picture may have</source>
-        <translation>plus de pixels qu'une image ne peut en avoir</translation>
+        <translation>plus de pixels qu&apos;une image ne peut en avoir</translation>
     </message>
     <message>
         <source>more than %1 scans</source>
@@ -133,7 +133,7 @@
     </message>
     <message>
         <source>an unsupported kind of header</source>
-        <translation>un type d'en-tête non pris en charge</translation>
+        <translation>un type d&apos;en-tête non pris en charge</translation>
     </message>
     <message>
         <source>an unsupported number of bits per pixel</source>
@@ -141,7 +141,23 @@
     </message>
     <message>
         <source>Cannot save the image. GDI+ Error:%1</source>
-        <translation>Impossible d'enregistrer l'image. Erreur GDI+ :%1</translation>
+        <translation>Impossible d&apos;enregistrer l&apos;image. Erreur GDI+ :%1</translation>
+    </message>
+    <message>
+        <source>The reading program handed back no picture (%1)</source>
+        <translation>Le programme de lecture n'a rendu aucune image (%1)</translation>
+    </message>
+    <message>
+        <source>The WebP thumbnail could not be made (%1)</source>
+        <translation>La miniature WebP n'a pas pu être créée (%1)</translation>
+    </message>
+    <message>
+        <source>The TIFF thumbnail could not be made (%1%2)</source>
+        <translation>La miniature TIFF n'a pas pu être créée (%1%2)</translation>
+    </message>
+    <message>
+        <source>The GIF thumbnail could not be made (%1)</source>
+        <translation>La miniature GIF n'a pas pu être créée (%1)</translation>
     </message>
 </context>
 <context>
@@ -225,6 +241,10 @@
     <message>
         <source>Add All File(s) In &amp;Folder</source>
         <translation>Ajouter tout un &amp;dossier</translation>
+    </message>
+    <message>
+        <source>WebP, TIFF and GIF Pictures</source>
+        <translation>Images WebP, TIFF et GIF</translation>
     </message>
 </context>
 <context>

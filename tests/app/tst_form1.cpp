@@ -396,7 +396,7 @@ void Form1Test::dialogFilterIgnoresCase()
     QFETCH(int, firstTypeMatches);
     const QString filter = qtFileFilter(Form1::addFilesFilter());
     const QStringList types = filter.split(QStringLiteral(";;"));
-    QCOMPARE(types.size(), 2);
+    QCOMPARE(types.size(), 3);
     const auto offers = [&](const QString& type) {
         const QString patterns = type.mid(type.lastIndexOf(QLatin1Char('(')) + 1).chopped(1);
         for (const QString& p : patterns.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -409,6 +409,7 @@ void Form1Test::dialogFilterIgnoresCase()
     };
     QCOMPARE(offers(types[0]), firstTypeMatches == 1);
     QVERIFY(offers(types[1])); // "All Files" offers everything, with or without a dot
+    QCOMPARE(offers(types[2]), fileName.endsWith(QLatin1String(".tif"))); // the new kinds
 }
 
 void Form1Test::doubleClickRemoves_data()
