@@ -237,9 +237,9 @@ private:
         const Kind content = contentOf(path);
         switch (Kinds::readerOf(content)) {
         case Kinds::Reader::InProcess:
-            return { readAndScale(path, m_factor), content, content == Kind::Jpeg, 0 };
+            return { readAndScale(path, m_factor), content, content == Kind::Jpeg, 0, {}, 0 };
         case Kinds::Reader::Png2Bmp:
-            return { readPng(path), content, false, 0 };
+            return { readPng(path), content, false, 0, {}, 0 };
         default:
             // Unknown content too: the reading program says what it is not.
             return readByProgram(path);
@@ -266,7 +266,8 @@ private:
         const FileThumbnail::Picture& picture = read.picture;
         qCInfo(lcConversion).noquote()
             << "entry" << m_index + 1 << path << "read as" << Kinds::nameOf(read.kind)
-            << "scaled to" << picture.image.size() << "lossy" << read.lossy;
+            << "scaled to" << picture.image.size() << "lossy" << read.lossy << "frames"
+            << read.frames.size();
         ThumbnailWriters::Settings settings;
         settings.quality = m_host.percentage();
         settings.lossy = read.lossy;
@@ -274,14 +275,26 @@ private:
         if (picture.colour.kind == ImageCore::ColourSpace::Kind::Embedded)
             settings.iccProfile = picture.colour.profile;
         const QString thumbnail = thumbnailPath(path, m_outputFolder);
+        // An animation stays one where the thumbnail's kind has them; a TIFF gets its first
+        // frame.
+        const bool animated = !read.frames.empty();
         switch (kind) {
         case Kind::WebP:
+            if (animated) {
+                ThumbnailWriters::saveAnimatedWebP(
+                    read.frames, read.loopCount, thumbnail, settings);
+                break;
+            }
             ThumbnailWriters::saveWebP(picture.image, thumbnail, settings);
             break;
         case Kind::Tiff:
             ThumbnailWriters::saveTiff(picture.image, thumbnail, settings);
             break;
         case Kind::Gif:
+            if (animated) {
+                ThumbnailWriters::saveAnimatedGif(read.frames, read.loopCount, thumbnail);
+                break;
+            }
             ThumbnailWriters::saveGif(picture.image, thumbnail, settings);
             break;
         default:

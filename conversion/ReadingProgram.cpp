@@ -27,18 +27,22 @@ Read fromScratchFile(const QString& path, const QString& entry)
     const QImage::Format format = sixteen
         ? (frames.alpha ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBX64)
         : (frames.alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-    QImage image(int(frames.width), int(frames.height), format);
-    if (image.isNull())
-        throwOutOfMemory(entry);
     const std::size_t rowBytes = std::size_t(frames.width) * (sixteen ? 8 : 4);
-    const std::uint8_t* pixels = frames.frames.front().pixels.data();
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(image.scanLine(y), pixels + std::size_t(y) * rowBytes, rowBytes);
-    if (frames.alpha)
-        image = image.convertToFormat(sixteen ? QImage::Format_RGBA64 : QImage::Format_ARGB32);
+    const auto toImage = [&](std::vector<std::uint8_t>& pixels) {
+        QImage image(int(frames.width), int(frames.height), format);
+        if (image.isNull())
+            throwOutOfMemory(entry);
+        for (int y = 0; y < image.height(); ++y)
+            std::memcpy(image.scanLine(y), pixels.data() + std::size_t(y) * rowBytes, rowBytes);
+        pixels = {}; // held once
+        if (frames.alpha)
+            image = image.convertToFormat(sixteen ? QImage::Format_RGBA64 : QImage::Format_ARGB32);
+        return image;
+    };
+    const QImage image = toImage(frames.frames.front().pixels);
 
     Read read;
-    read.picture.image = std::move(image);
+    read.picture.image = image;
     if (!frames.iccProfile.empty()) {
         read.picture.colour.kind = ImageCore::ColourSpace::Kind::Embedded;
         read.picture.colour.profile = std::move(frames.iccProfile);
@@ -46,6 +50,13 @@ Read fromScratchFile(const QString& path, const QString& entry)
     read.kind = frames.kind;
     read.lossy = frames.lossy;
     read.compression = frames.compression;
+    if (frames.frames.size() > 1) {
+        read.loopCount = frames.loopCount;
+        read.frames.reserve(frames.frames.size());
+        read.frames.push_back({ image, frames.frames.front().delayMs });
+        for (std::size_t i = 1; i < frames.frames.size(); ++i)
+            read.frames.push_back({ toImage(frames.frames[i].pixels), frames.frames[i].delayMs });
+    }
     return read;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "conversion/FileThumbnail.h"
+#include "imaging/ThumbnailWriters.h"
 #include "imaging/core/Kinds.h"
 
 #include <QString>
@@ -17,12 +18,16 @@ struct Read
     Kinds::Kind kind = Kinds::Kind::None; // what the content was
     bool lossy = false;
     std::uint32_t compression = 0; // a TIFF's Compression tag
+    // An animation: every frame (the first is also `picture`), ARGB32 or RGB32; empty for a
+    // still picture.
+    std::vector<ThumbnailWriters::Frame> frames;
+    std::uint32_t loopCount = 0; // as stored, 0 plays for ever
 };
 
 // Reads the scratch file `path` the reading program wrote for the entry `entry`. The first
-// frame becomes the picture: Format_RGB32 / ARGB32 for 8 bits per sample, RGBX64 / RGBA64
-// for 16. Throws AppError 481 naming the entry when the file is not a whole picture of
-// ours, 7 when memory runs out.
+// frame becomes the picture, and every frame of an animation goes to `frames`: Format_RGB32 /
+// ARGB32 for 8 bits per sample, RGBX64 / RGBA64 for 16. Throws AppError 481 naming the entry when
+// the file is not a whole picture of ours, 7 when memory runs out.
 Read fromScratchFile(const QString& path, const QString& entry);
 
 } // namespace ReadingProgram

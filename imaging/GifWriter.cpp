@@ -4,8 +4,11 @@
 #include "runtime/AppError.h"
 
 #include <QScopeGuard>
+#include <algorithm>
 #include <cstring>
 #include <gif_lib.h>
+#include <memory>
+#include <utility>
 
 namespace ThumbnailWriters {
 namespace {
@@ -17,21 +20,26 @@ int writeMemory(GifFileType* gif, const GifByteType* bytes, int size)
     return size;
 }
 
-} // namespace
+constexpr int transparentIndex = 255;
 
-void saveGif(const QImage& picture, const QString& path, const Settings&)
+// A picture reduced to a palette of its own.
+struct Indexed
 {
-    const QImage argb = picture.convertToFormat(QImage::Format_ARGB32);
-    if (argb.isNull())
-        throw AppError::about(ErrorNumber::OutOfMemory, path);
+    std::vector<GifByteType> indices;
+    GifColorType palette[256] = {};
+    bool transparent = false;
+};
+
+// GIF has only a palette and one transparent entry: a pixel less than half opaque becomes
+// that entry, every other is opaque.
+Indexed quantise(const QImage& argb, const QString& path)
+{
     const int width = argb.width();
     const int height = argb.height();
     const std::size_t count = std::size_t(width) * std::size_t(height);
-
-    // GIF has only a palette and one transparent entry: a pixel less than half opaque
-    // becomes that entry, every other is opaque.
-    std::vector<GifByteType> red(count), green(count), blue(count), indices(count);
-    bool transparent = false;
+    std::vector<GifByteType> red(count), green(count), blue(count);
+    Indexed out;
+    out.indices.resize(count);
     for (int y = 0; y < height; ++y) {
         const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
         for (int x = 0; x < width; ++x) {
@@ -39,66 +47,176 @@ void saveGif(const QImage& picture, const QString& path, const Settings&)
             red[i] = GifByteType(qRed(row[x]));
             green[i] = GifByteType(qGreen(row[x]));
             blue[i] = GifByteType(qBlue(row[x]));
-            transparent = transparent || qAlpha(row[x]) < 128;
+            out.transparent = out.transparent || qAlpha(row[x]) < 128;
         }
     }
     // giflib's own median-cut quantiser (MIT, as giflib is).
-    int colours = transparent ? 255 : 256;
-    GifColorType palette[256] = {};
+    int colours = out.transparent ? 255 : 256;
     if (GifQuantizeBuffer(unsigned(width), unsigned(height), &colours, red.data(), green.data(),
-            blue.data(), indices.data(), palette)
+            blue.data(), out.indices.data(), out.palette)
         == GIF_ERROR)
         throw AppError::about(ErrorNumber::OutOfMemory, path);
-    const int transparentIndex = 255;
-    if (transparent) {
+    if (out.transparent) {
         for (int y = 0; y < height; ++y) {
             const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
             for (int x = 0; x < width; ++x) {
                 if (qAlpha(row[x]) < 128)
-                    indices[std::size_t(y) * std::size_t(width) + std::size_t(x)]
+                    out.indices[std::size_t(y) * std::size_t(width) + std::size_t(x)]
                         = GifByteType(transparentIndex);
             }
         }
     }
+    return out;
+}
 
-    std::vector<std::uint8_t> bytes;
-    int error = 0;
-    GifFileType* gif = EGifOpen(&bytes, writeMemory, &error);
-    const auto fail = [&](int code) {
+class GifOutput
+{
+public:
+    explicit GifOutput(const QString& path)
+        : m_path(path)
+    {
+        int error = 0;
+        m_gif = EGifOpen(&m_bytes, writeMemory, &error);
+        if (!m_gif)
+            fail(error);
+        EGifSetGifVersion(m_gif, true);
+    }
+    ~GifOutput()
+    {
+        if (m_gif)
+            EGifCloseFile(m_gif, nullptr);
+    }
+    GifOutput(const GifOutput&) = delete;
+    GifOutput& operator=(const GifOutput&) = delete;
+
+    void screen(int width, int height, const ColorMapObject* map)
+    {
+        if (EGifPutScreenDesc(m_gif, width, height, 8, 0, map) == GIF_ERROR)
+            fail(m_gif->Error);
+    }
+
+    // NETSCAPE2.0: how often viewers play the animation, 0 for ever.
+    void loop(std::uint32_t count)
+    {
+        const std::uint16_t n = std::uint16_t(std::min<std::uint32_t>(count, 65535));
+        const GifByteType sub[] = { 1, GifByteType(n & 0xff), GifByteType(n >> 8) };
+        if (EGifPutExtensionLeader(m_gif, APPLICATION_EXT_FUNC_CODE) == GIF_ERROR
+            || EGifPutExtensionBlock(m_gif, 11, "NETSCAPE2.0") == GIF_ERROR
+            || EGifPutExtensionBlock(m_gif, 3, sub) == GIF_ERROR
+            || EGifPutExtensionTrailer(m_gif) == GIF_ERROR)
+            fail(m_gif->Error);
+    }
+
+    // One frame covering the screen, with its own palette when `map` is given.
+    void frame(const Indexed& picture, int width, int height, const ColorMapObject* map,
+        const GraphicsControlBlock* control)
+    {
+        if (control) {
+            GifByteType extension[4];
+            const std::size_t length = EGifGCBToExtension(control, extension);
+            if (EGifPutExtension(m_gif, GRAPHICS_EXT_FUNC_CODE, int(length), extension)
+                == GIF_ERROR)
+                fail(m_gif->Error);
+        }
+        if (EGifPutImageDesc(m_gif, 0, 0, width, height, false, map) == GIF_ERROR)
+            fail(m_gif->Error);
+        for (int y = 0; y < height; ++y) {
+            if (EGifPutLine(m_gif,
+                    const_cast<GifByteType*>(picture.indices.data()) + std::size_t(y) * width,
+                    width)
+                == GIF_ERROR)
+                fail(m_gif->Error);
+        }
+    }
+
+    void write()
+    {
+        int error = 0;
+        GifFileType* gif = std::exchange(m_gif, nullptr);
+        if (EGifCloseFile(gif, &error) == GIF_ERROR)
+            fail(error);
+        writeWholeFile(m_path, m_bytes.data(), m_bytes.size());
+    }
+
+private:
+    [[noreturn]] void fail(int code) const
+    {
         throw AppError(ErrorNumber::InvalidPicture,
             QStringLiteral("The GIF thumbnail could not be made (%1): %2")
-                .arg(QString::fromLatin1(GifErrorString(code)), path));
-    };
-    if (!gif)
-        fail(error);
-    auto close = qScopeGuard([&] { EGifCloseFile(gif, nullptr); });
-    ColorMapObject* map = GifMakeMapObject(256, palette);
+                .arg(QString::fromLatin1(GifErrorString(code)), m_path));
+    }
+
+    QString m_path;
+    std::vector<std::uint8_t> m_bytes;
+    GifFileType* m_gif = nullptr;
+};
+
+struct MapFreer
+{
+    void operator()(ColorMapObject* map) const { GifFreeMapObject(map); }
+};
+using Map = std::unique_ptr<ColorMapObject, MapFreer>;
+
+Map makeMap(const Indexed& picture, const QString& path)
+{
+    Map map(GifMakeMapObject(256, picture.palette));
     if (!map)
         throw AppError::about(ErrorNumber::OutOfMemory, path);
-    const auto freeMap = qScopeGuard([&] { GifFreeMapObject(map); });
-    EGifSetGifVersion(gif, true);
-    if (EGifPutScreenDesc(gif, width, height, 8, 0, map) == GIF_ERROR)
-        fail(gif->Error);
-    if (transparent) {
+    return map;
+}
+
+QImage straight(const QImage& picture, const QString& path)
+{
+    const QImage argb = picture.convertToFormat(QImage::Format_ARGB32);
+    if (argb.isNull())
+        throw AppError::about(ErrorNumber::OutOfMemory, path);
+    return argb;
+}
+
+} // namespace
+
+void saveGif(const QImage& picture, const QString& path, const Settings&)
+{
+    const QImage argb = straight(picture, path);
+    const Indexed indexed = quantise(argb, path);
+    const Map map = makeMap(indexed, path);
+    GifOutput out(path);
+    out.screen(argb.width(), argb.height(), map.get());
+    GraphicsControlBlock control {};
+    control.DisposalMode = DISPOSAL_UNSPECIFIED;
+    control.TransparentColor = transparentIndex;
+    out.frame(
+        indexed, argb.width(), argb.height(), nullptr, indexed.transparent ? &control : nullptr);
+    out.write();
+}
+
+void saveAnimatedGif(const std::vector<Frame>& frames, std::uint32_t loopCount, const QString& path)
+{
+    const int width = frames.front().image.width();
+    const int height = frames.front().image.height();
+    std::vector<Indexed> indexed;
+    indexed.reserve(frames.size());
+    bool transparent = false;
+    for (const Frame& frame : frames) {
+        indexed.push_back(quantise(straight(frame.image, path), path));
+        transparent = transparent || indexed.back().transparent;
+    }
+    GifOutput out(path);
+    out.screen(width, height, nullptr);
+    // Without the block a GIF plays once.
+    if (loopCount != 1)
+        out.loop(loopCount);
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        // Every frame covers the screen; one with transparent pixels must not show the one
+        // before through them, so each is cleared once shown.
         GraphicsControlBlock control {};
-        control.DisposalMode = DISPOSAL_UNSPECIFIED;
-        control.TransparentColor = transparentIndex;
-        GifByteType extension[4];
-        const std::size_t length = EGifGCBToExtension(&control, extension);
-        if (EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, int(length), extension) == GIF_ERROR)
-            fail(gif->Error);
+        control.DisposalMode = transparent ? DISPOSE_BACKGROUND : DISPOSE_DO_NOT;
+        control.DelayTime = int(std::min<std::uint32_t>((frames[i].delayMs + 5) / 10, 65535));
+        control.TransparentColor = indexed[i].transparent ? transparentIndex : NO_TRANSPARENT_COLOR;
+        const Map map = makeMap(indexed[i], path);
+        out.frame(indexed[i], width, height, map.get(), &control);
     }
-    if (EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_ERROR)
-        fail(gif->Error);
-    for (int y = 0; y < height; ++y) {
-        if (EGifPutLine(gif, indices.data() + std::size_t(y) * std::size_t(width), width)
-            == GIF_ERROR)
-            fail(gif->Error);
-    }
-    close.dismiss();
-    if (EGifCloseFile(gif, &error) == GIF_ERROR)
-        fail(error);
-    writeWholeFile(path, bytes.data(), bytes.size());
+    out.write();
 }
 
 } // namespace ThumbnailWriters

@@ -21,6 +21,13 @@ struct Settings
     std::vector<std::uint8_t> iccProfile; // empty for none
 };
 
+// One frame of an animated thumbnail: the picture, and how long it shows.
+struct Frame
+{
+    QImage image;
+    std::uint32_t delayMs = 0;
+};
+
 // Lossy at `quality` for a lossy source, lossless otherwise; alpha kept. 16-bit pictures are
 // written with 8 bits per sample (WebP has no more).
 void saveWebP(const QImage& picture, const QString& path, const Settings& settings);
@@ -34,6 +41,14 @@ void saveTiff(const QImage& picture, const QString& path, const Settings& settin
 // A still GIF: the colours reduced to a palette of at most 256 (255 and a transparent one
 // when some pixel is less than half opaque).
 void saveGif(const QImage& picture, const QString& path, const Settings& settings);
+
+// Animations of frames of one size, `loopCount` as stored (0 plays for ever). WebP as
+// saveWebP; GIF with a palette per frame and, when some pixel is transparent, every frame
+// replacing the one before. GIF delays are kept in hundredths of a second.
+void saveAnimatedWebP(const std::vector<Frame>& frames, std::uint32_t loopCount,
+    const QString& path, const Settings& settings);
+void saveAnimatedGif(
+    const std::vector<Frame>& frames, std::uint32_t loopCount, const QString& path);
 
 // Writes `bytes` as the file `path` through Files::ReplacingFile; throws AppError naming it.
 void writeWholeFile(const QString& path, const std::uint8_t* bytes, std::size_t size);

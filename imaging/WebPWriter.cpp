@@ -4,6 +4,7 @@
 #include "runtime/AppError.h"
 
 #include <QScopeGuard>
+#include <algorithm>
 #include <memory>
 #include <webp/encode.h>
 #include <webp/mux.h>
@@ -15,12 +16,18 @@ struct MuxDeleter
 {
     void operator()(WebPMux* mux) const { WebPMuxDelete(mux); }
 };
+struct AnimEncoderDeleter
+{
+    void operator()(WebPAnimEncoder* encoder) const { WebPAnimEncoderDelete(encoder); }
+};
 
 [[noreturn]] void fail(const QString& path, const QString& why)
 {
     throw AppError(ErrorNumber::InvalidPicture,
         QStringLiteral("The WebP thumbnail could not be made (%1): %2").arg(why, path));
 }
+
+void writeWithProfile(const WebPData& image, const QString& path, const Settings& settings);
 
 } // namespace
 
@@ -63,11 +70,64 @@ void saveWebP(const QImage& picture, const QString& path, const Settings& settin
             throw AppError::about(ErrorNumber::OutOfMemory, path);
         fail(path, QStringLiteral("error %1").arg(int(error)));
     }
+    writeWithProfile({ memory.mem, memory.size }, path, settings);
+}
+
+void saveAnimatedWebP(const std::vector<Frame>& frames, std::uint32_t loopCount,
+    const QString& path, const Settings& settings)
+{
+    const int width = frames.front().image.width();
+    const int height = frames.front().image.height();
+    WebPAnimEncoderOptions options;
+    WebPConfig config;
+    if (!WebPAnimEncoderOptionsInit(&options) || !WebPConfigInit(&config))
+        fail(path, QStringLiteral("the encoder does not match its header"));
+    options.anim_params.loop_count = int(std::min<std::uint32_t>(loopCount, 65535));
+    options.allow_mixed = 0;
+    if (settings.lossy) {
+        config.quality = float(settings.quality);
+    } else {
+        // Level 6 of the still picture costs seconds per frame for little gain.
+        WebPConfigLosslessPreset(&config, 3);
+    }
+    std::unique_ptr<WebPAnimEncoder, AnimEncoderDeleter> encoder(
+        WebPAnimEncoderNew(width, height, &options));
+    if (!encoder)
+        throw AppError::about(ErrorNumber::OutOfMemory, path);
+    int timestamp = 0;
+    for (const Frame& frame : frames) {
+        const QImage bgra = frame.image.convertToFormat(QImage::Format_ARGB32);
+        if (bgra.isNull())
+            throw AppError::about(ErrorNumber::OutOfMemory, path);
+        WebPPicture pic;
+        if (!WebPPictureInit(&pic))
+            fail(path, QStringLiteral("the encoder does not match its header"));
+        pic.use_argb = 1;
+        pic.width = width;
+        pic.height = height;
+        const auto freePicture = qScopeGuard([&] { WebPPictureFree(&pic); });
+        if (!WebPPictureImportBGRA(&pic, bgra.constBits(), int(bgra.bytesPerLine()))
+            || !WebPAnimEncoderAdd(encoder.get(), &pic, timestamp, &config))
+            fail(path, QString::fromUtf8(WebPAnimEncoderGetError(encoder.get())));
+        timestamp += int(std::min<std::uint32_t>(frame.delayMs, 1U << 24));
+    }
+    WebPData assembled { nullptr, 0 };
+    if (!WebPAnimEncoderAdd(encoder.get(), nullptr, timestamp, nullptr)
+        || !WebPAnimEncoderAssemble(encoder.get(), &assembled))
+        fail(path, QString::fromUtf8(WebPAnimEncoderGetError(encoder.get())));
+    const auto freeAssembled = qScopeGuard([&] { WebPDataClear(&assembled); });
+    writeWithProfile(assembled, path, settings);
+}
+
+namespace {
+
+// Writes a WebP file with the colour profile added, if any.
+void writeWithProfile(const WebPData& image, const QString& path, const Settings& settings)
+{
     if (settings.iccProfile.empty()) {
-        writeWholeFile(path, memory.mem, memory.size);
+        writeWholeFile(path, image.bytes, image.size);
         return;
     }
-    const WebPData image { memory.mem, memory.size };
     std::unique_ptr<WebPMux, MuxDeleter> mux(WebPMuxCreate(&image, 0));
     const WebPData icc { settings.iccProfile.data(), settings.iccProfile.size() };
     WebPData assembled { nullptr, 0 };
@@ -77,5 +137,7 @@ void saveWebP(const QImage& picture, const QString& path, const Settings& settin
     const auto freeAssembled = qScopeGuard([&] { WebPDataClear(&assembled); });
     writeWholeFile(path, assembled.bytes, assembled.size);
 }
+
+} // namespace
 
 } // namespace ThumbnailWriters

@@ -75,4 +75,20 @@ constexpr std::uint32_t maxFrames = 5000;
 // viewers do.
 constexpr std::int64_t maxCanvasPixels = maxPixels;
 
+// The canvas of an animation of several frames: composing holds it two or three times (the
+// canvas, libwebp's previous one, a GIF's state to restore), 384 MiB at this size, within
+// readerAddressSpace. 32 megapixels is more than an 8K video frame; animations are far
+// smaller.
+constexpr std::int64_t maxAnimationCanvasPixels = std::int64_t(1) << 25;
+
+// Frames times canvas pixels composed and averaged: each pixel costs a few nanoseconds, so
+// 4 gigapixels take some ten seconds, well within readerCpuSeconds; beyond that a small file
+// of many large empty frames only keeps the reader busy.
+constexpr std::int64_t maxComposedPixels = std::int64_t(1) << 32;
+
+// Pixels of all the scaled frames handed back together (128 MiB at 8 bits per sample): the
+// run holds them about three times while it writes the thumbnail. A 320 x 240 thumbnail may
+// have some 430 frames, a 100 x 100 one every frame maxFrames allows.
+constexpr std::int64_t maxAnimationPixels = std::int64_t(1) << 25;
+
 } // namespace Limits

@@ -85,7 +85,8 @@ bool decodeScaledFrames(
     if (f.width < 1 || f.height < 1 || std::int64_t(f.width) * f.height > Limits::maxPixels
         || (f.bitsPerSample != 8 && f.bitsPerSample != 16) || alpha > 1 || lossy > 1
         || kind > std::uint8_t(Kinds::Kind::Gif) || count < 1 || count > Limits::maxFrames
-        || profileSize > Limits::maxProfileSize) {
+        || profileSize > Limits::maxProfileSize
+        || (count > 1 && std::int64_t(count) * f.width * f.height > Limits::maxAnimationPixels)) {
         reason = "the header holds impossible values";
         return false;
     }

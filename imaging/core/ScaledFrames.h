@@ -30,9 +30,9 @@ struct ScaledFrames
     Kinds::Kind kind = Kinds::Kind::None; // what the content was, whatever the name said
     bool lossy = false; // the source's samples were stored lossily
     std::uint32_t compression = 0; // a TIFF's Compression tag (1 none, 5 LZW, ...); 0 else
-    std::uint32_t loopCount = 0; // for several frames: times played, 0 for ever
+    std::uint32_t loopCount = 0; // for several frames: as stored, 0 plays for ever
     std::vector<std::uint8_t> iccProfile; // empty when the source carries none
-    std::vector<Frame> frames; // one for a still picture; several leave room for animation
+    std::vector<Frame> frames; // one for a still picture, several for an animation
 
     std::size_t frameBytes() const { return std::size_t(width) * height * 4 * (bitsPerSample / 8); }
 };
@@ -42,7 +42,8 @@ struct ScaledFrames
 //   width, height                    u32 each, at least 1, their product at most Limits::maxPixels
 //   bitsPerSample, alpha, kind, lossy u8 each
 //   compression, loopCount           u32 each
-//   frame count                      u32, 1 .. Limits::maxFrames
+//   frame count                      u32, 1 .. Limits::maxFrames; for more than one, frames
+//                                    times width times height at most maxAnimationPixels
 //   profile size                     u32, at most Limits::maxProfileSize, then its bytes
 //   per frame: delay in ms           u32, then frameBytes() bytes of pixels
 // Nothing follows.

@@ -3,6 +3,7 @@
 #include "tests/common/KindFixtures.h"
 
 #include <QFile>
+#include <cstring>
 #include <gif_lib.h>
 #include <tiffio.h>
 #include <vector>
@@ -182,6 +183,95 @@ bool writeGif(const QString& path, const QImage& source, QSize canvas)
     return EGifCloseFile(gif, &error) != GIF_ERROR && ok;
 }
 
+bool writeAnimatedGif(
+    const QString& path, QSize canvas, const QList<AnimationFrame>& frames, int loopCount)
+{
+    int error = 0;
+    GifFileType* gif = EGifOpenFileName(QFile::encodeName(path).constData(), false, &error);
+    if (!gif)
+        return false;
+    EGifSetGifVersion(gif, true);
+    bool ok = EGifPutScreenDesc(gif, canvas.width(), canvas.height(), 8, 0, nullptr) != GIF_ERROR;
+    if (ok && loopCount != 1) {
+        const GifByteType sub[] = { 1, GifByteType(loopCount & 0xff), GifByteType(loopCount >> 8) };
+        ok = EGifPutExtensionLeader(gif, APPLICATION_EXT_FUNC_CODE) != GIF_ERROR
+            && EGifPutExtensionBlock(gif, 11, "NETSCAPE2.0") != GIF_ERROR
+            && EGifPutExtensionBlock(gif, 3, sub) != GIF_ERROR
+            && EGifPutExtensionTrailer(gif) != GIF_ERROR;
+    }
+    for (const AnimationFrame& frame : frames) {
+        const QImage image = frame.image.convertToFormat(QImage::Format_ARGB32);
+        const int w = image.width(), h = image.height();
+        // Entry 0 is transparent, the others the frame's colours as they come.
+        QList<QRgb> colours { 0 };
+        std::vector<GifByteType> indices(std::size_t(w) * h);
+        for (int y = 0; ok && y < h; ++y) {
+            for (int x = 0; ok && x < w; ++x) {
+                const QRgb p = image.pixel(x, y) | 0xff000000u;
+                qsizetype index = qAlpha(image.pixel(x, y)) < 128 ? 0 : colours.indexOf(p, 1);
+                if (index < 0) {
+                    index = colours.size();
+                    colours.append(p);
+                    ok = colours.size() <= 256;
+                }
+                indices[std::size_t(y) * w + x] = GifByteType(index);
+            }
+        }
+        GifColorType palette[256] = {};
+        for (qsizetype i = 0; ok && i < colours.size(); ++i)
+            palette[i] = { GifByteType(qRed(colours[i])), GifByteType(qGreen(colours[i])),
+                GifByteType(qBlue(colours[i])) };
+        GraphicsControlBlock control {};
+        control.DisposalMode = frame.disposal;
+        control.DelayTime = frame.delayMs / 10;
+        control.TransparentColor = 0;
+        GifByteType ext[4];
+        EGifGCBToExtension(&control, ext);
+        ColorMapObject* map = GifMakeMapObject(256, palette);
+        ok = ok && EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext) != GIF_ERROR
+            && EGifPutImageDesc(gif, frame.at.x(), frame.at.y(), w, h, false, map) != GIF_ERROR;
+        for (int y = 0; ok && y < h; ++y)
+            ok = EGifPutLine(gif, indices.data() + std::size_t(y) * w, w) != GIF_ERROR;
+        GifFreeMapObject(map);
+    }
+    return EGifCloseFile(gif, &error) != GIF_ERROR && ok;
+}
+
+bool writeAnimatedWebP(
+    const QString& path, const QList<AnimationFrame>& frames, int loopCount, bool lossy)
+{
+    const QSize size = frames.front().image.size();
+    WebPAnimEncoderOptions options;
+    WebPConfig config;
+    if (!WebPAnimEncoderOptionsInit(&options) || !WebPConfigInit(&config))
+        return false;
+    options.anim_params.loop_count = loopCount;
+    config.lossless = lossy ? 0 : 1;
+    config.quality = 90;
+    WebPAnimEncoder* encoder = WebPAnimEncoderNew(size.width(), size.height(), &options);
+    bool ok = encoder != nullptr;
+    int timestamp = 0;
+    for (const AnimationFrame& frame : frames) {
+        const QImage image = frame.image.convertToFormat(QImage::Format_ARGB32);
+        WebPPicture pic;
+        ok = ok && WebPPictureInit(&pic);
+        pic.use_argb = 1;
+        pic.width = size.width();
+        pic.height = size.height();
+        ok = ok && WebPPictureImportBGRA(&pic, image.constBits(), int(image.bytesPerLine()))
+            && WebPAnimEncoderAdd(encoder, &pic, timestamp, &config);
+        WebPPictureFree(&pic);
+        timestamp += frame.delayMs;
+    }
+    WebPData assembled { nullptr, 0 };
+    ok = ok && WebPAnimEncoderAdd(encoder, nullptr, timestamp, nullptr)
+        && WebPAnimEncoderAssemble(encoder, &assembled)
+        && writeBytes(path, assembled.bytes, assembled.size);
+    WebPDataClear(&assembled);
+    WebPAnimEncoderDelete(encoder);
+    return ok;
+}
+
 Read read(const QString& path)
 {
     Read r;
@@ -210,9 +300,41 @@ Read read(const QString& path)
         if (r.hasExif)
             WebPDemuxReleaseChunkIterator(&chunk);
         WebPDemuxDelete(demux);
-        WebPBitstreamFeatures features;
+        WebPBitstreamFeatures features {};
         if (WebPGetFeatures(data, std::size_t(bytes.size()), &features) == VP8_STATUS_OK)
             r.lossy = features.format == 1;
+        if (features.has_animation) {
+            WebPAnimDecoderOptions options;
+            WebPAnimDecoderOptionsInit(&options);
+            options.color_mode = MODE_BGRA;
+            WebPAnimDecoder* anim = WebPAnimDecoderNew(&whole, &options);
+            WebPAnimInfo info;
+            if (anim && WebPAnimDecoderGetInfo(anim, &info)) {
+                r.loopCount = int(info.loop_count);
+                std::uint8_t* canvas = nullptr;
+                int timestamp = 0, before = 0;
+                while (WebPAnimDecoderGetNext(anim, &canvas, &timestamp)) {
+                    r.frames.append(QImage(canvas, int(info.canvas_width), int(info.canvas_height),
+                        QImage::Format_ARGB32)
+                                        .copy());
+                    r.delays.append(timestamp - before);
+                    before = timestamp;
+                }
+                // Which frame is lossy the first one's header says.
+                WebPDemuxer* frames = WebPDemux(&whole);
+                WebPIterator it;
+                if (frames && WebPDemuxGetFrame(frames, 1, &it)) {
+                    r.lossy = WebPGetFeatures(it.fragment.bytes, it.fragment.size, &features)
+                            == VP8_STATUS_OK
+                        && features.format == 1;
+                    WebPDemuxReleaseIterator(&it);
+                }
+                WebPDemuxDelete(frames);
+            }
+            WebPAnimDecoderDelete(anim);
+            if (!r.frames.isEmpty())
+                r.image = r.frames.front();
+        }
     } else if (bytes.startsWith("II*") || bytes.startsWith(QByteArray("MM\0*", 4))) {
         r.kind = "tiff";
         TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
@@ -252,20 +374,37 @@ Read read(const QString& path)
             DGifCloseFile(gif, &error);
             return r;
         }
-        GraphicsControlBlock control {};
-        control.TransparentColor = NO_TRANSPARENT_COLOR;
-        DGifSavedExtensionToGCB(gif, 0, &control);
-        const SavedImage& frame = gif->SavedImages[0];
-        const ColorMapObject* map
-            = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
-        r.image = QImage(frame.ImageDesc.Width, frame.ImageDesc.Height, QImage::Format_ARGB32);
-        for (int y = 0; y < r.image.height(); ++y)
-            for (int x = 0; x < r.image.width(); ++x) {
-                const int i = frame.RasterBits[y * r.image.width() + x];
-                const GifColorType c = map->Colors[i];
-                r.image.setPixel(
-                    x, y, i == control.TransparentColor ? 0u : qRgb(c.Red, c.Green, c.Blue));
+        r.loopCount = 1;
+        for (int k = 0; k < gif->ImageCount; ++k) {
+            GraphicsControlBlock control {};
+            control.TransparentColor = NO_TRANSPARENT_COLOR;
+            DGifSavedExtensionToGCB(gif, k, &control);
+            const SavedImage& frame = gif->SavedImages[k];
+            const ColorMapObject* map
+                = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
+            QImage image(frame.ImageDesc.Width, frame.ImageDesc.Height, QImage::Format_ARGB32);
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const int i = frame.RasterBits[y * image.width() + x];
+                    const GifColorType c = map->Colors[i];
+                    image.setPixel(
+                        x, y, i == control.TransparentColor ? 0u : qRgb(c.Red, c.Green, c.Blue));
+                }
+            r.frames.append(image);
+            r.delays.append(control.DelayTime * 10);
+            for (int e = 0; e + 1 < frame.ExtensionBlockCount; ++e) {
+                const ExtensionBlock& b = frame.ExtensionBlocks[e];
+                const ExtensionBlock& sub = frame.ExtensionBlocks[e + 1];
+                if (b.Function == APPLICATION_EXT_FUNC_CODE && b.ByteCount == 11
+                    && std::memcmp(b.Bytes, "NETSCAPE2.0", 11) == 0 && sub.ByteCount >= 3)
+                    r.loopCount = sub.Bytes[1] | sub.Bytes[2] << 8;
             }
+        }
+        r.image = r.frames.front();
+        if (r.frames.size() == 1) {
+            r.frames.clear();
+            r.delays.clear();
+        }
         DGifCloseFile(gif, &error);
     }
     return r;

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QString>
 #include <cstdint>
 
@@ -30,6 +31,21 @@ bool writeTiff(const QString& path, const QImage& image, const Options& options 
 // `canvas` larger than the picture declares a logical screen of that size.
 bool writeGif(const QString& path, const QImage& image, QSize canvas = {});
 
+// One frame of an animation made for a test: a GIF frame at `at` (transparent where less than
+// half opaque) shown as `disposal` says (giflib's DISPOSE_*); WebP frames cover the canvas.
+struct AnimationFrame
+{
+    QImage image;
+    QPoint at;
+    int delayMs = 100;
+    int disposal = 0;
+};
+// `loopCount` 0 plays for ever; a GIF of loop count 1 has no NETSCAPE2.0 block.
+bool writeAnimatedGif(
+    const QString& path, QSize canvas, const QList<AnimationFrame>& frames, int loopCount);
+bool writeAnimatedWebP(
+    const QString& path, const QList<AnimationFrame>& frames, int loopCount, bool lossy);
+
 // A thumbnail read back: its pixels (ARGB32) and what its file says of itself.
 struct Read
 {
@@ -40,6 +56,11 @@ struct Read
     std::uint16_t compression = 0; // TIFF
     QByteArray iccProfile;
     bool hasExif = false; // WebP EXIF chunk or TIFF EXIF IFD
+    // An animation's frames as shown (a GIF's each covering the screen, as ours are), delays
+    // and loop count (1 for a GIF without one); `image` is the first.
+    QList<QImage> frames;
+    QList<int> delays;
+    int loopCount = -1;
 };
 Read read(const QString& path);
 

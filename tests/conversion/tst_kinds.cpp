@@ -12,9 +12,21 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <gif_lib.h>
 #include <memory>
 
 Q_DECLARE_METATYPE(KindFixtures::Options)
+
+namespace {
+// A pixel of a frame of an animated thumbnail and the colour it must show.
+struct Probe
+{
+    int frame;
+    QPoint at;
+    QRgb colour;
+};
+} // namespace
+Q_DECLARE_METATYPE(QList<Probe>)
 
 namespace {
 
@@ -27,6 +39,13 @@ QImage photo(int width, int height, bool alpha)
             image.setPixel(x, y,
                 qRgba((x * 255) / (width - 1), (y * 255) / (height - 1), 128,
                     alpha && x >= width * 3 / 4 ? 0 : 255));
+    return image;
+}
+
+QImage filled(QSize size, QRgb colour)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(colour);
     return image;
 }
 
@@ -53,6 +72,8 @@ private slots:
     void init();
     void thumbnailKeepsKind_data();
     void thumbnailKeepsKind();
+    void animationKept_data();
+    void animationKept();
     void hostileFileFailsOnlyItsEntry_data();
     void hostileFileFailsOnlyItsEntry();
     void misbehavingReaderEndsOnlyItsEntry();
@@ -222,6 +243,100 @@ void TestKinds::thumbnailKeepsKind()
     QCOMPARE(QDir(m_program->path()).entryList(QDir::Files).size(), 3); // no scratch left
 }
 
+void TestKinds::animationKept_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("lossy"); // a WebP source's
+    QTest::addColumn<QByteArray>("kind"); // the thumbnail's
+    QTest::addColumn<QList<int>>("delays");
+    QTest::addColumn<int>("loopCount");
+    QTest::addColumn<QList<Probe>>("probes"); // on the 40 x 24 thumbnail of 100 x 60
+
+    const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0), blue = qRgb(0, 0, 255),
+               yellow = qRgb(255, 255, 0);
+    // GIF: red kept; green at the top left, restored to before it; blue at the bottom right,
+    // its left half transparent, cleared to the background; yellow reaching outside.
+    const QList<Probe> gif { { 1, { 5, 5 }, green }, { 2, { 5, 5 }, red }, { 2, { 22, 18 }, red },
+        { 2, { 35, 18 }, blue }, { 3, { 24, 20 }, 0 }, { 3, { 36, 20 }, yellow },
+        { 3, { 5, 5 }, red } };
+    QTest::newRow("gif: disposal, transparency, clipping")
+        << "a.gif" << QByteArray("gif") << false << QByteArray("gif")
+        << QList<int> { 100, 200, 300, 400 } << 3 << gif;
+    QTest::newRow("gif named webp") << "b.webp" << QByteArray("gif") << false << QByteArray("webp")
+                                    << QList<int> { 100, 200, 300, 400 } << 3 << gif;
+    // WebP: the encoder stores only what changes, blended on the frame before.
+    const QList<Probe> webp { { 1, { 5, 5 }, green }, { 1, { 35, 18 }, red }, { 2, { 5, 5 }, red },
+        { 2, { 35, 18 }, blue } };
+    QTest::newRow("lossy webp") << "c.webp" << QByteArray("webp") << true << QByteArray("webp")
+                                << QList<int> { 100, 250, 400 } << 0 << webp;
+    QTest::newRow("lossless webp played twice")
+        << "d.webp" << QByteArray("webp") << false << QByteArray("webp")
+        << QList<int> { 100, 250, 400 } << 2 << webp;
+}
+
+void TestKinds::animationKept()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(bool, lossy);
+    QFETCH(QByteArray, kind);
+    QFETCH(QList<int>, delays);
+    QFETCH(int, loopCount);
+    QFETCH(QList<Probe>, probes);
+
+    const QSize canvas(100, 60), quarter(50, 30);
+    const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0), blue = qRgb(0, 0, 255);
+    if (content == "gif") {
+        QImage blueRight = filled(quarter, blue);
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 25; ++x)
+                blueRight.setPixel(x, y, 0);
+        QVERIFY(KindFixtures::writeAnimatedGif(pics(name), canvas,
+            { { filled(canvas, red), {}, 100, DISPOSE_DO_NOT },
+                { filled(quarter, green), {}, 200, DISPOSE_PREVIOUS },
+                { blueRight, { 50, 30 }, 300, DISPOSE_BACKGROUND },
+                { filled({ 40, 40 }, qRgb(255, 255, 0)), { 80, 40 }, 400, DISPOSE_DO_NOT } },
+            loopCount));
+    } else {
+        QImage second = filled(canvas, red), third = filled(canvas, red);
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 50; ++x) {
+                second.setPixel(x, y, green);
+                third.setPixel(x + 50, y + 30, blue);
+            }
+        QVERIFY(KindFixtures::writeAnimatedWebP(pics(name),
+            { { filled(canvas, red), {}, 100 }, { second, {}, 250 }, { third, {}, 400 } },
+            loopCount, lossy));
+    }
+    QVERIFY(run({ pics(name) }));
+    QVERIFY2(m_host.errors.isEmpty(), qPrintable(m_host.events.join('\n')));
+
+    const KindFixtures::Read read = KindFixtures::read(pics("t" + name));
+    QCOMPARE(read.kind, kind);
+    QCOMPARE(read.lossy, lossy);
+    QCOMPARE(read.delays, delays);
+    QCOMPARE(read.loopCount, loopCount);
+    QCOMPARE(read.frames.size(), delays.size());
+    QCOMPARE(read.frames.front().size(), QSize(40, 24));
+    for (const Probe& probe : probes) {
+        const QRgb got = read.frames[probe.frame].pixel(probe.at);
+        const QRgb want = probe.colour;
+        // Where nothing shows, only that counts.
+        const bool near = qAlpha(want) == 0
+            ? qAlpha(got) == 0
+            : qAbs(qRed(got) - qRed(want)) <= 24 && qAbs(qGreen(got) - qGreen(want)) <= 24
+                && qAbs(qBlue(got) - qBlue(want)) <= 24 && qAlpha(got) == 255;
+        QVERIFY2(near,
+            qPrintable(QStringLiteral("frame %1 at %2,%3: %4 against %5")
+                           .arg(probe.frame)
+                           .arg(probe.at.x())
+                           .arg(probe.at.y())
+                           .arg(got, 8, 16)
+                           .arg(want, 8, 16)));
+    }
+}
+
 void TestKinds::hostileFileFailsOnlyItsEntry_data()
 {
     QTest::addColumn<QString>("name");
@@ -240,6 +355,11 @@ void TestKinds::hostileFileFailsOnlyItsEntry_data()
                                               ",\0\0\0\0\1\0\1\0\0\2\2D\1\0;",
                                        35)
                                 << "larger than 134217728 pixels";
+    // 5001 frames of one pixel: refused at the frame beyond the limit.
+    QByteArray frames("GIF89a\1\0\1\0\x80\0\0\0\0\0\xff\xff\xff", 19);
+    for (int i = 0; i < 5001; ++i)
+        frames += QByteArray(",\0\0\0\0\1\0\1\0\0\2\2D\1\0", 15);
+    QTest::newRow("gif of 5001 frames") << "d.gif" << frames + ';' << "more than 5000 frames";
 }
 
 void TestKinds::hostileFileFailsOnlyItsEntry()

@@ -26,6 +26,24 @@ struct Decoded
     Kinds::Kind kind = Kinds::Kind::None;
     bool lossy = false;
     std::uint32_t compression = 0;
+    // An animation of more than one frame: its frames went to the FrameSink, `pixels` is
+    // empty. `loopCount` as stored: 0 plays for ever (a GIF without a loop count plays once).
+    bool animated = false;
+    std::uint32_t loopCount = 0;
+};
+
+// Takes each frame of an animation of more than one frame, composed on its canvas as a viewer
+// shows it, so that only one full-size canvas is held at a time.
+class FrameSink
+{
+public:
+    virtual ~FrameSink() = default;
+    // Before the canvas is taken: `header` has the canvas size and orientation; `frames` is
+    // the count when the file declares it, else 0. Throws Failure beyond the limits.
+    virtual void begin(const Decoded& header, std::uint32_t frames) = 0;
+    // The canvas, width * height pixels of B, G, R, A premultiplied; throws Failure beyond
+    // the limits before it takes memory for the frame.
+    virtual void add(const std::uint8_t* canvas, std::uint32_t delayMs) = 0;
 };
 
 // A failure of the file at hand: its reason becomes the one stderr line.
@@ -36,8 +54,9 @@ struct Failure
 
 // Each throws Failure (or std::bad_alloc). `bytes` is the whole file; a TIFF is read from
 // the file `input` as libtiff asks.
-Decoded decodeWebP(const std::vector<std::uint8_t>& bytes);
-Decoded decodeGif(const std::vector<std::uint8_t>& bytes);
+// An animation goes to `sink`.
+Decoded decodeWebP(const std::vector<std::uint8_t>& bytes, FrameSink& sink);
+Decoded decodeGif(const std::vector<std::uint8_t>& bytes, FrameSink& sink);
 Decoded decodeTiff(Files::UniqueFd input);
 
 // Refuses a picture of more than Limits::maxPixels before anything is allocated for it.

@@ -34,7 +34,7 @@ std::vector<std::uint8_t> chunk(WebPDemuxer* demux, const char* fourcc)
 
 } // namespace
 
-Decoded decodeWebP(const std::vector<std::uint8_t>& bytes)
+Decoded decodeWebP(const std::vector<std::uint8_t>& bytes, FrameSink& sink)
 {
     const WebPData data { bytes.data(), bytes.size() };
     std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&data));
@@ -76,8 +76,8 @@ Decoded decodeWebP(const std::vector<std::uint8_t>& bytes)
     d.lossy = features.format != 2; // 1 lossy, 2 lossless, 0 mixed in an animation
     d.alpha = (flags & ALPHA_FLAG) || features.has_alpha;
 
-    d.pixels.resize(std::size_t(width) * height * 4);
     if (frames == 1 && !(flags & ANIMATION_FLAG)) {
+        d.pixels.resize(std::size_t(width) * height * 4);
         WebPDecoderConfig config;
         if (!WebPInitDecoderConfig(&config))
             throw Failure { "the WebP decoder does not match its header" };
@@ -92,19 +92,41 @@ Decoded decodeWebP(const std::vector<std::uint8_t>& bytes)
             throw Failure { "the WebP picture is damaged (" + std::to_string(int(decoded)) + ")" };
         return d;
     }
-    // The first frame of an animation, composed on its canvas as a viewer shows it.
     WebPAnimDecoderOptions options;
     if (!WebPAnimDecoderOptionsInit(&options))
         throw Failure { "the WebP decoder does not match its header" };
     options.color_mode = MODE_bgrA;
     options.use_threads = 0;
-    std::unique_ptr<WebPAnimDecoder, AnimDeleter> anim(WebPAnimDecoderNew(&data, &options));
-    std::uint8_t* canvas = nullptr;
-    int timestamp = 0;
-    if (!anim || !WebPAnimDecoderGetNext(anim.get(), &canvas, &timestamp))
-        throw Failure { "the WebP animation's first frame is damaged" };
-    std::copy(canvas, canvas + d.pixels.size(), d.pixels.begin());
+    if (frames == 1) {
+        // A one-frame animation is a still picture, composed on its canvas as a viewer
+        // shows it.
+        d.pixels.resize(std::size_t(width) * height * 4);
+        std::unique_ptr<WebPAnimDecoder, AnimDeleter> anim(WebPAnimDecoderNew(&data, &options));
+        std::uint8_t* canvas = nullptr;
+        int timestamp = 0;
+        if (!anim || !WebPAnimDecoderGetNext(anim.get(), &canvas, &timestamp))
+            throw Failure { "the WebP animation's first frame is damaged" };
+        std::copy(canvas, canvas + d.pixels.size(), d.pixels.begin());
+        d.alpha = true;
+        return d;
+    }
+    d.animated = true;
     d.alpha = true;
+    d.loopCount = WebPDemuxGetI(demux.get(), WEBP_FF_LOOP_COUNT);
+    sink.begin(d, frames);
+    std::unique_ptr<WebPAnimDecoder, AnimDeleter> anim(WebPAnimDecoderNew(&data, &options));
+    if (!anim)
+        throw Failure { "the WebP animation cannot be decoded" };
+    // Each timestamp is where its frame ends.
+    int shownUntil = 0;
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        std::uint8_t* canvas = nullptr;
+        int timestamp = 0;
+        if (!WebPAnimDecoderGetNext(anim.get(), &canvas, &timestamp))
+            throw Failure { "the WebP animation's frame " + std::to_string(i + 1) + " is damaged" };
+        sink.add(canvas, std::uint32_t(std::max(0, timestamp - shownUntil)));
+        shownUntil = timestamp;
+    }
     return d;
 }
 

@@ -2,10 +2,10 @@
 
 // pictelle-read -p <percentage> -O <output> <input>
 //
-// Reads the first frame or page of a WebP, TIFF or GIF picture (the content decides which,
-// whatever the name says), scales it to its thumbnail size at <percentage> with the area
-// averaging every thumbnail gets, applies its orientation, and writes it with what the
-// thumbnail must keep of the source (imaging/core/ScaledFrames.h) to <output>. The
+// Reads the first frame or page of a WebP, TIFF or GIF picture, or every frame of an animated
+// GIF or WebP (the content decides which, whatever the name says), scales it to its thumbnail size
+// at <percentage> with the area averaging every thumbnail gets, applies its orientation, and writes
+// it with what the thumbnail must keep of the source (imaging/core/ScaledFrames.h) to <output>. The
 // decoders are large C libraries: they run here, under limits of memory and processor time,
 // so that a hostile file ends this process and not the run that started it.
 
@@ -189,17 +189,102 @@ std::vector<std::uint8_t> upright(const std::vector<std::uint8_t>& in, int& widt
     return out;
 }
 
-template <class Sample> std::vector<std::uint8_t> shrink(const Decoded& d, ImageCore::Size target)
+template <class Sample>
+std::vector<std::uint8_t> shrink(
+    const std::uint8_t* pixels, const Decoded& d, ImageCore::Size target)
 {
     std::vector<std::uint8_t> out(std::size_t(target.width) * target.height * 4 * sizeof(Sample));
     ImageCore::AreaAverager<Sample> averager({ d.width, d.height }, target,
         reinterpret_cast<Sample*>(out.data()), std::ptrdiff_t(target.width) * 4);
-    const auto* rows = reinterpret_cast<const Sample*>(d.pixels.data());
+    const auto* rows = reinterpret_cast<const Sample*>(pixels);
     for (int y = 0; y < d.height; ++y)
         averager.add(rows + std::size_t(y) * d.width * 4);
     averager.finish();
     return out;
 }
+
+// The thumbnail's size: the size rule applies to the upright picture; the stored one is
+// scaled to its turned size and turned afterwards, so that only the thumbnail is turned.
+ImageCore::Size targetSize(const Decoded& d, int percentage)
+{
+    const bool turned = d.orientation >= 5;
+    const ImageCore::Size up
+        = turned ? ImageCore::Size { d.height, d.width } : ImageCore::Size { d.width, d.height };
+    const ImageCore::Size thumb
+        = ImageCore::storedSize(ImageCore::thumbnailSize(up, ImageCore::scaleFactor(percentage)));
+    return turned ? ImageCore::Size { thumb.height, thumb.width } : thumb;
+}
+
+// Scales each composed frame of an animation as it comes, so that only the small ones are
+// kept, refusing a count or size beyond the limits before memory is taken for it.
+class ScalingSink : public Reader::FrameSink
+{
+public:
+    ScalingSink(int percentage, ImageCore::ScaledFrames& out)
+        : m_percentage(percentage)
+        , m_out(out)
+    {
+    }
+
+    void begin(const Decoded& header, std::uint32_t frames) override
+    {
+        m_header = header;
+        m_canvas = std::int64_t(header.width) * header.height;
+        m_target = targetSize(header, m_percentage);
+        if (m_canvas > Limits::maxAnimationCanvasPixels)
+            throw Failure { "the animation's canvas of " + std::to_string(header.width) + " x "
+                + std::to_string(header.height) + " pixels is larger than "
+                + std::to_string(Limits::maxAnimationCanvasPixels) + " pixels" };
+        if (frames > 0)
+            check(frames);
+    }
+
+    void add(const std::uint8_t* canvas, std::uint32_t delayMs) override
+    {
+        check(std::uint32_t(m_out.frames.size()) + 1);
+        Decoded frame;
+        frame.width = m_header.width;
+        frame.height = m_header.height;
+        int width = frame.width, height = frame.height;
+        std::vector<std::uint8_t> pixels;
+        if (m_target.width < width || m_target.height < height) {
+            pixels = shrink<std::uint8_t>(canvas, frame, m_target);
+            width = m_target.width;
+            height = m_target.height;
+        } else {
+            pixels.assign(canvas, canvas + std::size_t(width) * height * 4);
+        }
+        pixels = upright(pixels, width, height, 4, m_header.orientation);
+        m_out.width = std::uint32_t(width);
+        m_out.height = std::uint32_t(height);
+        m_out.frames.push_back({ delayMs, std::move(pixels) });
+    }
+
+private:
+    void check(std::uint32_t frames) const
+    {
+        if (frames > Limits::maxFrames)
+            throw Failure { "the animation has more than " + std::to_string(Limits::maxFrames)
+                + " frames" };
+        if (frames * m_canvas > Limits::maxComposedPixels)
+            throw Failure { "the animation's " + std::to_string(frames) + " frames of "
+                + std::to_string(m_canvas) + " pixels are more than "
+                + std::to_string(Limits::maxComposedPixels) + " pixels to compose" };
+        if (frames * std::int64_t(m_target.width) * m_target.height > Limits::maxAnimationPixels)
+            throw Failure { "the animation's " + std::to_string(frames) + " frames of "
+                + std::to_string(m_target.width) + " x " + std::to_string(m_target.height)
+                + " pixels are more than " + std::to_string(Limits::maxAnimationPixels)
+                + " pixels" };
+    }
+
+    const int m_percentage;
+    ImageCore::ScaledFrames& m_out;
+    Decoded m_header;
+    std::int64_t m_canvas = 0;
+    ImageCore::Size m_target;
+};
+
+void write(const ImageCore::ScaledFrames& out, const std::string& path);
 
 void convert(const Arguments& arguments, int percentage)
 {
@@ -208,17 +293,19 @@ void convert(const Arguments& arguments, int percentage)
     const std::vector<std::uint8_t> head
         = readAt(input.get(), std::min<std::size_t>(size, 12), arguments.input);
     Decoded d;
+    ImageCore::ScaledFrames out;
+    ScalingSink sink(percentage, out);
     try {
         switch (Kinds::fromContent(head.data(), head.size())) {
         case Kinds::Kind::WebP:
-            d = Reader::decodeWebP(readAt(input.get(), size, arguments.input));
+            d = Reader::decodeWebP(readAt(input.get(), size, arguments.input), sink);
             break;
         case Kinds::Kind::Tiff:
             // libtiff reads only what it needs: the file is not held whole.
             d = Reader::decodeTiff(std::move(input));
             break;
         case Kinds::Kind::Gif:
-            d = Reader::decodeGif(readAt(input.get(), size, arguments.input));
+            d = Reader::decodeGif(readAt(input.get(), size, arguments.input), sink);
             break;
         default:
             throw Failure { "not a WebP, TIFF or GIF picture" };
@@ -227,24 +314,29 @@ void convert(const Arguments& arguments, int percentage)
         throw ToolError(arguments.input, failure.reason);
     }
 
-    // The size rule applies to the upright picture; the stored one is scaled to its turned
-    // size and turned afterwards, so that only the thumbnail is turned.
-    const bool turned = d.orientation >= 5;
-    const ImageCore::Size up
-        = turned ? ImageCore::Size { d.height, d.width } : ImageCore::Size { d.width, d.height };
-    const ImageCore::Size thumb
-        = ImageCore::storedSize(ImageCore::thumbnailSize(up, ImageCore::scaleFactor(percentage)));
-    const ImageCore::Size target = turned ? ImageCore::Size { thumb.height, thumb.width } : thumb;
-
-    ImageCore::ScaledFrames out;
+    if (d.animated) {
+        // Some frame may be transparent only after scaling, or none at all.
+        out.alpha = false;
+        for (const ImageCore::ScaledFrames::Frame& frame : out.frames) {
+            for (std::size_t i = 3; i < frame.pixels.size() && !out.alpha; i += 4)
+                out.alpha = frame.pixels[i] != 255;
+        }
+        out.kind = d.kind;
+        out.lossy = d.lossy;
+        out.loopCount = d.loopCount;
+        out.iccProfile = std::move(d.iccProfile);
+        write(out, arguments.output);
+        return;
+    }
+    const ImageCore::Size target = targetSize(d, percentage);
     int width = d.width, height = d.height;
     std::vector<std::uint8_t> pixels;
     // Only a thumbnail smaller than its source is scaled here; the run scales any other
     // (the same size is a copy, and enlarging is not area averaging).
     if (target.width <= d.width && target.height <= d.height
         && !(target.width == d.width && target.height == d.height)) {
-        pixels = d.bitsPerSample == 16 ? shrink<std::uint16_t>(d, target)
-                                       : shrink<std::uint8_t>(d, target);
+        pixels = d.bitsPerSample == 16 ? shrink<std::uint16_t>(d.pixels.data(), d, target)
+                                       : shrink<std::uint8_t>(d.pixels.data(), d, target);
         width = target.width;
         height = target.height;
     } else {
@@ -261,15 +353,20 @@ void convert(const Arguments& arguments, int percentage)
     out.compression = d.compression;
     out.iccProfile = std::move(d.iccProfile);
     out.frames.push_back({ 0, std::move(pixels) });
+    write(out, arguments.output);
+}
+
+void write(const ImageCore::ScaledFrames& out, const std::string& path)
+{
     const std::vector<std::uint8_t> encoded = ImageCore::encodeScaledFrames(out);
 
     Files::ReplacingFile file;
-    if (int error = file.open(arguments.output, 0600))
-        throw toolError(arguments.output, error);
+    if (int error = file.open(path, 0600))
+        throw toolError(path, error);
     if (int error = Files::writeFull(file.fd(), encoded.data(), encoded.size()))
-        throw toolError(arguments.output, error);
+        throw toolError(path, error);
     if (int error = file.commit())
-        throw toolError(arguments.output, error);
+        throw toolError(path, error);
 }
 
 } // namespace
