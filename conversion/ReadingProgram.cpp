@@ -12,8 +12,12 @@ namespace ReadingProgram {
 
 Read fromScratchFile(const QString& path, const QString& entry)
 {
-    const QByteArray raw = readFileBytes(path);
-    const std::vector<std::uint8_t> bytes(raw.cbegin(), raw.cend());
+    // An animation's frames may take 128 MiB: no more than two copies are held at a time.
+    std::vector<std::uint8_t> bytes;
+    {
+        const QByteArray raw = readFileBytes(path);
+        bytes.assign(raw.cbegin(), raw.cend());
+    }
     ImageCore::ScaledFrames frames;
     std::string reason;
     // The reading program may have been made to write anything: its file is checked whole
@@ -22,6 +26,7 @@ Read fromScratchFile(const QString& path, const QString& entry)
         throw AppError(ErrorNumber::InvalidPicture,
             QStringLiteral("The reading program handed back no picture (%1): %2")
                 .arg(QString::fromStdString(reason), entry));
+    bytes = {};
 
     const bool sixteen = frames.bitsPerSample == 16;
     const QImage::Format format = sixteen

@@ -254,7 +254,8 @@ public:
         } else {
             pixels.assign(canvas, canvas + std::size_t(width) * height * 4);
         }
-        pixels = upright(pixels, width, height, 4, m_header.orientation);
+        if (m_header.orientation > 1)
+            pixels = upright(pixels, width, height, 4, m_header.orientation);
         m_out.width = std::uint32_t(width);
         m_out.height = std::uint32_t(height);
         m_out.frames.push_back({ delayMs, std::move(pixels) });
