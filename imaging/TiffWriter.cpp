@@ -25,7 +25,8 @@ tsize_t readMemory(thandle_t h, tdata_t to, tsize_t size)
     auto* m = static_cast<Memory*>(h);
     const toff_t left = m->at < m->bytes.size() ? m->bytes.size() - m->at : 0;
     const toff_t n = std::min<toff_t>(toff_t(std::max<tsize_t>(size, 0)), left);
-    std::memcpy(to, m->bytes.data() + m->at, n);
+    if (n > 0)
+        std::memcpy(to, m->bytes.data() + m->at, n);
     m->at += n;
     return tsize_t(n);
 }
@@ -36,7 +37,8 @@ tsize_t writeMemory(thandle_t h, tdata_t from, tsize_t size)
         return -1;
     if (m->bytes.size() < m->at + toff_t(size))
         m->bytes.resize(m->at + toff_t(size));
-    std::memcpy(m->bytes.data() + m->at, from, std::size_t(size));
+    if (size > 0)
+        std::memcpy(m->bytes.data() + m->at, from, std::size_t(size));
     m->at += toff_t(size);
     return size;
 }

@@ -29,6 +29,8 @@ public:
     {
         if (m_bytes.size() - m_at < n)
             return false;
+        if (n == 0)
+            return true; // `to` may be an empty vector's null data()
         std::memcpy(to, m_bytes.data() + m_at, n);
         m_at += n;
         return true;

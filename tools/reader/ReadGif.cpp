@@ -22,7 +22,8 @@ int readInput(GifFileType* gif, GifByteType* to, int size)
 {
     auto* in = static_cast<Input*>(gif->UserData);
     const std::size_t n = std::min(std::size_t(std::max(size, 0)), in->bytes->size() - in->at);
-    std::memcpy(to, in->bytes->data() + in->at, n);
+    if (n > 0)
+        std::memcpy(to, in->bytes->data() + in->at, n);
     in->at += n;
     return int(n);
 }
