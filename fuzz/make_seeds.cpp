@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 
-// fuzz_seeds <folder>: writes the seed corpora <folder>/bmp, <folder>/jpeg and <folder>/png
-// from small pictures that the test fixtures make: every BMP layout, icons and cursors,
-// every JPEG kind with and without an EXIF orientation, every PNG kind; colour profiles
-// whole and damaged in each format's place for them.
+// fuzz_seeds <folder>: writes the seed corpora <folder>/bmp, <folder>/jpeg, <folder>/png and
+// <folder>/kinds from small pictures that the test fixtures make: every BMP layout, icons
+// and cursors, every JPEG kind with and without an EXIF orientation, every PNG kind, WebP,
+// TIFF and GIF as the reading program takes them; colour profiles whole and damaged in each
+// format's place for them.
 
 #include "tests/common/ColourFixtures.h"
 #include "tests/common/ImageFixtures.h"
+#include "tests/common/KindFixtures.h"
 #include "tests/common/PngFixtures.h"
 
 #include <QCoreApplication>
@@ -15,6 +17,7 @@
 #include <QPainter>
 #include <QtEndian>
 #include <cstdio>
+#include <gif_lib.h>
 
 using namespace ImageFixtures;
 
@@ -248,6 +251,74 @@ void pngSeeds(const QString& dir)
     }
 }
 
+// Written by libwebp, libtiff and giflib: lossy and lossless WebP with and without alpha and
+// an EXIF orientation, TIFF of every compression the thumbnails keep, striped and tiled, 8
+// and 16 bits, turned, with a profile and with a second page, GIFs, and animated GIFs and
+// WebPs.
+void kindSeeds(const QString& dir)
+{
+    const QImage opaque = testPicture(19, 13);
+    QImage alphaImage = opaque.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < alphaImage.height(); ++y)
+        alphaImage.setPixel(0, y, qRgba(10, 20, 30, y * 16));
+    const QImage& alpha = alphaImage;
+    const auto check = [](bool written, const QString& path) {
+        if (!written) {
+            std::fprintf(stderr, "fuzz_seeds: cannot write %s\n", qPrintable(path));
+            ++failures;
+        }
+    };
+    int n = 0;
+    const auto name = [&](const char* extension) {
+        return QStringLiteral("%1/%2.%3")
+            .arg(dir)
+            .arg(n++, 2, 10, QLatin1Char('0'))
+            .arg(QLatin1String(extension));
+    };
+    for (const QImage* image : { &opaque, &alpha }) {
+        for (bool lossy : { false, true }) {
+            KindFixtures::Options o;
+            o.lossy = lossy;
+            o.quality = 50;
+            o.orientation = lossy ? 6 : 1;
+            const QString path = name("webp");
+            check(KindFixtures::writeWebP(path, *image, o), path);
+        }
+        const QString gif = name("gif");
+        check(KindFixtures::writeGif(gif, *image, QSize(23, 15)), gif);
+    }
+    // Animations: GIF frames placed, clipped and disposed each way; WebP frames blended.
+    const QImage small = testPicture(7, 5);
+    const QList<KindFixtures::AnimationFrame> gifFrames { { opaque, {}, 40, DISPOSE_DO_NOT },
+        { small, { 3, 2 }, 60, DISPOSE_PREVIOUS }, { alpha, { 4, 6 }, 80, DISPOSE_BACKGROUND },
+        { small, { 15, 10 }, 0, DISPOSE_DO_NOT } };
+    for (int loopCount : { 0, 1 }) {
+        const QString path = name("gif");
+        check(KindFixtures::writeAnimatedGif(path, QSize(19, 13), gifFrames, loopCount), path);
+    }
+    const QList<KindFixtures::AnimationFrame> webpFrames { { opaque, {}, 40 }, { alpha, {}, 60 },
+        { opaque.mirrored(), {}, 80 } };
+    for (bool lossy : { false, true }) {
+        const QString path = name("webp");
+        check(KindFixtures::writeAnimatedWebP(path, webpFrames, lossy ? 2 : 0, lossy), path);
+    }
+    const QByteArray profile = profiles().first().second;
+    for (std::uint16_t compression : { 1, 5, 8, 32773, 7 }) {
+        for (int tiled : { 0, 16 }) {
+            KindFixtures::Options o;
+            o.lossy = compression == 7;
+            o.compression = compression == 7 ? 1 : compression;
+            o.tileSize = tiled;
+            o.bits = compression == 8 ? 16 : 8;
+            o.orientation = compression == 5 ? 8 : 1;
+            o.iccProfile = compression == 32773 ? profile : QByteArray();
+            o.pages = compression == 1 ? 2 : 1;
+            const QString path = name("tif");
+            check(KindFixtures::writeTiff(path, tiled ? alpha : opaque, o), path);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -258,10 +329,11 @@ int main(int argc, char** argv)
         return 2;
     }
     const QString root = QFile::decodeName(argv[1]);
-    for (const char* sub : { "bmp", "jpeg", "png" })
+    for (const char* sub : { "bmp", "jpeg", "png", "kinds" })
         QDir().mkpath(root + QLatin1Char('/') + QLatin1String(sub));
     bmpSeeds(root + QStringLiteral("/bmp"));
     jpegSeeds(root + QStringLiteral("/jpeg"));
     pngSeeds(root + QStringLiteral("/png"));
+    kindSeeds(root + QStringLiteral("/kinds"));
     return failures == 0 ? 0 : 1;
 }

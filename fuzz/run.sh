@@ -5,7 +5,8 @@
 #
 #   bash fuzz/run.sh [SECONDS_PER_TARGET] [TARGET...]
 #
-# Default: 300 seconds for each of fuzz_bmp, fuzz_jpeg and fuzz_png2bmp, one after another.
+# Default: 300 seconds for each of fuzz_bmp, fuzz_jpeg, fuzz_png2bmp and fuzz_reader, one
+# after another.
 # Needs the Debian packages clang and libclang-rt-14-dev (installed when missing and run as
 # root). The build, the growing corpora and any crashing inputs (crash-*, oom-*, timeout-*)
 # stay in $PICTELLE_FUZZ_DIR (default build-fuzz/). Exits non-zero when a target failed.
@@ -15,7 +16,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-300}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_bmp fuzz_jpeg fuzz_png2bmp)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_bmp fuzz_jpeg fuzz_png2bmp fuzz_reader)
 dir=${PICTELLE_FUZZ_DIR:-build-fuzz}
 
 if ! command -v clang++ >/dev/null || ! dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q 'install ok installed'; then
@@ -34,7 +35,7 @@ fi
 cmake --build "$dir" --target fuzz_seeds "${targets[@]}"
 
 "$dir/fuzz/fuzz_seeds" "$dir/seeds"
-declare -A seedsOf=([fuzz_bmp]=bmp [fuzz_jpeg]=jpeg [fuzz_png2bmp]=png)
+declare -A seedsOf=([fuzz_bmp]=bmp [fuzz_jpeg]=jpeg [fuzz_png2bmp]=png [fuzz_reader]=kinds)
 
 # Memory is bounded below what the decoders may legitimately take for the largest picture
 # they accept, plus libFuzzer's own; a run that needs more is a finding (oom-*).

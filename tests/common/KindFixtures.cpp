@@ -3,6 +3,7 @@
 #include "tests/common/KindFixtures.h"
 
 #include <QFile>
+#include <algorithm>
 #include <cstring>
 #include <gif_lib.h>
 #include <tiffio.h>
@@ -46,7 +47,12 @@ bool writeTiffPage(TIFF* tif, const QImage& source, const Options& o)
     TIFFSetField(tif, TIFFTAG_COMPRESSION, o.lossy ? COMPRESSION_JPEG : o.compression);
     if (o.lossy)
         TIFFSetField(tif, TIFFTAG_JPEGQUALITY, o.quality);
-    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16);
+    if (o.tileSize > 0) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, o.tileSize);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, o.tileSize);
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16);
+    }
     if (alpha) {
         const std::uint16_t extra[] = { EXTRASAMPLE_UNASSALPHA };
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, extra);
@@ -54,6 +60,9 @@ bool writeTiffPage(TIFF* tif, const QImage& source, const Options& o)
     if (!o.iccProfile.isEmpty())
         TIFFSetField(
             tif, TIFFTAG_ICCPROFILE, std::uint32_t(o.iccProfile.size()), o.iccProfile.constData());
+    const std::size_t rowBytes = std::size_t(w) * samples * std::size_t(o.bits / 8);
+    // Tiles are cut from the whole picture, written once it is complete.
+    std::vector<std::uint8_t> whole(o.tileSize > 0 ? rowBytes * h : 0);
     std::vector<std::uint16_t> row(std::size_t(w) * samples);
     for (int y = 0; y < h; ++y) {
         const auto* in = reinterpret_cast<const QRgb*>(image.constScanLine(y));
@@ -67,8 +76,25 @@ bool writeTiffPage(TIFF* tif, const QImage& source, const Options& o)
             for (std::size_t i = 0; i < row.size(); ++i)
                 bytes[i] = std::uint8_t(row[i] >> 8);
         }
-        if (TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0) < 0)
+        if (o.tileSize > 0)
+            std::memcpy(&whole[rowBytes * y], row.data(), rowBytes);
+        else if (TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0) < 0)
             return false;
+    }
+    if (o.tileSize > 0) {
+        const std::size_t pixelBytes = rowBytes / std::size_t(w);
+        std::vector<std::uint8_t> tile(std::size_t(o.tileSize) * o.tileSize * pixelBytes);
+        for (int ty = 0; ty < h; ty += o.tileSize) {
+            for (int tx = 0; tx < w; tx += o.tileSize) {
+                std::fill(tile.begin(), tile.end(), 0);
+                for (int y = ty; y < std::min(h, ty + o.tileSize); ++y)
+                    std::memcpy(&tile[std::size_t(y - ty) * o.tileSize * pixelBytes],
+                        &whole[rowBytes * y + std::size_t(tx) * pixelBytes],
+                        std::size_t(std::min(o.tileSize, w - tx)) * pixelBytes);
+                if (TIFFWriteTile(tif, tile.data(), std::uint32_t(tx), std::uint32_t(ty), 0, 0) < 0)
+                    return false;
+            }
+        }
     }
     return TIFFWriteDirectory(tif) != 0;
 }

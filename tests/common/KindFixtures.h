@@ -21,6 +21,7 @@ struct Options
     int orientation = 1; // TIFF Orientation, or a WebP EXIF block's
     QByteArray iccProfile;
     int pages = 1; // TIFF: further pages, each half the size of the one before
+    int tileSize = 0; // TIFF: square tiles of this side (a multiple of 16), or strips of 16 rows
 };
 
 // `image` (straight ARGB32; alpha is written only when it has an alpha channel). True when

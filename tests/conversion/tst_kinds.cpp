@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 
 #include "conversion/ConversionRun.h"
+#include "imaging/core/AreaScaling.h"
 #include "imaging/core/Kinds.h"
 #include "imaging/core/ScaledFrames.h"
 #include "tests/common/ColourFixtures.h"
@@ -74,6 +75,8 @@ private slots:
     void thumbnailKeepsKind();
     void animationKept_data();
     void animationKept();
+    void tiffReadInBandsAsWhole_data();
+    void tiffReadInBandsAsWhole();
     void hostileFileFailsOnlyItsEntry_data();
     void hostileFileFailsOnlyItsEntry();
     void misbehavingReaderEndsOnlyItsEntry();
@@ -335,6 +338,37 @@ void TestKinds::animationKept()
                            .arg(got, 8, 16)
                            .arg(want, 8, 16)));
     }
+}
+
+void TestKinds::tiffReadInBandsAsWhole_data()
+{
+    QTest::addColumn<int>("tileSize"); // 0: strips of 16 rows
+    QTest::newRow("striped") << 0;
+    QTest::newRow("tiled, partial tiles at the edges") << 32;
+}
+
+// The reader scales a TIFF as its strips or rows of tiles come: the thumbnail is the whole
+// picture's area average all the same.
+void TestKinds::tiffReadInBandsAsWhole()
+{
+    QFETCH(int, tileSize);
+    const QImage source = photo(300, 190, false);
+    KindFixtures::Options options;
+    options.compression = 5;
+    options.tileSize = tileSize;
+    QVERIFY(KindFixtures::writeTiff(pics("a.tif"), source, options));
+    QVERIFY(run({ pics("a.tif") }));
+    QVERIFY2(m_host.errors.isEmpty(), qPrintable(m_host.events.join('\n')));
+
+    const ImageCore::Size size = ImageCore::thumbnailSize(
+        { source.width(), source.height() }, ImageCore::scaleFactor(m_host.percent));
+    QImage want(size.width, size.height, QImage::Format_RGB32);
+    ImageCore::AreaAverager<std::uint8_t> averager(
+        { source.width(), source.height() }, size, want.bits(), want.bytesPerLine());
+    for (int y = 0; y < source.height(); ++y)
+        averager.add(source.constScanLine(y));
+    averager.finish();
+    QCOMPARE(KindFixtures::read(pics("ta.tif")).image.convertToFormat(QImage::Format_RGB32), want);
 }
 
 void TestKinds::hostileFileFailsOnlyItsEntry_data()

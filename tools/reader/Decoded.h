@@ -52,12 +52,23 @@ struct Failure
     std::string reason;
 };
 
+// Takes a picture row by row, so that a decoder that can stream need not hold it whole.
+class RowSink
+{
+public:
+    virtual ~RowSink() = default;
+    // Everything but the pixels, before the first row.
+    virtual void begin(const Decoded& header) = 0;
+    // The next row, top first as stored: width pixels as `Decoded::pixels` holds them.
+    virtual void row(const std::uint8_t* pixels) = 0;
+};
+
 // Each throws Failure (or std::bad_alloc). `bytes` is the whole file; a TIFF is read from
-// the file `input` as libtiff asks.
-// An animation goes to `sink`.
-Decoded decodeWebP(const std::vector<std::uint8_t>& bytes, FrameSink& sink);
-Decoded decodeGif(const std::vector<std::uint8_t>& bytes, FrameSink& sink);
-Decoded decodeTiff(Files::UniqueFd input);
+// the file `input` as libtiff asks, a band of strips or a row of tiles at a time, and its
+// rows go to `sink` (the Decoded returned holds no pixels). An animation goes to `frames`.
+Decoded decodeWebP(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
+Decoded decodeGif(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
+Decoded decodeTiff(Files::UniqueFd input, RowSink& sink);
 
 // Refuses a picture of more than Limits::maxPixels before anything is allocated for it.
 void checkPixels(std::int64_t width, std::int64_t height, const char* what);

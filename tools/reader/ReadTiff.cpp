@@ -36,47 +36,12 @@ struct TiffCloser
     throw Failure { lastError[0] ? std::string(what) + ": " + lastError : std::string(what) };
 }
 
-// 16-bit RGB(A) or grey(+alpha) samples, interleaved: read as they are, so that the
-// thumbnail keeps 16 bits. `spp` samples per pixel, `alphaSample` the index of alpha or -1.
-void readSixteen(TIFF* tif, Decoded& d, int spp, int alphaSample, bool associated)
+// One row of 16-bit interleaved samples into R, G, B, A (alpha premultiplied).
+void sixteenRow(const std::uint16_t* s, std::size_t width, int spp, int alphaSample,
+    bool associated, std::uint16_t* out)
 {
-    const std::size_t w = std::size_t(d.width);
-    std::vector<std::uint16_t> samples(w * std::size_t(d.height) * std::size_t(spp));
-    if (TIFFIsTiled(tif)) {
-        std::uint32_t tw = 0, th = 0;
-        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
-        TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
-        checkPixels(tw, th, "tile");
-        if (tw == 0 || th == 0)
-            throw Failure { "the TIFF picture's tiles are empty" };
-        std::vector<std::uint16_t> tile(std::size_t(tw) * th * std::size_t(spp));
-        for (std::uint32_t ty = 0; ty < std::uint32_t(d.height); ty += th) {
-            for (std::uint32_t tx = 0; tx < std::uint32_t(d.width); tx += tw) {
-                if (TIFFReadTile(tif, tile.data(), tx, ty, 0, 0) < 0)
-                    fail("a TIFF tile is damaged");
-                const std::uint32_t rows = std::min(th, std::uint32_t(d.height) - ty);
-                const std::uint32_t cols = std::min(tw, std::uint32_t(d.width) - tx);
-                for (std::uint32_t y = 0; y < rows; ++y)
-                    std::memcpy(&samples[((ty + y) * w + tx) * std::size_t(spp)],
-                        &tile[std::size_t(y) * tw * std::size_t(spp)],
-                        std::size_t(cols) * std::size_t(spp) * 2);
-            }
-        }
-    } else {
-        if (std::size_t(TIFFScanlineSize(tif)) != w * std::size_t(spp) * 2)
-            throw Failure { "the TIFF picture's rows have an unexpected size" };
-        for (int y = 0; y < d.height; ++y) {
-            if (TIFFReadScanline(
-                    tif, &samples[std::size_t(y) * w * std::size_t(spp)], std::uint32_t(y), 0)
-                < 0)
-                fail("a TIFF row is damaged");
-        }
-    }
-    d.pixels.resize(w * std::size_t(d.height) * 8);
-    auto* out = reinterpret_cast<std::uint16_t*>(d.pixels.data());
     const bool grey = spp - (alphaSample >= 0 ? 1 : 0) == 1;
-    for (std::size_t i = 0; i < w * std::size_t(d.height); ++i) {
-        const std::uint16_t* s = &samples[i * std::size_t(spp)];
+    for (std::size_t i = 0; i < width; ++i, s += spp) {
         const std::uint32_t a = alphaSample >= 0 ? s[alphaSample] : 65535;
         for (int k = 0; k < 3; ++k) {
             const std::uint32_t v = s[grey ? 0 : k];
@@ -87,9 +52,64 @@ void readSixteen(TIFF* tif, Decoded& d, int spp, int alphaSample, bool associate
     }
 }
 
+// 16-bit RGB(A) or grey(+alpha) samples, interleaved: read as they are, so that the
+// thumbnail keeps 16 bits. `spp` samples per pixel, `alphaSample` the index of alpha or -1.
+// Rows go to `sink` one by one; a tiled picture is held one row of tiles at a time.
+void readSixteen(
+    TIFF* tif, const Decoded& d, int spp, int alphaSample, bool associated, RowSink& sink)
+{
+    const std::size_t w = std::size_t(d.width);
+    const std::size_t rowSamples = w * std::size_t(spp);
+    std::vector<std::uint16_t> out(w * 4);
+    const auto emit = [&](const std::uint16_t* samples) {
+        sixteenRow(samples, w, spp, alphaSample, associated, out.data());
+        sink.row(reinterpret_cast<const std::uint8_t*>(out.data()));
+    };
+    if (TIFFIsTiled(tif)) {
+        std::uint32_t tw = 0, th = 0;
+        TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
+        TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
+        checkPixels(tw, th, "tile");
+        if (tw == 0 || th == 0)
+            throw Failure { "the TIFF picture's tiles are empty" };
+        const std::uint32_t bandRows = std::min(th, std::uint32_t(d.height));
+        checkPixels(std::int64_t(w), bandRows, "row of tiles");
+        std::vector<std::uint16_t> band(rowSamples * bandRows);
+        std::vector<std::uint16_t> tile(std::size_t(tw) * th * std::size_t(spp));
+        for (std::uint32_t ty = 0; ty < std::uint32_t(d.height); ty += th) {
+            const std::uint32_t rows = std::min(th, std::uint32_t(d.height) - ty);
+            for (std::uint32_t tx = 0; tx < std::uint32_t(d.width); tx += tw) {
+                if (TIFFReadTile(tif, tile.data(), tx, ty, 0, 0) < 0)
+                    fail("a TIFF tile is damaged");
+                const std::uint32_t cols = std::min(tw, std::uint32_t(d.width) - tx);
+                for (std::uint32_t y = 0; y < rows; ++y)
+                    std::memcpy(&band[y * rowSamples + tx * std::size_t(spp)],
+                        &tile[std::size_t(y) * tw * std::size_t(spp)],
+                        std::size_t(cols) * std::size_t(spp) * 2);
+            }
+            for (std::uint32_t y = 0; y < rows; ++y)
+                emit(&band[y * rowSamples]);
+        }
+    } else {
+        if (std::size_t(TIFFScanlineSize(tif)) != rowSamples * 2)
+            throw Failure { "the TIFF picture's rows have an unexpected size" };
+        std::vector<std::uint16_t> samples(rowSamples);
+        for (int y = 0; y < d.height; ++y) {
+            if (TIFFReadScanline(tif, samples.data(), std::uint32_t(y), 0) < 0)
+                fail("a TIFF row is damaged");
+            emit(samples.data());
+        }
+    }
+}
+
+struct RgbaImageEnd
+{
+    void operator()(TIFFRGBAImage* image) const { TIFFRGBAImageEnd(image); }
+};
+
 } // namespace
 
-Decoded decodeTiff(Files::UniqueFd input)
+Decoded decodeTiff(Files::UniqueFd input, RowSink& sink)
 {
     TIFFSetErrorHandler(onError);
     TIFFSetWarningHandler(onWarning);
@@ -143,8 +163,9 @@ Decoded decodeTiff(Files::UniqueFd input)
             || (photometric == PHOTOMETRIC_MINISBLACK && colourSamples == 1));
     if (sixteen) {
         d.bitsPerSample = 16;
+        sink.begin(d);
         readSixteen(tif.get(), d, spp, hasAlpha ? colourSamples : -1,
-            hasAlpha && extra[0] == EXTRASAMPLE_ASSOCALPHA);
+            hasAlpha && extra[0] == EXTRASAMPLE_ASSOCALPHA, sink);
         return d;
     }
 
@@ -155,20 +176,40 @@ Decoded decodeTiff(Files::UniqueFd input)
     if (!TIFFRGBAImageOK(tif.get(), why))
         throw Failure { std::string("this kind of TIFF picture cannot be read: ") + why };
     TIFFSetField(tif.get(), TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    // libtiff's words (A B G R from the top bit down) are turned into our bytes in place.
-    const std::size_t count = std::size_t(width) * height;
-    d.pixels.resize(count * 4);
-    auto* raster = reinterpret_cast<std::uint32_t*>(d.pixels.data());
-    if (!TIFFReadRGBAImageOriented(tif.get(), width, height, raster, ORIENTATION_TOPLEFT, 0))
-        fail("the TIFF picture is damaged");
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint32_t v;
-        std::memcpy(&v, &d.pixels[i * 4], 4);
-        std::uint8_t* p = &d.pixels[i * 4];
-        p[0] = std::uint8_t(TIFFGetB(v));
-        p[1] = std::uint8_t(TIFFGetG(v));
-        p[2] = std::uint8_t(TIFFGetR(v));
-        p[3] = hasAlpha ? std::uint8_t(TIFFGetA(v)) : 255;
+    TIFFRGBAImage image;
+    if (!TIFFRGBAImageBegin(&image, tif.get(), 0, why))
+        throw Failure { std::string("this kind of TIFF picture cannot be read: ") + why };
+    const std::unique_ptr<TIFFRGBAImage, RgbaImageEnd> ending(&image);
+    image.req_orientation = ORIENTATION_TOPLEFT;
+    // A band of whole strips or one row of tiles, so that each is decoded once.
+    std::uint32_t band = 0;
+    if (TIFFIsTiled(tif.get()))
+        TIFFGetField(tif.get(), TIFFTAG_TILELENGTH, &band);
+    else
+        TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &band);
+    band = std::clamp<std::uint32_t>(band, 1, height);
+    sink.begin(d);
+    std::vector<std::uint32_t> raster(std::size_t(width) * band);
+    // libtiff's words (A B G R from the top bit down) are turned into our bytes.
+    std::vector<std::uint8_t> row(std::size_t(width) * 4);
+    for (std::uint32_t top = 0; top < height; top += band) {
+        const std::uint32_t rows = std::min(band, height - top);
+        image.row_offset = int(top);
+        image.col_offset = 0;
+        if (!TIFFRGBAImageGet(&image, raster.data(), width, rows))
+            fail("the TIFF picture is damaged");
+        for (std::uint32_t y = 0; y < rows; ++y) {
+            const std::uint32_t* words = &raster[std::size_t(y) * width];
+            for (std::size_t x = 0; x < width; ++x) {
+                const std::uint32_t v = words[x];
+                std::uint8_t* p = &row[x * 4];
+                p[0] = std::uint8_t(TIFFGetB(v));
+                p[1] = std::uint8_t(TIFFGetG(v));
+                p[2] = std::uint8_t(TIFFGetR(v));
+                p[3] = hasAlpha ? std::uint8_t(TIFFGetA(v)) : 255;
+            }
+            sink.row(row.data());
+        }
     }
     return d;
 }
