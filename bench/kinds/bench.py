@@ -16,7 +16,6 @@ CPU lists such as "0,0-1"), pictelle-batch alone is timed on each CPU set instea
 """
 
 import argparse
-import math
 import os
 import shutil
 import statistics
@@ -27,6 +26,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 import debian  # noqa: E402
+from quality import aggregate_psnr, psnr  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -107,21 +107,6 @@ def commands(batch, kind, files, p, vips_out):
         "vipsthumbnail": ["vipsthumbnail", "-s", f"{W}x{H}!", "-o",
                           os.path.join(vips_out, "t%s" + ext + options), *files],
     }, (W, H)
-
-
-def psnr(a, b):
-    r = subprocess.run(["compare", "-metric", "PSNR", a, b, "null:"], capture_output=True,
-                       text=True)
-    text = r.stderr.strip().split()[0] if r.stderr.strip() else "nan"
-    return float("inf") if text == "inf" else float(text)
-
-
-def aggregate_psnr(values):
-    """One PSNR over many pictures: from their mean squared error."""
-    finite = [v for v in values if v != float("inf")]
-    mse = [255.0 ** 2 / 10 ** (v / 10) for v in finite] + [0.0] * (len(values) - len(finite))
-    mean = statistics.mean(mse)
-    return float("inf") if mean == 0 else 10 * math.log10(255.0 ** 2 / mean)
 
 
 def quality(files, size, ours_dir, vips_dir, work):

@@ -19,7 +19,6 @@ vipsthumbnail on the figures with goals, and each goal, met or not.
 
 import argparse
 import glob
-import math
 import os
 import shutil
 import statistics
@@ -30,6 +29,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 import debian  # noqa: E402
+from quality import aggregate_psnr, psnr  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -306,21 +306,6 @@ def times(args):
                 print(f"{name:<10} {p:>3} {tool:<15} {med:>9.3f} {len(masters) / med:>7.1f} "
                       f"{med / base:>10.2f} {peak:>9.1f}", flush=True)
         print()
-
-
-def psnr(a, b):
-    r = subprocess.run(["compare", "-metric", "PSNR", a, b, "null:"], capture_output=True,
-                       text=True)
-    text = r.stderr.strip().split()[0] if r.stderr.strip() else "nan"
-    return float("inf") if text == "inf" else float(text)
-
-
-def aggregate_psnr(values):
-    """One PSNR over many pictures: from their mean squared error."""
-    finite = [v for v in values if v != float("inf")]
-    mse = [255.0 ** 2 / 10 ** (v / 10) for v in finite] + [0.0] * (len(values) - len(finite))
-    mean = statistics.mean(mse)
-    return float("inf") if mean == 0 else 10 * math.log10(255.0 ** 2 / mean)
 
 
 def quality():
