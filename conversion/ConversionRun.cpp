@@ -237,9 +237,10 @@ private:
         const Kind content = contentOf(path);
         switch (Kinds::readerOf(content)) {
         case Kinds::Reader::InProcess:
-            return { readAndScale(path, m_factor), content, content == Kind::Jpeg, 0, {}, 0 };
+            return { readAndScale(path, m_factor), content, content == Kind::Jpeg, 0, {}, 0, 8,
+                {} };
         case Kinds::Reader::Png2Bmp:
-            return { readPng(path), content, false, 0, {}, 0 };
+            return { readPng(path), content, false, 0, {}, 0, 8, {} };
         default:
             // Unknown content too: the reading program says what it is not.
             return readByProgram(path);
@@ -272,6 +273,8 @@ private:
         settings.quality = m_host.percentage();
         settings.lossy = read.lossy;
         settings.compression = read.compression;
+        settings.sourceBits = read.sourceBits;
+        settings.cicp = read.cicp;
         if (picture.colour.kind == ImageCore::ColourSpace::Kind::Embedded)
             settings.iccProfile = picture.colour.profile;
         const QString thumbnail = thumbnailPath(path, m_outputFolder);

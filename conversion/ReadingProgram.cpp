@@ -55,6 +55,9 @@ Read fromScratchFile(const QString& path, const QString& entry)
     read.kind = frames.kind;
     read.lossy = frames.lossy;
     read.compression = frames.compression;
+    read.sourceBits = frames.sourceBits;
+    if (frames.hasCicp)
+        read.cicp = frames.cicp;
     if (frames.frames.size() > 1) {
         read.loopCount = frames.loopCount;
         read.frames.reserve(frames.frames.size());

@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 // The picture pictelle-read handed back (imaging/core/ScaledFrames.h), as the run holds it.
 namespace ReadingProgram {
@@ -22,6 +23,8 @@ struct Read
     // still picture.
     std::vector<ThumbnailWriters::Frame> frames;
     std::uint32_t loopCount = 0; // as stored, 0 plays for ever
+    std::uint8_t sourceBits = 8; // bits per sample as the source stored them
+    std::optional<ImageCore::Cicp> cicp; // the source's code points, when it gave them
 };
 
 // Reads the scratch file `path` the reading program wrote for the entry `entry`. The first

@@ -2,9 +2,12 @@
 
 #pragma once
 
+#include "imaging/core/ColourSpace.h"
+
 #include <QImage>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // The writers of the kinds read by the reading program, one file each (WebPWriter.cpp,
@@ -19,6 +22,8 @@ struct Settings
     bool lossy = false; // the source was stored lossily
     std::uint32_t compression = 0; // a TIFF source's Compression tag, 0 for other sources
     std::vector<std::uint8_t> iccProfile; // empty for none
+    int sourceBits = 8; // bits per sample of the source, for writers that can keep 10 or 12
+    std::optional<ImageCore::Cicp> cicp; // the source's code points, for writers that take them
 };
 
 // One frame of an animated thumbnail: the picture, and how long it shows.

@@ -38,6 +38,18 @@ struct ColourSpace
     bool operator==(const ColourSpace&) const = default;
 };
 
+// A colour description as code points of ITU-T H.273 (HEIF's nclx, AVIF's, JPEG XL's
+// enumerated encoding), carried so that a thumbnail of the same kind says the same; HDR
+// transfers (16 PQ, 18 HLG) are kept as they are, not tone-mapped.
+struct Cicp
+{
+    std::uint8_t primaries = 2; // 2: unspecified
+    std::uint8_t transfer = 2;
+    std::uint8_t matrix = 2;
+    bool fullRange = true;
+    bool operator==(const Cicp&) const = default;
+};
+
 // The data colour space an ICC profile describes pictures in ('RGB ', 'CMYK', 'GRAY', ...),
 // when the profile is whole and consistent: its declared size is its length, at most
 // Limits::maxProfileSize, its signature is right and every tag lies inside it. Otherwise 0.

@@ -11,7 +11,8 @@
 // reading program both decide through it.
 namespace Kinds {
 
-enum class Kind { None, Bmp, Jpeg, Png, WebP, Tiff, Gif };
+enum class Kind { None, Bmp, Jpeg, Png, WebP, Tiff, Gif, Heif, Avif, Jxl, Raw };
+constexpr Kind lastKind = Kind::Raw;
 
 enum class Reader {
     None, // passed over

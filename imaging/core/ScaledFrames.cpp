@@ -9,7 +9,7 @@
 namespace ImageCore {
 namespace {
 
-constexpr char magic[] = "PICTRD01";
+constexpr char magic[] = "PICTRD02";
 constexpr std::size_t magicSize = 8;
 
 void put32(std::vector<std::uint8_t>& out, std::uint32_t v)
@@ -57,6 +57,9 @@ std::vector<std::uint8_t> encodeScaledFrames(const ScaledFrames& f)
     out.push_back(f.lossy ? 1 : 0);
     put32(out, f.compression);
     put32(out, f.loopCount);
+    out.insert(out.end(),
+        { f.sourceBits, std::uint8_t(f.hasCicp ? 1 : 0), f.cicp.primaries, f.cicp.transfer,
+            f.cicp.matrix, std::uint8_t(f.cicp.fullRange ? 1 : 0) });
     put32(out, std::uint32_t(f.frames.size()));
     put32(out, std::uint32_t(f.iccProfile.size()));
     out.insert(out.end(), f.iccProfile.begin(), f.iccProfile.end());
@@ -72,7 +75,7 @@ bool decodeScaledFrames(
 {
     Cursor in(bytes);
     char head[magicSize];
-    std::uint8_t alpha = 0, kind = 0, lossy = 0;
+    std::uint8_t alpha = 0, kind = 0, lossy = 0, hasCicp = 0, fullRange = 0;
     std::uint32_t count = 0, profileSize = 0;
     if (!in.take(head, magicSize) || std::memcmp(head, magic, magicSize) != 0) {
         reason = "not a picture of the reading program";
@@ -80,13 +83,16 @@ bool decodeScaledFrames(
     }
     if (!in.u32(f.width) || !in.u32(f.height) || !in.u8(f.bitsPerSample) || !in.u8(alpha)
         || !in.u8(kind) || !in.u8(lossy) || !in.u32(f.compression) || !in.u32(f.loopCount)
-        || !in.u32(count) || !in.u32(profileSize)) {
+        || !in.u8(f.sourceBits) || !in.u8(hasCicp) || !in.u8(f.cicp.primaries)
+        || !in.u8(f.cicp.transfer) || !in.u8(f.cicp.matrix) || !in.u8(fullRange) || !in.u32(count)
+        || !in.u32(profileSize)) {
         reason = "the header is cut short";
         return false;
     }
     if (f.width < 1 || f.height < 1 || std::int64_t(f.width) * f.height > Limits::maxPixels
         || (f.bitsPerSample != 8 && f.bitsPerSample != 16) || alpha > 1 || lossy > 1
-        || kind > std::uint8_t(Kinds::Kind::Gif) || count < 1 || count > Limits::maxFrames
+        || kind > std::uint8_t(Kinds::lastKind) || f.sourceBits < 1 || f.sourceBits > 16
+        || hasCicp > 1 || fullRange > 1 || count < 1 || count > Limits::maxFrames
         || profileSize > Limits::maxProfileSize
         || (count > 1 && std::int64_t(count) * f.width * f.height > Limits::maxAnimationPixels)) {
         reason = "the header holds impossible values";
@@ -95,6 +101,8 @@ bool decodeScaledFrames(
     f.alpha = alpha != 0;
     f.lossy = lossy != 0;
     f.kind = Kinds::Kind(kind);
+    f.hasCicp = hasCicp != 0;
+    f.cicp.fullRange = fullRange != 0;
     // Every size is known now: the file must hold exactly what they add up to.
     const std::size_t frameBytes = f.frameBytes();
     if (in.left() < profileSize || (in.left() - profileSize) / (4 + frameBytes) != count

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "imaging/core/ColourSpace.h"
 #include "imaging/core/Kinds.h"
 
 #include <cstdint>
@@ -31,6 +32,11 @@ struct ScaledFrames
     bool lossy = false; // the source's samples were stored lossily
     std::uint32_t compression = 0; // a TIFF's Compression tag (1 none, 5 LZW, ...); 0 else
     std::uint32_t loopCount = 0; // for several frames: as stored, 0 plays for ever
+    std::uint8_t sourceBits = 8; // bits per sample as the source stored them (8, 10, 12, 16)
+    // The source's colour as code points, when it gave them; the pixels are as the source
+    // coded them, not converted.
+    bool hasCicp = false;
+    Cicp cicp;
     std::vector<std::uint8_t> iccProfile; // empty when the source carries none
     std::vector<Frame> frames; // one for a still picture, several for an animation
 
@@ -38,10 +44,11 @@ struct ScaledFrames
 };
 
 // The scratch file, in this machine's byte order (it never leaves the machine):
-//   "PICTRD01"                       8 bytes
+//   "PICTRD02"                       8 bytes
 //   width, height                    u32 each, at least 1, their product at most Limits::maxPixels
 //   bitsPerSample, alpha, kind, lossy u8 each
 //   compression, loopCount           u32 each
+//   sourceBits, hasCicp, primaries, transfer, matrix, fullRange   u8 each
 //   frame count                      u32, 1 .. Limits::maxFrames; for more than one, frames
 //                                    times width times height at most maxAnimationPixels
 //   profile size                     u32, at most Limits::maxProfileSize, then its bytes

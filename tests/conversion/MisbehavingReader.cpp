@@ -30,7 +30,7 @@ int main(int argc, char** argv)
     }
     if (std::strncmp(word, "garbage", 7) == 0) {
         if (FILE* out = std::fopen(argv[4], "wb")) {
-            std::fputs("PICTRD01 and then nothing of use", out);
+            std::fputs("PICTRD02 and then nothing of use", out);
             std::fclose(out);
         }
         return 0;
