@@ -456,8 +456,9 @@ void TestKinds::scratchFileChecked_data()
     QTest::newRow("huge width") << 0 << 11 << quint8(0x7f) << false;
     QTest::newRow("12 bits") << 0 << 16 << quint8(12) << false;
     QTest::newRow("unknown kind") << 0 << 18 << quint8(99) << false;
-    QTest::newRow("no frame") << 0 << 28 << quint8(0) << false;
-    QTest::newRow("two frames announced") << 0 << 28 << quint8(2) << false;
+    QTest::newRow("source of 17 bits") << 0 << 28 << quint8(17) << false;
+    QTest::newRow("no frame") << 0 << 34 << quint8(0) << false;
+    QTest::newRow("two frames announced") << 0 << 34 << quint8(2) << false;
 }
 
 void TestKinds::scratchFileChecked()
