@@ -23,6 +23,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QScopeGuard>
 #include <QSet>
 #include <algorithm>
 #include <cmath>
@@ -66,7 +67,7 @@ QString failureReason(const Shell32::ErrorOutput& errors, qint32 code, const QSt
 // Starts a converter and makes sure it wrote `output`; the exit code alone proves
 // nothing, and a missing file would otherwise surface later as a puzzling error.
 void runConverter(const QString& program, const QString& output, const QString& input,
-    const QString& options = QString())
+    const QString& options = QString(), const Shell32::Cancellation* cancellation = nullptr)
 {
     // A file left by an earlier, interrupted run must not pass for the converter's work.
     if (QFile::exists(output))
@@ -75,7 +76,7 @@ void runConverter(const QString& program, const QString& output, const QString& 
         + (options.isEmpty() ? QString() : QLatin1Char(' ') + options) + QStringLiteral(" -O ")
         + Runtime::quoteArgument(output) + QLatin1Char(' ') + Runtime::quoteArgument(input);
     Shell32::ErrorOutput errors;
-    const qint32 code = Shell32::RunAndWait(commandLine, hiddenWindow, errors);
+    const qint32 code = Shell32::RunAndWait(commandLine, hiddenWindow, errors, cancellation);
     if (QFile::exists(output))
         return;
     // Start failures are far below the negated signal numbers of a converter that crashed.
@@ -103,15 +104,114 @@ FileThumbnail::Picture readAndScale(const QString& path, float factor)
     return FileThumbnail::read(path, targetFor(factor));
 }
 
+// Reads a picture through the reading program into the scratch file of `worker` (0: the
+// run's own thread, whose file a failed entry's clean-up removes; a worker removes its own).
+ReadingProgram::Read readThroughProgram(const ScratchFolder& scratch, const QString& programFolder,
+    const QString& path, float factor, int worker,
+    const Shell32::Cancellation* cancellation = nullptr)
+{
+    const QString output = scratch.file(ScratchFolder::readingFile(worker));
+    const auto removeOwn = qScopeGuard([&] {
+        if (worker != 0)
+            QFile::remove(output);
+    });
+    const long percentage = std::lround(double(factor) * 100.0);
+    runConverter(ShortFilename::GetShortName(programFolder) + QStringLiteral("/pictelle-read"),
+        output, path, QStringLiteral("-p %1").arg(percentage), cancellation);
+    ReadingProgram::Read read = ReadingProgram::fromScratchFile(output, path);
+    Runtime::Kill(output); // only once the picture is held
+    return read;
+}
+
+// The thumbnail file of a kind the reading program reads, as its name says: an animation
+// stays one where the kind has them; a TIFF gets the first frame.
+std::vector<std::uint8_t> encodeThumbnail(
+    Kind kind, const ReadingProgram::Read& read, const QString& thumbnail, int quality)
+{
+    const FileThumbnail::Picture& picture = read.picture;
+    ThumbnailWriters::Settings settings;
+    settings.quality = quality;
+    settings.lossy = read.lossy;
+    settings.compression = read.compression;
+    settings.sourceBits = read.sourceBits;
+    settings.cicp = read.cicp;
+    if (picture.colour.kind == ImageCore::ColourSpace::Kind::Embedded)
+        settings.iccProfile = picture.colour.profile;
+    const bool animated = !read.frames.empty();
+    switch (kind) {
+    case Kind::WebP:
+        return animated
+            ? ThumbnailWriters::encodeAnimatedWebP(read.frames, read.loopCount, thumbnail, settings)
+            : ThumbnailWriters::encodeWebP(picture.image, thumbnail, settings);
+    case Kind::Tiff:
+        return ThumbnailWriters::encodeTiff(picture.image, thumbnail, settings);
+    case Kind::Gif:
+        return animated
+            ? ThumbnailWriters::encodeAnimatedGif(read.frames, read.loopCount, thumbnail)
+            : ThumbnailWriters::encodeGif(picture.image, thumbnail, settings);
+    default:
+        throw AppError(ErrorNumber::InvalidCall,
+            QStringLiteral("No writer for this kind of thumbnail: %1").arg(thumbnail));
+    }
+}
+
+// What the log says of a picture the reading program's kinds were read as.
+QString noteOf(const ReadingProgram::Read& read)
+{
+    const QSize size = read.picture.image.size();
+    return QStringLiteral("read as %1 scaled to %2x%3 lossy %4 frames %5")
+        .arg(QString::fromLatin1(Kinds::nameOf(read.kind)))
+        .arg(size.width())
+        .arg(size.height())
+        .arg(read.lossy)
+        .arg(read.frames.size());
+}
+
+// What is done of an entry ahead of its turn (on a worker) or at it: a BMP or JPEG picture
+// read and scaled; a kind of the reading program read and encoded, unless its content is
+// PNG (png2bmp and temp1.bmp belong to the entry's turn).
+DecodeAhead::Prepared prepare(const ScratchFolder& scratch, const Options& options, float factor,
+    int quality, const Shell32::Cancellation* cancellation, const QString& path, int worker)
+{
+    DecodeAhead::Prepared prepared;
+    const Kind kind = kindOf(FileNames::GetExtension(FileNames::GetFileName(path)));
+    if (Kinds::readerOf(kind) != Kinds::Reader::ReadingProgram) {
+        prepared.picture = readAndScale(path, factor);
+        return prepared;
+    }
+    const Kind content = contentOf(path);
+    ReadingProgram::Read read;
+    switch (Kinds::readerOf(content)) {
+    case Kinds::Reader::InProcess:
+        read = { readAndScale(path, factor), content, content == Kind::Jpeg, 0, {}, 0, 8, {} };
+        break;
+    case Kinds::Reader::Png2Bmp:
+        prepared.atTurn = true;
+        return prepared;
+    default:
+        // Unknown content too: the reading program says what it is not.
+        read = readThroughProgram(
+            scratch, options.programFolder, path, factor, worker, cancellation);
+        break;
+    }
+    // Only the file's bytes wait for the turn: the pictures held as well would multiply a
+    // run's memory by the results held ahead.
+    prepared.encoded
+        = encodeThumbnail(kind, read, thumbnailPath(path, options.outputFolder), quality);
+    prepared.note = noteOf(read);
+    return prepared;
+}
+
 class EntryRun
 {
 public:
-    EntryRun(const ScratchFolder& scratch, const Options& options, float factor, DecodeAhead& ahead,
-        qsizetype index, Host& host)
+    EntryRun(const ScratchFolder& scratch, const Options& options, float factor, int quality,
+        DecodeAhead& ahead, qsizetype index, Host& host)
         : m_scratch(scratch)
         , m_programFolder(options.programFolder)
         , m_outputFolder(options.outputFolder)
         , m_factor(factor)
+        , m_quality(quality)
         , m_ahead(ahead)
         , m_index(index)
         , m_host(host)
@@ -196,7 +296,7 @@ private:
     {
         if (kind != Kind::Png) {
             try {
-                return m_ahead.take(m_index);
+                return m_ahead.take(m_index).picture;
             } catch (const AppError& e) {
                 // A picture of another kind under this name: its content decides.
                 if (e.number() != ErrorNumber::InvalidPicture
@@ -249,60 +349,22 @@ private:
 
     ReadingProgram::Read readByProgram(const QString& path)
     {
-        const QString output = m_scratch.file(QStringLiteral("temp1.read"));
-        const long percentage = std::lround(double(m_factor) * 100.0);
-        runConverter(
-            ShortFilename::GetShortName(m_programFolder) + QStringLiteral("/pictelle-read"), output,
-            path, QStringLiteral("-p %1").arg(percentage));
-        ReadingProgram::Read read = ReadingProgram::fromScratchFile(output, path);
-        Runtime::Kill(output); // only once the picture is held
-        return read;
+        return readThroughProgram(m_scratch, m_programFolder, path, m_factor, 0);
     }
 
     // A kind of the table beyond BMP, JPEG and PNG: read by what its content is, written as
     // its name says, straight to the thumbnail (no scratch copy: no converter reads it).
     void convertByTable(const QString& path, Kind kind)
     {
-        ReadingProgram::Read read = readAnyKind(path);
-        const FileThumbnail::Picture& picture = read.picture;
-        qCInfo(lcConversion).noquote()
-            << "entry" << m_index + 1 << path << "read as" << Kinds::nameOf(read.kind)
-            << "scaled to" << picture.image.size() << "lossy" << read.lossy << "frames"
-            << read.frames.size();
-        ThumbnailWriters::Settings settings;
-        settings.quality = m_host.percentage();
-        settings.lossy = read.lossy;
-        settings.compression = read.compression;
-        settings.sourceBits = read.sourceBits;
-        settings.cicp = read.cicp;
-        if (picture.colour.kind == ImageCore::ColourSpace::Kind::Embedded)
-            settings.iccProfile = picture.colour.profile;
+        DecodeAhead::Prepared prepared = m_ahead.take(m_index);
         const QString thumbnail = thumbnailPath(path, m_outputFolder);
-        // An animation stays one where the thumbnail's kind has them; a TIFF gets its first
-        // frame.
-        const bool animated = !read.frames.empty();
-        switch (kind) {
-        case Kind::WebP:
-            if (animated) {
-                ThumbnailWriters::saveAnimatedWebP(
-                    read.frames, read.loopCount, thumbnail, settings);
-                break;
-            }
-            ThumbnailWriters::saveWebP(picture.image, thumbnail, settings);
-            break;
-        case Kind::Tiff:
-            ThumbnailWriters::saveTiff(picture.image, thumbnail, settings);
-            break;
-        case Kind::Gif:
-            if (animated) {
-                ThumbnailWriters::saveAnimatedGif(read.frames, read.loopCount, thumbnail);
-                break;
-            }
-            ThumbnailWriters::saveGif(picture.image, thumbnail, settings);
-            break;
-        default:
-            break;
+        if (prepared.atTurn) {
+            const ReadingProgram::Read read = readAnyKind(path);
+            prepared.encoded = encodeThumbnail(kind, read, thumbnail, m_quality);
+            prepared.note = noteOf(read);
         }
+        qCInfo(lcConversion).noquote() << "entry" << m_index + 1 << path << prepared.note;
+        ThumbnailWriters::writeWholeFile(thumbnail, prepared.encoded);
         m_finished = true;
     }
 
@@ -327,6 +389,7 @@ private:
     const QString& m_programFolder;
     const QString& m_outputFolder;
     const float m_factor;
+    const int m_quality;
     DecodeAhead& m_ahead;
     const qsizetype m_index;
     Host& m_host;
@@ -378,7 +441,8 @@ QList<Clash> thumbnailClashes(const QStringList& entries, const QString& outputF
 
 bool run(const Options& options, Host& host)
 {
-    const float factor = PictureScaling::scaleFactor(host.percentage());
+    const int percentage = host.percentage();
+    const float factor = PictureScaling::scaleFactor(percentage);
     const qsizetype n = options.entries.size();
     if (n <= 0)
         return true;
@@ -386,22 +450,35 @@ bool run(const Options& options, Host& host)
     for (const QString& entry : options.entries)
         thumbnails.append(thumbnailPath(entry, options.outputFolder));
     const ScratchFolder scratch(options.programFolder, options.entries, thumbnails);
-    qCInfo(lcConversion) << n << "entries at" << host.percentage() << "%";
+    qCInfo(lcConversion) << n << "entries at" << percentage << "%";
 
     // BMP and JPEG entries are read from their own files, which the workers may read ahead;
     // a PNG entry is read through png2bmp and temp1.bmp, which exists only for the length
-    // of its own entry, so it is read at its turn.
-    std::vector<bool> direct;
+    // of its own entry, so it is read at its turn. The reading program's kinds are read and
+    // encoded ahead, each worker through a scratch file of its own.
+    std::vector<bool> ahead;
     for (const QString& entry : options.entries) {
         const Kind kind = kindOf(FileNames::GetExtension(FileNames::GetFileName(entry)));
-        direct.push_back(kind == Kind::Bmp || kind == Kind::Jpeg);
+        ahead.push_back(kind == Kind::Bmp || kind == Kind::Jpeg
+            || Kinds::readerOf(kind) == Kinds::Reader::ReadingProgram);
     }
-    // What is held ahead is thumbnails; a read in progress holds a BMP's block of rows, or a
-    // JPEG decoded at the smallest DCT scale that covers its thumbnail.
+    // Held ahead are BMP and JPEG thumbnails, and the files of the other kinds' thumbnails;
+    // a read in progress holds a BMP's block of rows, a JPEG decoded at the smallest DCT
+    // scale that covers its thumbnail, or a reading program's thumbnail (the program's own
+    // memory is limited). The bytes held bound the memory however many cores there are.
+    constexpr qint64 maxBytesAhead = qint64(256) << 20;
     const int workers = DecodeAhead::defaultWorkers();
-    DecodeAhead ahead(
-        options.entries, std::move(direct),
-        [factor](const QString& path) { return readAndScale(path, factor); }, workers, workers + 1);
+    // Declared before the read-ahead, so that it outlives the workers that use it.
+    Shell32::Cancellation readsAhead;
+    DecodeAhead prepared(
+        options.entries, std::move(ahead),
+        [&scratch, &options, factor, percentage, &readsAhead](const QString& path, int worker) {
+            return prepare(scratch, options, factor, percentage, &readsAhead, path, worker);
+        },
+        workers, workers + 1, maxBytesAhead);
+    // However the run ends, a reading program still working ahead for it is ended (and so
+    // takes its scratch file with it) rather than waited for.
+    const auto stopReadsAhead = qScopeGuard([&readsAhead] { readsAhead.cancel(); });
 
     // A run killed by SIGKILL or a power cut may have left a named temporary in a folder it
     // wrote to; each folder this run writes to is swept once, before its first write.
@@ -426,7 +503,7 @@ bool run(const Options& options, Host& host)
                 const qsizetype slash = thumbnail.lastIndexOf(QLatin1Char('/'));
                 sweep(slash < 0 ? QString() : thumbnail.left(std::max<qsizetype>(slash, 1)));
             }
-            EntryRun entry(scratch, options, factor, ahead, i - 1, host);
+            EntryRun entry(scratch, options, factor, percentage, prepared, i - 1, host);
             entry.convert(options.entries.at(i - 1));
         } catch (const AppError& e) {
             // A converter's or a scratch file's message does not say which entry failed.

@@ -11,6 +11,7 @@
 #include <exception>
 #include <mutex>
 #include <new>
+#include <sched.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -69,7 +70,8 @@ enum class SlotState { Idle, Busy, Done, Taken };
 struct Slot
 {
     SlotState state = SlotState::Idle;
-    FileThumbnail::Picture picture;
+    DecodeAhead::Prepared result;
+    qint64 bytes = 0;
     std::exception_ptr error;
     FileSignature signature;
     bool stable = false; // the file did not change while it was read
@@ -83,6 +85,7 @@ struct DecodeAhead::State
     std::vector<bool> eligible;
     Decode decode;
     int maxHeld = 0;
+    qint64 maxBytes = 0;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -90,12 +93,13 @@ struct DecodeAhead::State
     qsizetype current = 0; // the entries before it are over
     qsizetype scan = 0; // no idle eligible entry lies before it
     int held = 0; // slots Busy or Done
+    qint64 heldBytes = 0; // of the slots Done
     bool stopping = false;
     std::vector<std::thread> workers;
 };
 
-DecodeAhead::DecodeAhead(
-    QStringList paths, std::vector<bool> eligible, Decode decode, int workers, int maxHeld)
+DecodeAhead::DecodeAhead(QStringList paths, std::vector<bool> eligible, Decode decode, int workers,
+    int maxHeld, qint64 maxBytes)
     : d(std::make_unique<State>())
 {
     d->paths = std::move(paths);
@@ -103,12 +107,13 @@ DecodeAhead::DecodeAhead(
     d->eligible.resize(std::size_t(d->paths.size()), false);
     d->decode = std::move(decode);
     d->maxHeld = std::max(1, maxHeld);
+    d->maxBytes = maxBytes;
     d->entries.resize(std::size_t(d->paths.size()));
     const auto any = std::find(d->eligible.begin(), d->eligible.end(), true);
     if (any == d->eligible.end())
         workers = 0;
-    for (int i = 0; i < workers; ++i)
-        d->workers.emplace_back([this] { work(); });
+    for (int i = 1; i <= workers; ++i)
+        d->workers.emplace_back([this, i] { work(i); });
 }
 
 DecodeAhead::~DecodeAhead()
@@ -124,10 +129,14 @@ DecodeAhead::~DecodeAhead()
 
 int DecodeAhead::defaultWorkers()
 {
-    return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    // The cores taskset or a container leaves us, not all the machine has.
+    cpu_set_t cpus;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0)
+        return std::max(1, CPU_COUNT(&cpus));
+    return int(std::max(std::thread::hardware_concurrency(), 1u));
 }
 
-void DecodeAhead::work()
+void DecodeAhead::work(int worker)
 {
     std::unique_lock lock(d->mutex);
     for (;;) {
@@ -140,7 +149,7 @@ void DecodeAhead::work()
         d->scan = next;
         if (next >= n)
             return; // nothing left to read ahead
-        if (d->held >= d->maxHeld) {
+        if (d->held >= d->maxHeld || d->heldBytes >= d->maxBytes) {
             d->changed.wait(lock);
             continue;
         }
@@ -150,11 +159,11 @@ void DecodeAhead::work()
         const QString path = d->paths.at(next);
         lock.unlock();
 
-        FileThumbnail::Picture picture;
+        Prepared result;
         std::exception_ptr error;
         const FileSignature before = signatureOf(path);
         try {
-            picture = d->decode(path);
+            result = d->decode(path, worker);
         } catch (...) {
             error = std::current_exception();
         }
@@ -170,7 +179,9 @@ void DecodeAhead::work()
             d->changed.notify_all();
             continue;
         }
-        slot.picture = std::move(picture);
+        slot.bytes = result.picture.image.sizeInBytes() + qint64(result.encoded.size());
+        d->heldBytes += slot.bytes;
+        slot.result = std::move(result);
         slot.error = error;
         slot.signature = before;
         slot.stable = before == after;
@@ -179,7 +190,7 @@ void DecodeAhead::work()
     }
 }
 
-FileThumbnail::Picture DecodeAhead::take(qsizetype index)
+DecodeAhead::Prepared DecodeAhead::take(qsizetype index)
 {
     Slot result;
     {
@@ -188,6 +199,7 @@ FileThumbnail::Picture DecodeAhead::take(qsizetype index)
         for (qsizetype i = d->current; i < index; ++i) {
             Slot& skipped = d->entries[i];
             if (skipped.state == SlotState::Done) {
+                d->heldBytes -= skipped.bytes;
                 skipped = Slot();
                 skipped.state = SlotState::Taken;
                 --d->held;
@@ -200,6 +212,7 @@ FileThumbnail::Picture DecodeAhead::take(qsizetype index)
         } else {
             d->changed.wait(lock, [&] { return slot.state == SlotState::Done; });
             result = std::move(slot);
+            d->heldBytes -= result.bytes;
             slot = Slot();
             slot.state = SlotState::Taken;
             --d->held;
@@ -213,8 +226,8 @@ FileThumbnail::Picture DecodeAhead::take(qsizetype index)
         && !(result.error && isOutOfMemory(result.error))) {
         if (result.error)
             std::rethrow_exception(result.error);
-        return std::move(result.picture);
+        return std::move(result.result);
     }
     result = Slot(); // before reading again, so that two copies are never held
-    return d->decode(path);
+    return d->decode(path, 0);
 }

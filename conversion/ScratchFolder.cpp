@@ -2,6 +2,7 @@
 
 #include "conversion/ScratchFolder.h"
 
+#include "conversion/DecodeAhead.h"
 #include "conversion/FileNames.h"
 #include "runtime/AppError.h"
 #include "runtime/Logging.h"
@@ -23,6 +24,8 @@ QStringList scratchNames(const QStringList& entries)
 {
     QStringList names { QStringLiteral("temp1.bmp"), QStringLiteral("temp.bmp"),
         QStringLiteral("temp1.read") };
+    for (int worker = 1; worker <= DecodeAhead::defaultWorkers(); ++worker)
+        names.append(ScratchFolder::readingFile(worker));
     for (const QString& entry : entries) {
         const QString name
             = QStringLiteral("temp.") + FileNames::GetExtension(FileNames::GetFileName(entry));

@@ -7,7 +7,8 @@
 #include <QString>
 #include <QStringList>
 
-// The folder that holds a run's scratch files (temp1.bmp, temp.bmp, temp.<ext>).
+// The folder that holds a run's scratch files (temp1.bmp, temp.bmp, temp.<ext>, and the
+// reading program's temp1.read and temp1-<worker>.read).
 //
 // That is the program folder when it can be written, otherwise the per-user cache folder
 // of Pictelle (mode 0700). The folder used is locked for the length of the run, so that a
@@ -33,6 +34,12 @@ public:
     const QString& path() const { return m_path; }
     // The path of the scratch file `name` in the folder.
     QString file(const QString& name) const { return m_path + QLatin1Char('/') + name; }
+    // The name of the reading program's output for `worker` (0: the run's own thread).
+    static QString readingFile(int worker)
+    {
+        return worker == 0 ? QStringLiteral("temp1.read")
+                           : QStringLiteral("temp1-%1.read").arg(worker);
+    }
 
 private:
     bool tryUse(const QString& folder, const QStringList& entries, const QStringList& thumbnails);

@@ -129,13 +129,13 @@ public:
         }
     }
 
-    void write()
+    std::vector<std::uint8_t> finish()
     {
         int error = 0;
         GifFileType* gif = std::exchange(m_gif, nullptr);
         if (EGifCloseFile(gif, &error) == GIF_ERROR)
             fail(error);
-        writeWholeFile(m_path, m_bytes.data(), m_bytes.size());
+        return std::move(m_bytes);
     }
 
 private:
@@ -175,7 +175,7 @@ QImage straight(const QImage& picture, const QString& path)
 
 } // namespace
 
-void saveGif(const QImage& picture, const QString& path, const Settings&)
+std::vector<std::uint8_t> encodeGif(const QImage& picture, const QString& path, const Settings&)
 {
     const QImage argb = straight(picture, path);
     const Indexed indexed = quantise(argb, path);
@@ -187,10 +187,11 @@ void saveGif(const QImage& picture, const QString& path, const Settings&)
     control.TransparentColor = transparentIndex;
     out.frame(
         indexed, argb.width(), argb.height(), nullptr, indexed.transparent ? &control : nullptr);
-    out.write();
+    return out.finish();
 }
 
-void saveAnimatedGif(const std::vector<Frame>& frames, std::uint32_t loopCount, const QString& path)
+std::vector<std::uint8_t> encodeAnimatedGif(
+    const std::vector<Frame>& frames, std::uint32_t loopCount, const QString& path)
 {
     const int width = frames.front().image.width();
     const int height = frames.front().image.height();
@@ -216,7 +217,7 @@ void saveAnimatedGif(const std::vector<Frame>& frames, std::uint32_t loopCount, 
         const Map map = makeMap(indexed[i], path);
         out.frame(indexed[i], width, height, map.get(), &control);
     }
-    out.write();
+    return out.finish();
 }
 
 } // namespace ThumbnailWriters

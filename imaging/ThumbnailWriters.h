@@ -10,10 +10,11 @@
 #include <optional>
 #include <vector>
 
-// The writers of the kinds read by the reading program, one file each (WebPWriter.cpp,
-// TiffWriter.cpp, GifWriter.cpp). Each writes the thumbnail whole, through
-// Files::ReplacingFile, with the colour profile and nothing else of the source's metadata.
-// Each throws AppError naming `path` (7 when memory runs out).
+// The encoders of the kinds read by the reading program, one file each (WebPWriter.cpp,
+// TiffWriter.cpp, GifWriter.cpp). Each gives the thumbnail file's bytes, with the colour
+// profile and nothing else of the source's metadata, for writeWholeFile: encoding may so run
+// on workers ahead of the writes, which keep list order. Reentrant. Each throws AppError
+// naming `path`, the thumbnail to be (7 when memory runs out).
 namespace ThumbnailWriters {
 
 struct Settings
@@ -35,27 +36,34 @@ struct Frame
 
 // Lossy at `quality` for a lossy source, lossless otherwise; alpha kept. 16-bit pictures are
 // written with 8 bits per sample (WebP has no more).
-void saveWebP(const QImage& picture, const QString& path, const Settings& settings);
+std::vector<std::uint8_t> encodeWebP(
+    const QImage& picture, const QString& path, const Settings& settings);
 
 // RGB, with alpha as an unassociated extra sample; 16 bits per sample for a 16-bit picture
 // (Format_RGBA64 / RGBX64), 8 otherwise. The source's compression where it can be written
 // (none, LZW, Deflate, PackBits, JPEG at `quality` for 8 bits); otherwise JPEG for a lossy
 // source and Deflate for any other.
-void saveTiff(const QImage& picture, const QString& path, const Settings& settings);
+std::vector<std::uint8_t> encodeTiff(
+    const QImage& picture, const QString& path, const Settings& settings);
 
 // A still GIF: the colours reduced to a palette of at most 256 (255 and a transparent one
 // when some pixel is less than half opaque).
-void saveGif(const QImage& picture, const QString& path, const Settings& settings);
+std::vector<std::uint8_t> encodeGif(
+    const QImage& picture, const QString& path, const Settings& settings);
 
 // Animations of frames of one size, `loopCount` as stored (0 plays for ever). WebP as
-// saveWebP; GIF with a palette per frame and, when some pixel is transparent, every frame
+// encodeWebP; GIF with a palette per frame and, when some pixel is transparent, every frame
 // replacing the one before. GIF delays are kept in hundredths of a second.
-void saveAnimatedWebP(const std::vector<Frame>& frames, std::uint32_t loopCount,
-    const QString& path, const Settings& settings);
-void saveAnimatedGif(
+std::vector<std::uint8_t> encodeAnimatedWebP(const std::vector<Frame>& frames,
+    std::uint32_t loopCount, const QString& path, const Settings& settings);
+std::vector<std::uint8_t> encodeAnimatedGif(
     const std::vector<Frame>& frames, std::uint32_t loopCount, const QString& path);
 
 // Writes `bytes` as the file `path` through Files::ReplacingFile; throws AppError naming it.
 void writeWholeFile(const QString& path, const std::uint8_t* bytes, std::size_t size);
+inline void writeWholeFile(const QString& path, const std::vector<std::uint8_t>& bytes)
+{
+    writeWholeFile(path, bytes.data(), bytes.size());
+}
 
 } // namespace ThumbnailWriters

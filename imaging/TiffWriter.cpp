@@ -94,7 +94,8 @@ bool writable(std::uint32_t compression)
 
 } // namespace
 
-void saveTiff(const QImage& picture, const QString& path, const Settings& settings)
+std::vector<std::uint8_t> encodeTiff(
+    const QImage& picture, const QString& path, const Settings& settings)
 {
     const bool alpha = picture.hasAlphaChannel();
     const bool sixteen = picture.depth() == 64;
@@ -193,7 +194,7 @@ void saveTiff(const QImage& picture, const QString& path, const Settings& settin
         fail("the directory could not be written");
     close.dismiss();
     TIFFClose(tif);
-    writeWholeFile(path, memory.bytes.data(), memory.bytes.size());
+    return std::move(memory.bytes);
 }
 
 } // namespace ThumbnailWriters

@@ -27,11 +27,13 @@ struct AnimEncoderDeleter
         QStringLiteral("The WebP thumbnail could not be made (%1): %2").arg(why, path));
 }
 
-void writeWithProfile(const WebPData& image, const QString& path, const Settings& settings);
+std::vector<std::uint8_t> withProfile(
+    const WebPData& image, const QString& path, const Settings& settings);
 
 } // namespace
 
-void saveWebP(const QImage& picture, const QString& path, const Settings& settings)
+std::vector<std::uint8_t> encodeWebP(
+    const QImage& picture, const QString& path, const Settings& settings)
 {
     const bool alpha = picture.hasAlphaChannel();
     const QImage bgra
@@ -70,11 +72,11 @@ void saveWebP(const QImage& picture, const QString& path, const Settings& settin
             throw AppError::about(ErrorNumber::OutOfMemory, path);
         fail(path, QStringLiteral("error %1").arg(int(error)));
     }
-    writeWithProfile({ memory.mem, memory.size }, path, settings);
+    return withProfile({ memory.mem, memory.size }, path, settings);
 }
 
-void saveAnimatedWebP(const std::vector<Frame>& frames, std::uint32_t loopCount,
-    const QString& path, const Settings& settings)
+std::vector<std::uint8_t> encodeAnimatedWebP(const std::vector<Frame>& frames,
+    std::uint32_t loopCount, const QString& path, const Settings& settings)
 {
     const int width = frames.front().image.width();
     const int height = frames.front().image.height();
@@ -116,18 +118,17 @@ void saveAnimatedWebP(const std::vector<Frame>& frames, std::uint32_t loopCount,
         || !WebPAnimEncoderAssemble(encoder.get(), &assembled))
         fail(path, QString::fromUtf8(WebPAnimEncoderGetError(encoder.get())));
     const auto freeAssembled = qScopeGuard([&] { WebPDataClear(&assembled); });
-    writeWithProfile(assembled, path, settings);
+    return withProfile(assembled, path, settings);
 }
 
 namespace {
 
-// Writes a WebP file with the colour profile added, if any.
-void writeWithProfile(const WebPData& image, const QString& path, const Settings& settings)
+// The WebP file with the colour profile added, if any.
+std::vector<std::uint8_t> withProfile(
+    const WebPData& image, const QString& path, const Settings& settings)
 {
-    if (settings.iccProfile.empty()) {
-        writeWholeFile(path, image.bytes, image.size);
-        return;
-    }
+    if (settings.iccProfile.empty())
+        return { image.bytes, image.bytes + image.size };
     std::unique_ptr<WebPMux, MuxDeleter> mux(WebPMuxCreate(&image, 0));
     const WebPData icc { settings.iccProfile.data(), settings.iccProfile.size() };
     WebPData assembled { nullptr, 0 };
@@ -135,7 +136,7 @@ void writeWithProfile(const WebPData& image, const QString& path, const Settings
         || WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK)
         fail(path, QStringLiteral("the colour profile could not be added"));
     const auto freeAssembled = qScopeGuard([&] { WebPDataClear(&assembled); });
-    writeWholeFile(path, assembled.bytes, assembled.size);
+    return { assembled.bytes, assembled.bytes + assembled.size };
 }
 
 } // namespace

@@ -43,6 +43,7 @@ struct Running
 {
     std::mutex mutex;
     std::vector<pid_t> pids;
+    std::vector<const Cancellation*> cancellations; // beside `pids`; null for none
     // Held from a program's start until it is registered, and for good by endRunning, so
     // that every program started is either seen by it or never started.
     std::mutex startGate;
@@ -66,12 +67,13 @@ int openPidfd(pid_t pid)
 class Child
 {
 public:
-    explicit Child(pid_t pid)
+    Child(pid_t pid, const Cancellation* cancellation)
         : m_pid(pid)
         , m_pidfd(openPidfd(pid))
     {
         std::lock_guard lock(running().mutex);
         running().pids.push_back(pid);
+        running().cancellations.push_back(cancellation);
     }
 
     ~Child()
@@ -113,6 +115,14 @@ public:
         return true;
     }
 
+    // Sends `signal` to the child unless it has been reaped.
+    void signal(int signal) const
+    {
+        std::lock_guard lock(running().mutex);
+        if (!m_reaped)
+            kill(m_pid, signal);
+    }
+
     // Waits until the child ends, `alsoReadable` (unless -1) has something to read or
     // `timeoutMs` passes, whichever comes first.
     void waitForEnd(int timeoutMs, int alsoReadable) const
@@ -132,7 +142,9 @@ private:
     void unregister()
     {
         auto& pids = running().pids;
-        pids.erase(std::find(pids.begin(), pids.end(), m_pid));
+        const auto at = std::find(pids.begin(), pids.end(), m_pid);
+        running().cancellations.erase(running().cancellations.begin() + (at - pids.begin()));
+        pids.erase(at);
     }
 
     pid_t m_pid;
@@ -204,11 +216,19 @@ int millisecondsUntil(std::chrono::steady_clock::time_point deadline)
     return int(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, INT_MAX));
 }
 
-qint32 runAndWait(const QString& commandLine, std::optional<int> windowStyle, ErrorOutput* output)
+// A cancelled wait looks again this often for a program that took no notice of SIGTERM.
+constexpr int cancelledPollMs = 20;
+
+qint32 runAndWait(const QString& commandLine, std::optional<int> windowStyle, ErrorOutput* output,
+    const Cancellation* cancellation)
 {
     int style = windowStyle.value_or(defaultWindowStyle);
     if (style < 0 || style > 6)
         style = defaultWindowStyle;
+    if (cancellation && cancellation->cancelled()) {
+        qCInfo(lcRuntime).noquote() << "not started, cancelled:" << commandLine;
+        return startFailureOffset + ErrorNumber::InvalidCall;
+    }
 
     ErrorPipe errors(output);
     // Held from the start until the child is registered, so that endRunning() sees it.
@@ -224,17 +244,32 @@ qint32 runAndWait(const QString& commandLine, std::optional<int> windowStyle, Er
     errors.closeChildEnd();
     qCInfo(lcRuntime).noquote() << "started" << pid << commandLine;
 
-    Child child(pid);
+    Child child(pid, cancellation);
     gate.unlock();
     qint32 exitCode = 0;
     auto nextEvents = std::chrono::steady_clock::now();
+    // Once cancelled: asked to end at once (again, should cancel() have come before the
+    // child was registered), killed at `killAt`.
+    std::optional<std::chrono::steady_clock::time_point> killAt;
     while (!child.tryReap(exitCode)) {
-        if (std::chrono::steady_clock::now() >= nextEvents) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= nextEvents) {
             Runtime::DoEvents();
             nextEvents = std::chrono::steady_clock::now()
                 + std::chrono::milliseconds(eventIntervalMs.load());
         }
-        child.waitForEnd(millisecondsUntil(nextEvents), errors.readEnd());
+        int timeoutMs = millisecondsUntil(nextEvents);
+        if (cancellation && cancellation->cancelled()) {
+            if (!killAt) {
+                child.signal(SIGTERM);
+                killAt = now + cancellation->grace();
+            } else if (now >= *killAt) {
+                child.signal(SIGKILL);
+            }
+        }
+        if (cancellation)
+            timeoutMs = std::min(timeoutMs, cancelledPollMs);
+        child.waitForEnd(timeoutMs, errors.readEnd());
         errors.drain();
     }
     // All the child wrote is in the pipe by now; a descendant that kept the pipe open is not
@@ -248,13 +283,26 @@ qint32 runAndWait(const QString& commandLine, std::optional<int> windowStyle, Er
 
 qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle)
 {
-    return runAndWait(commandLine, windowStyle, nullptr);
+    return runAndWait(commandLine, windowStyle, nullptr, nullptr);
 }
 
-qint32 RunAndWait(
-    const QString& commandLine, std::optional<int> windowStyle, ErrorOutput& errorOutput)
+qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle,
+    ErrorOutput& errorOutput, const Cancellation* cancellation)
 {
-    return runAndWait(commandLine, windowStyle, &errorOutput);
+    return runAndWait(commandLine, windowStyle, &errorOutput, cancellation);
+}
+
+void Cancellation::cancel()
+{
+    // Under the mutex: no child of ours is reaped meanwhile, so every id still names it, and
+    // a child registered after this sees the flag in its wait.
+    std::lock_guard lock(running().mutex);
+    m_cancelled = true;
+    const Running& r = running();
+    for (std::size_t i = 0; i < r.pids.size(); ++i) {
+        if (r.cancellations[i] == this)
+            kill(r.pids[i], SIGTERM);
+    }
 }
 
 std::chrono::milliseconds setEventInterval(std::chrono::milliseconds interval)

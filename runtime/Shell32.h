@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <chrono>
 #include <optional>
 
@@ -26,10 +27,34 @@ struct ErrorOutput
     bool truncated = false; // more was written than `bytes` holds
 };
 
+// Stops, from any thread, the RunAndWait calls given it: a run that ends does not wait for
+// the programs still reading ahead for it.
+class Cancellation
+{
+public:
+    // A program is asked to end (SIGTERM: the converters remove their temporary output)
+    // and killed when it has not ended after `grace`.
+    explicit Cancellation(std::chrono::milliseconds grace = std::chrono::milliseconds(250))
+        : m_grace(grace)
+    {
+    }
+    // Asks the programs being waited for to end and returns at once; their calls return
+    // as soon as they have ended, and a later call starts nothing (it returns as a start
+    // that failed with 5).
+    void cancel();
+    bool cancelled() const { return m_cancelled; }
+    std::chrono::milliseconds grace() const { return m_grace; }
+
+private:
+    std::atomic<bool> m_cancelled = false;
+    const std::chrono::milliseconds m_grace;
+};
+
 // RunAndWait, reading the program's standard error into `errorOutput` while it waits (the
-// program keeps Pictelle's stderr should no pipe be had).
-qint32 RunAndWait(
-    const QString& commandLine, std::optional<int> windowStyle, ErrorOutput& errorOutput);
+// program keeps Pictelle's stderr should no pipe be had), and ending the program early
+// when `cancellation` (if given) is cancelled.
+qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle,
+    ErrorOutput& errorOutput, const Cancellation* cancellation = nullptr);
 
 // The longest time the wait goes without processing events (100 ms unless set). Tests make it
 // very long to show that the wait ends with the program, not with the interval. Returns the

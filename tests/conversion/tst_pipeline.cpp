@@ -4,6 +4,7 @@
 #include "conversion/DecodeAhead.h"
 #include "runtime/AppError.h"
 #include "tests/common/FakeRunHost.h"
+#include "tests/common/KindFixtures.h"
 #include "tests/common/TestUtils.h"
 
 #include <QCryptographicHash>
@@ -20,6 +21,15 @@
 
 namespace {
 
+constexpr qint64 anyBytes = qint64(1) << 40;
+
+DecodeAhead::Prepared held(const QImage& image)
+{
+    DecodeAhead::Prepared prepared;
+    prepared.picture = { image, {} };
+    return prepared;
+}
+
 // A picture with detail in it, so that any difference in reading or scaling shows.
 QImage photo(int width, int height, int seed, bool alpha = false)
 {
@@ -29,6 +39,16 @@ QImage photo(int width, int height, int seed, bool alpha = false)
             image.setPixel(x, y,
                 qRgba((x * 7 + seed * 31) & 255, (y * 5 + x * y / 9) & 255, (seed * 50 + y) & 255,
                     alpha ? (x * 255) / width : 255));
+    return image;
+}
+
+// A GIF's picture: at most 256 colours.
+QImage fewColours(int width, int height, int seed)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(((x / 7 + seed) % 5) * 60, ((y / 5) % 4) * 80, seed * 20));
     return image;
 }
 
@@ -56,7 +76,7 @@ struct Sandbox
     {
         if (!program.isValid() || !pics.isValid())
             return false;
-        for (const char* tool : { "png2bmp", "bmp2png" })
+        for (const char* tool : { "png2bmp", "bmp2png", "pictelle-read" })
             if (!QFile::link(TestUtils::binDir() + "/" + tool, program.filePath(tool)))
                 return false;
         return true;
@@ -64,9 +84,10 @@ struct Sandbox
     QString pic(const QString& name) const { return pics.filePath(name); }
 };
 
-// A mixed list: every kind, duplicates, entries passed over, and entries whose files an
-// earlier entry of the same run rewrites (a thumbnail listed again, stale beforehand, and a
-// link to a thumbnail that does not exist yet).
+// A mixed list: every kind (an animation, and a PNG under another kind's name, too),
+// duplicates, entries passed over, and entries whose files an earlier entry of the same run
+// rewrites (thumbnails listed again, stale beforehand, and a link to a thumbnail that does
+// not exist yet).
 QStringList makeMixedList(const Sandbox& box)
 {
     QStringList list;
@@ -82,6 +103,16 @@ QStringList makeMixedList(const Sandbox& box)
     if (!QFile::link(box.pic("tj2.jpg"), box.pic("later.jpg"))) // dangling until j2 is done
         return {};
     QFile(box.pic("clip.mp4")).open(QIODevice::WriteOnly);
+    KindFixtures::Options lossy;
+    lossy.lossy = true;
+    if (!KindFixtures::writeWebP(box.pic("w0.webp"), photo(210, 140, 50, true), lossy)
+        || !KindFixtures::writeWebP(box.pic("tw0.webp"), photo(64, 64, 51))
+        || !KindFixtures::writeTiff(box.pic("f0.tif"), photo(190, 120, 52))
+        || !KindFixtures::writeGif(box.pic("g0.gif"), fewColours(150, 100, 3))
+        || !KindFixtures::writeAnimatedGif(box.pic("a0.gif"), { 80, 60 },
+            { { fewColours(80, 60, 4), {}, 100, 0 }, { fewColours(80, 60, 5), {}, 50, 0 } }, 0)
+        || !photo(100, 70, 56).save(box.pic("png.webp"), "PNG"))
+        return {};
 
     add("j0.jpg");
     add("b0.BMP");
@@ -101,6 +132,14 @@ QStringList makeMixedList(const Sandbox& box)
     add("b3.BMP");
     add("p3.png");
     add("tj3.jpg");
+    add("w0.webp");
+    add("f0.tif");
+    add("tw0.webp");
+    add("g0.gif");
+    add("png.webp");
+    add("a0.gif");
+    add("w0.webp");
+    add("tf0.tif");
     return list;
 }
 
@@ -114,6 +153,7 @@ private slots:
     void sameFilesAsOneAtATime_data();
     void sameFilesAsOneAtATime();
     void stopLeavesNothingOfLaterEntries();
+    void heldPicturesBounded_data();
     void heldPicturesBounded();
     void changedFileReadAgain();
     void errorsAtTheirEntry();
@@ -155,7 +195,8 @@ void TestPipeline::sameFilesAsOneAtATime()
     const auto picsTogether = contents(together.pics.path());
     QCOMPARE(picsTogether, contents(alone.pics.path()));
     QCOMPARE(contents(together.program.path()), contents(alone.program.path()));
-    QVERIFY(picsTogether.contains("ttj0.jpg") && picsTogether.contains("tlater.jpg"));
+    for (const char* name : { "ttj0.jpg", "tlater.jpg", "ttw0.webp", "ttf0.tif", "ta0.gif" })
+        QVERIFY2(picsTogether.contains(name), name);
 }
 
 void TestPipeline::stopLeavesNothingOfLaterEntries()
@@ -186,42 +227,60 @@ void TestPipeline::stopLeavesNothingOfLaterEntries()
     auto after = contents(box.pics.path());
     QVERIFY(after.remove("ta0.jpg") && after.remove("ta1.jpg"));
     QCOMPARE(after, before);
-    QCOMPARE(QDir(box.program.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    QCOMPARE(QDir(box.program.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
-// However fast the workers are, they never hold more pictures than allowed ahead of the
-// entry last taken.
+void TestPipeline::heldPicturesBounded_data()
+{
+    QTest::addColumn<int>("workers");
+    QTest::addColumn<int>("maxHeld");
+    QTest::addColumn<qint64>("maxBytes");
+    QTest::addColumn<int>("bound"); // results held or being made, at most
+    QTest::newRow("by count") << 2 << 3 << anyBytes << 3;
+    // A worker begins while less than 800 bytes are held: two 400-byte pictures.
+    QTest::newRow("by bytes") << 1 << 100 << qint64(800) << 2;
+}
+
+// However fast the workers are, they never hold more than allowed ahead of the entry last
+// taken; each worker is told its own number, the taker 0.
 void TestPipeline::heldPicturesBounded()
 {
+    QFETCH(int, workers);
+    QFETCH(int, maxHeld);
+    QFETCH(qint64, maxBytes);
+    QFETCH(int, bound);
     const int count = 40;
-    const int maxHeld = 3;
     QStringList paths;
     for (int i = 0; i < count; ++i)
         paths << QString::number(i);
     std::atomic<int> startedAhead { 0 };
     std::atomic<int> takesBegun { 0 };
     std::atomic<int> worstLead { 0 };
+    std::atomic<bool> wrongNumber { false };
     const auto mainThread = std::this_thread::get_id();
     DecodeAhead ahead(
         paths, std::vector<bool>(count, true),
-        [&](const QString& path) {
+        [&](const QString& path, int worker) {
             if (std::this_thread::get_id() != mainThread) {
                 const int lead = ++startedAhead - takesBegun;
                 int worst = worstLead;
                 while (lead > worst && !worstLead.compare_exchange_weak(worst, lead)) { }
             }
-            QImage image(1, 1, QImage::Format_RGB32);
+            if ((std::this_thread::get_id() == mainThread) != (worker == 0) || worker > workers)
+                wrongNumber = true;
+            QImage image(100, 1, QImage::Format_RGB32);
             image.fill(path.toUInt());
-            return FileThumbnail::Picture { image, {} };
+            return held(image);
         },
-        2, maxHeld);
+        workers, maxHeld, maxBytes);
     // Let the workers fill what they may before anything is taken.
-    QTRY_COMPARE(startedAhead.load(), maxHeld);
+    QTRY_COMPARE(startedAhead.load(), bound);
     for (int i = 0; i < count; ++i) {
         ++takesBegun;
-        QCOMPARE(ahead.take(i).image.pixel(0, 0) & 0xffffffu, quint32(i));
+        QCOMPARE(ahead.take(i).picture.image.pixel(0, 0) & 0xffffffu, quint32(i));
     }
-    QVERIFY(worstLead.load() <= maxHeld);
+    QVERIFY(worstLead.load() <= bound);
+    QVERIFY(!wrongNumber);
 }
 
 // A file rewritten after it was read ahead (as a thumbnail is, when listed after its
@@ -239,24 +298,24 @@ void TestPipeline::changedFileReadAgain()
     std::atomic<int> reads { 0 };
     std::atomic<bool> starveWorkers { false };
     const auto mainThread = std::this_thread::get_id();
-    const auto decode = [&](const QString& p) {
+    const auto decode = [&](const QString& p, int) {
         ++reads;
         if (starveWorkers && std::this_thread::get_id() != mainThread)
             throw std::bad_alloc();
         QFile f(p);
         if (!f.open(QIODevice::ReadOnly))
             throw AppError(ErrorNumber::FileNotFound, "File not found: " + p);
-        return FileThumbnail::Picture { QImage(int(f.size()), 1, QImage::Format_RGB32), {} };
+        return held(QImage(int(f.size()), 1, QImage::Format_RGB32));
     };
     {
-        DecodeAhead ahead({ path }, { true }, decode, 1, 1);
+        DecodeAhead ahead({ path }, { true }, decode, 1, 1, anyBytes);
         QTRY_COMPARE(reads.load(), 1);
         QVERIFY(write("123456789"));
-        QCOMPARE(ahead.take(0).image.width(), 9);
+        QCOMPARE(ahead.take(0).picture.image.width(), 9);
     }
     {
         reads = 0;
-        DecodeAhead ahead({ path }, { true }, decode, 1, 1);
+        DecodeAhead ahead({ path }, { true }, decode, 1, 1, anyBytes);
         QTRY_COMPARE(reads.load(), 1);
         QVERIFY(QFile::remove(path));
         QVERIFY_THROWS_EXCEPTION(AppError, ahead.take(0));
@@ -265,9 +324,9 @@ void TestPipeline::changedFileReadAgain()
         reads = 0;
         starveWorkers = true;
         QVERIFY(write("12"));
-        DecodeAhead ahead({ path }, { true }, decode, 1, 1);
+        DecodeAhead ahead({ path }, { true }, decode, 1, 1, anyBytes);
         QTRY_COMPARE(reads.load(), 1);
-        QCOMPARE(ahead.take(0).image.width(), 2);
+        QCOMPARE(ahead.take(0).picture.image.width(), 2);
     }
 }
 
@@ -280,17 +339,17 @@ void TestPipeline::errorsAtTheirEntry()
     QStringList readPaths;
     DecodeAhead ahead(
         paths, { true, true, false, true },
-        [&](const QString& p) {
+        [&](const QString& p, int) {
             {
                 const std::lock_guard lock(mutex);
                 readPaths << p;
             }
             if (p == "bad")
                 throw AppError(ErrorNumber::InvalidPicture, "Invalid picture: " + p);
-            return FileThumbnail::Picture { QImage(3, 3, QImage::Format_RGB32), {} };
+            return held(QImage(3, 3, QImage::Format_RGB32));
         },
-        DecodeAhead::defaultWorkers(), 2);
-    QCOMPARE(ahead.take(0).image.width(), 3);
+        DecodeAhead::defaultWorkers(), 2, anyBytes);
+    QCOMPARE(ahead.take(0).picture.image.width(), 3);
     try {
         ahead.take(1);
         QFAIL("the failed entry gave a picture");
@@ -298,7 +357,7 @@ void TestPipeline::errorsAtTheirEntry()
         QCOMPARE(e.number(), int(ErrorNumber::InvalidPicture));
         QCOMPARE(e.description(), QStringLiteral("Invalid picture: bad"));
     }
-    QCOMPARE(ahead.take(3).image.width(), 3);
+    QCOMPARE(ahead.take(3).picture.image.width(), 3);
     const std::lock_guard lock(mutex);
     QVERIFY(!readPaths.contains("skip"));
     QCOMPARE(readPaths.count("ok"), 2);
