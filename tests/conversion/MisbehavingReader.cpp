@@ -3,11 +3,13 @@
 // Stands in for pictelle-read in a test's program folder, misbehaving as the first word of
 // its input says: "crash" dies by SIGABRT (sanitizer builds would turn a SIGSEGV into an
 // ordinary exit), "hang" spins until the processor-time limit (1 s here, where the reader's
-// own is a minute) ends it by SIGXCPU, "garbage" writes an output that is no picture and
-// claims success. Never installed, never in the program folder.
+// own is a minute) ends it by SIGXCPU, having made "<input>.hanging" to say it has begun, "garbage"
+// writes an output that is no picture and claims success. Never installed, never in the program
+// folder.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/resource.h>
 
 int main(int argc, char** argv)
@@ -23,6 +25,9 @@ int main(int argc, char** argv)
     if (std::strncmp(word, "crash", 5) == 0)
         std::abort();
     if (std::strncmp(word, "hang", 4) == 0) {
+        const std::string begun = std::string(argv[5]) + ".hanging";
+        if (FILE* mark = std::fopen(begun.c_str(), "wb"))
+            std::fclose(mark);
         const rlimit cpu { 1, 2 };
         setrlimit(RLIMIT_CPU, &cpu);
         for (volatile unsigned long spins = 0;;)

@@ -352,30 +352,46 @@ void TestShell32::descriptorsNotInherited()
     QCOMPARE(fds, (QStringList { "0", "1", "2", "3" }));
 }
 
+enum class Stop { Terminate, Cancel, CancelFirst };
+
 void TestShell32::terminateRunningStopsWait_data()
 {
     QTest::addColumn<bool>("deaf");
+    QTest::addColumn<Stop>("stop");
     QTest::addColumn<qint32>("expected");
-    QTest::newRow("asked to end, it ends") << false << qint32(-SIGTERM);
-    QTest::newRow("deaf to the asking, it is killed") << true << qint32(-SIGKILL);
+    QTest::newRow("asked to end, it ends") << false << Stop::Terminate << qint32(-SIGTERM);
+    QTest::newRow("deaf to the asking, it is killed")
+        << true << Stop::Terminate << qint32(-SIGKILL);
+    QTest::newRow("cancelled, it ends") << false << Stop::Cancel << qint32(-SIGTERM);
+    QTest::newRow("cancelled, deaf, it is killed") << true << Stop::Cancel << qint32(-SIGKILL);
+    QTest::newRow("cancelled before, nothing starts")
+        << false << Stop::CancelFirst << qint32(-2147221504 + 5);
 }
 
 void TestShell32::terminateRunningStopsWait()
 {
     QFETCH(bool, deaf);
+    QFETCH(Stop, stop);
     QFETCH(qint32, expected);
     QTemporaryDir dir;
     const QString ready = dir.filePath("ready");
     const QString job = deaf ? "deaf " + Runtime::quoteArgument(ready) + " 60000" : "sleep 60000 0";
-    bool stopped = false;
+    Shell32::Cancellation cancellation(std::chrono::milliseconds(200));
+    bool stopped = stop == Stop::CancelFirst;
+    if (stopped)
+        cancellation.cancel();
     Runtime::setDoEventsHook([&] {
         if (!stopped && (!deaf || QFile::exists(ready))) {
             stopped = true;
-            // As the window's close would: from any thread.
-            std::thread(&Shell32::terminateRunning, std::chrono::milliseconds(200)).join();
+            // As the window's close, or a run that ends, would: from any thread.
+            if (stop == Stop::Terminate)
+                std::thread(&Shell32::terminateRunning, std::chrono::milliseconds(200)).join();
+            else
+                std::thread([&] { cancellation.cancel(); }).join();
         }
     });
-    QCOMPARE(Shell32::RunAndWait(helper(job), 0), expected);
+    Shell32::ErrorOutput errors;
+    QCOMPARE(Shell32::RunAndWait(helper(job), 0, errors, &cancellation), expected);
     QVERIFY(stopped);
 }
 
