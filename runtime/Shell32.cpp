@@ -44,6 +44,7 @@ struct Running
     std::mutex mutex;
     std::vector<pid_t> pids;
     std::vector<const Cancellation*> cancellations; // beside `pids`; null for none
+    std::vector<Cancellation*> live; // every Cancellation there is
     // Held from a program's start until it is registered, and for good by endRunning, so
     // that every program started is either seen by it or never started.
     std::mutex startGate;
@@ -292,6 +293,20 @@ qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle,
     return runAndWait(commandLine, windowStyle, &errorOutput, cancellation);
 }
 
+Cancellation::Cancellation(std::chrono::milliseconds grace)
+    : m_grace(grace)
+{
+    std::lock_guard lock(running().mutex);
+    running().live.push_back(this);
+}
+
+Cancellation::~Cancellation()
+{
+    std::lock_guard lock(running().mutex);
+    auto& live = running().live;
+    live.erase(std::find(live.begin(), live.end(), this));
+}
+
 void Cancellation::cancel()
 {
     // Under the mutex: no child of ours is reaped meanwhile, so every id still names it, and
@@ -315,6 +330,8 @@ void terminateRunning(std::chrono::milliseconds grace)
 {
     // Held throughout: nothing is reaped meanwhile, so every id still names our child.
     std::lock_guard lock(running().mutex);
+    for (Cancellation* cancellation : running().live)
+        cancellation->m_cancelled = true;
     const std::vector<pid_t>& pids = running().pids;
     for (pid_t pid : pids)
         kill(pid, SIGTERM);

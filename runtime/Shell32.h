@@ -34,10 +34,10 @@ class Cancellation
 public:
     // A program is asked to end (SIGTERM: the converters remove their temporary output)
     // and killed when it has not ended after `grace`.
-    explicit Cancellation(std::chrono::milliseconds grace = std::chrono::milliseconds(250))
-        : m_grace(grace)
-    {
-    }
+    explicit Cancellation(std::chrono::milliseconds grace = std::chrono::milliseconds(250));
+    ~Cancellation();
+    Cancellation(const Cancellation&) = delete;
+    Cancellation& operator=(const Cancellation&) = delete;
     // Asks the programs being waited for to end and returns at once; their calls return
     // as soon as they have ended, and a later call starts nothing (it returns as a start
     // that failed with 5).
@@ -46,6 +46,7 @@ public:
     std::chrono::milliseconds grace() const { return m_grace; }
 
 private:
+    friend void terminateRunning(std::chrono::milliseconds grace);
     std::atomic<bool> m_cancelled = false;
     const std::chrono::milliseconds m_grace;
 };
@@ -61,8 +62,9 @@ qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle,
 // interval it replaces.
 std::chrono::milliseconds setEventInterval(std::chrono::milliseconds interval);
 
-// Ends the programs that RunAndWait is waiting for (any thread); used when the window
-// closes during a run. Each is asked first (SIGTERM: the converters remove their temporary
+// Ends the programs that RunAndWait is waiting for (any thread), and cancels every
+// Cancellation, so that no read ahead starts another; used when the window closes during a
+// run. Each is asked first (SIGTERM: the converters remove their temporary
 // output) and killed (SIGKILL) when it has not ended after `grace`; returns as soon as all
 // have ended.
 void terminateRunning(std::chrono::milliseconds grace = std::chrono::milliseconds(250));
