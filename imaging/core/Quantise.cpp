@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstring>
+#include <optional>
 #include <queue>
 
 namespace ImageCore {
@@ -277,8 +277,9 @@ std::array<float, 3> colourOf(std::uint32_t argb)
     return { float((argb >> 16) & 0xff), float((argb >> 8) & 0xff), float(argb & 0xff) };
 }
 
-// The opaque colours of the picture when they are no more than `limit`, else an empty list.
-std::vector<std::uint32_t> fewColours(
+// The opaque colours of the picture when they are no more than `limit` (none when every
+// pixel is transparent), else nothing.
+std::optional<std::vector<std::uint32_t>> fewColours(
     const std::uint32_t* argb, int width, int height, std::ptrdiff_t stride, int limit)
 {
     // Open addressing in a table four times the limit; 0 marks a free slot, so colours are
@@ -302,7 +303,7 @@ std::vector<std::uint32_t> fewColours(
             if (table[slot] == key)
                 continue;
             if (int(colours.size()) == limit)
-                return {};
+                return std::nullopt;
             table[slot] = key;
             colours.push_back(key & 0xffffff);
         }
@@ -326,9 +327,8 @@ Quantised quantise(const std::uint32_t* argb, int width, int height, std::ptrdif
     std::vector<std::array<float, 3>> palette;
     std::vector<std::int32_t> cellOf; // each cell's point, or -1
     std::vector<int> nearestOf; // each point's likely colour
-    const std::vector<std::uint32_t> few = fewColours(argb, width, height, stride, entries);
-    if (!few.empty()) {
-        for (const std::uint32_t c : few)
+    if (const auto few = fewColours(argb, width, height, stride, entries)) {
+        for (const std::uint32_t c : *few)
             palette.push_back(colourOf(c));
     } else {
         // Every cell's pixel count and colour sums, in the order cells are first met.

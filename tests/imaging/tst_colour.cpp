@@ -302,6 +302,9 @@ private slots:
             const int i = y * 32 + x;
             return i < 256 ? (spread(i) & 0x80ffffffu) : 0x00ffffffu;
         }) << true << 45.0;
+        QTest::newRow("every pixel transparent")
+            << 7 << 5 << Painter([](int x, int) { return x % 2 ? 0x7fffffffu : 0u; }) << true
+            << exact;
         QTest::newRow("smooth gradient of 65536 colours")
             << 256 << 256 << Painter([](int x, int y) {
                    return 0xff000000u | std::uint32_t(x) << 16 | std::uint32_t(y) << 8
@@ -350,8 +353,8 @@ private slots:
                 ++opaque;
             }
         }
-        const double mse = squares / double(3 * opaque);
-        const double psnr = mse == 0 ? qInf() : 10 * std::log10(255.0 * 255.0 / mse);
+        const double psnr
+            = squares == 0 ? qInf() : 10 * std::log10(255.0 * 255.0 * double(3 * opaque) / squares);
         QVERIFY2(psnr >= minPsnr, qPrintable(QStringLiteral("PSNR %1 dB").arg(psnr)));
     }
 };
