@@ -280,6 +280,7 @@ private slots:
         QTest::addColumn<int>("height");
         QTest::addColumn<Painter>("pixel");
         QTest::addColumn<bool>("transparent");
+        QTest::addColumn<int>("entries"); // in the palette, the transparent one included
         // Over the opaque pixels; infinite: exact. giflib's median cut on 5-bit colour gives
         // 28 dB on the gradient and 25 on the noise.
         QTest::addColumn<double>("minPsnr");
@@ -287,33 +288,33 @@ private slots:
         const double exact = qInf();
         QTest::newRow("200 colours kept exactly")
             << 40 << 30 << Painter([](int x, int y) { return spread((y * 40 + x) % 200); }) << false
-            << exact;
+            << 200 << exact;
         QTest::newRow("256 colours kept exactly")
             << 32 << 16 << Painter([](int x, int y) { return spread((y * 32 + x) % 256); }) << false
-            << exact;
+            << 256 << exact;
         QTest::newRow("255 colours and transparency kept exactly")
             << 32 << 16 << Painter([](int x, int y) {
                    const int i = y * 32 + x;
                    return i % 2 ? spread(i / 2 % 255) : (i % 4 ? 0x7f102030u : 0u);
                })
-            << true << exact;
+            << true << 256 << exact;
         // A colour at half opacity is opaque: 256 of them leave no room for exactness.
         QTest::newRow("256 colours and transparency") << 32 << 16 << Painter([](int x, int y) {
             const int i = y * 32 + x;
             return i < 256 ? (spread(i) & 0x80ffffffu) : 0x00ffffffu;
-        }) << true << 45.0;
+        }) << true << 256 << 45.0;
         QTest::newRow("every pixel transparent")
-            << 7 << 5 << Painter([](int x, int) { return x % 2 ? 0x7fffffffu : 0u; }) << true
+            << 7 << 5 << Painter([](int x, int) { return x % 2 ? 0x7fffffffu : 0u; }) << true << 1
             << exact;
         QTest::newRow("smooth gradient of 65536 colours")
             << 256 << 256 << Painter([](int x, int y) {
                    return 0xff000000u | std::uint32_t(x) << 16 | std::uint32_t(y) << 8
                        | std::uint32_t((x + y) / 2);
                })
-            << false << 34.0;
+            << false << 256 << 34.0;
         QTest::newRow("noise of as many colours as pixels")
             << 200 << 150 << Painter([](int x, int y) { return spread(y * 200 + x); }) << false
-            << 26.0;
+            << 256 << 26.0;
     }
 
     void quantise()
@@ -322,12 +323,13 @@ private slots:
         QFETCH(int, height);
         QFETCH(Painter, pixel);
         QFETCH(bool, transparent);
+        QFETCH(int, entries);
         QFETCH(double, minPsnr);
         const Words in = paint(width, height, pixel);
         const ImageCore::Quantised q
             = ImageCore::quantise(in.words.data(), width, height, in.stride);
 
-        QVERIFY(q.palette.size() <= 256);
+        QCOMPARE(int(q.palette.size()), entries);
         QCOMPARE(q.indices.size(), std::size_t(width) * std::size_t(height));
         QCOMPARE(q.transparent >= 0, transparent);
         if (transparent)
