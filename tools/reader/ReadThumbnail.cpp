@@ -57,6 +57,18 @@ int exifOrientation(const std::uint8_t* data, std::size_t size)
     return 1;
 }
 
+// The thumbnail's size: the size rule applies to the upright picture; the stored one is
+// scaled to its turned size and turned afterwards, so that only the thumbnail is turned.
+ImageCore::Size targetSize(const Decoded& d, int percentage)
+{
+    const bool turned = d.orientation >= 5;
+    const ImageCore::Size up
+        = turned ? ImageCore::Size { d.height, d.width } : ImageCore::Size { d.width, d.height };
+    const ImageCore::Size thumb
+        = ImageCore::storedSize(ImageCore::thumbnailSize(up, ImageCore::scaleFactor(percentage)));
+    return turned ? ImageCore::Size { thumb.height, thumb.width } : thumb;
+}
+
 } // namespace Reader
 
 namespace {
@@ -124,18 +136,6 @@ std::vector<std::uint8_t> upright(const std::vector<std::uint8_t>& in, int& widt
     return out;
 }
 
-// The thumbnail's size: the size rule applies to the upright picture; the stored one is
-// scaled to its turned size and turned afterwards, so that only the thumbnail is turned.
-ImageCore::Size targetSize(const Decoded& d, int percentage)
-{
-    const bool turned = d.orientation >= 5;
-    const ImageCore::Size up
-        = turned ? ImageCore::Size { d.height, d.width } : ImageCore::Size { d.width, d.height };
-    const ImageCore::Size thumb
-        = ImageCore::storedSize(ImageCore::thumbnailSize(up, ImageCore::scaleFactor(percentage)));
-    return turned ? ImageCore::Size { thumb.height, thumb.width } : thumb;
-}
-
 template <class Sample>
 std::vector<std::uint8_t> shrink(
     const std::uint8_t* pixels, const Decoded& d, ImageCore::Size target)
@@ -172,7 +172,7 @@ public:
         m_header.lossy = header.lossy;
         m_header.compression = header.compression;
         const Decoded& d = m_header;
-        m_target = targetSize(d, m_percentage);
+        m_target = header.target.width > 0 ? header.target : Reader::targetSize(d, m_percentage);
         m_rowBytes = std::size_t(d.width) * 4 * std::size_t(d.bitsPerSample / 8);
         // Only a thumbnail smaller than its source is scaled here; the run scales any other
         // (the same size is a copy, and enlarging is not area averaging).
@@ -258,7 +258,7 @@ public:
     {
         m_header = header;
         m_canvas = std::int64_t(header.width) * header.height;
-        m_target = targetSize(header, m_percentage);
+        m_target = Reader::targetSize(header, m_percentage);
         if (m_canvas > Limits::maxAnimationCanvasPixels)
             throw Failure { "the animation's canvas of " + std::to_string(header.width) + " x "
                 + std::to_string(header.height) + " pixels is larger than "
@@ -338,7 +338,7 @@ ImageCore::ScaledFrames readThumbnail(
     try {
         switch (Kinds::fromContent(head.data(), head.size())) {
         case Kinds::Kind::WebP:
-            d = decodeWebP(readAt(input.get(), size, path), frames);
+            d = decodeWebP(readAt(input.get(), size, path), frames, percentage);
             break;
         case Kinds::Kind::Tiff:
             // libtiff reads only what it needs: the file is not held whole.
