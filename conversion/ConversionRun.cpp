@@ -43,7 +43,7 @@ Kind kindOf(const QString& extension)
 // The kind the file's first bytes show.
 Kind contentOf(const QString& path)
 {
-    const QByteArray head = readFileHead(path, 12);
+    const QByteArray head = readFileHead(path, int(Kinds::headBytes));
     return Kinds::fromContent(
         reinterpret_cast<const unsigned char*>(head.constData()), std::size_t(head.size()));
 }
@@ -300,6 +300,14 @@ private:
             }
             ThumbnailWriters::saveGif(picture.image, thumbnail, settings);
             break;
+        case Kind::Heif:
+        case Kind::Avif: {
+            const std::vector<std::uint8_t> bytes = kind == Kind::Heif
+                ? ThumbnailWriters::encodeHeif(picture.image, thumbnail, settings)
+                : ThumbnailWriters::encodeAvif(picture.image, thumbnail, settings);
+            ThumbnailWriters::writeWholeFile(thumbnail, bytes.data(), bytes.size());
+            break;
+        }
         default:
             break;
         }
