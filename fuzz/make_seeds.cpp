@@ -253,8 +253,8 @@ void pngSeeds(const QString& dir)
 
 // Written by libwebp, libtiff and giflib: lossy and lossless WebP with and without alpha and
 // an EXIF orientation, TIFF of every compression the thumbnails keep, striped and tiled, 8
-// and 16 bits, turned, with a profile and with a second page, GIFs, and animated GIFs and
-// WebPs.
+// and 16 bits, turned, with a profile and with a second page, GIFs, animated GIFs and
+// WebPs, and HEIC and AVIF written by libheif.
 void kindSeeds(const QString& dir)
 {
     const QImage opaque = testPicture(19, 13);
@@ -315,6 +315,18 @@ void kindSeeds(const QString& dir)
             o.pages = compression == 1 ? 2 : 1;
             const QString path = name("tif");
             check(KindFixtures::writeTiff(path, tiled ? alpha : opaque, o), path);
+        }
+    }
+    // HEIC and AVIF: 8 bits with a thumbnail picture inside, 10 bits with alpha and turned.
+    for (bool avif : { false, true }) {
+        for (int bits : { 8, 10 }) {
+            KindFixtures::Options o;
+            o.quality = 50;
+            o.bits = bits;
+            o.orientation = bits == 10 ? 6 : 1;
+            o.thumbnail = bits == 8 ? 8 : 0;
+            const QString path = name(avif ? "avif" : "heic");
+            check(KindFixtures::writeHeif(path, bits == 10 ? alpha : opaque, o, avif), path);
         }
     }
 }
