@@ -317,7 +317,7 @@ void kindSeeds(const QString& dir)
             check(KindFixtures::writeTiff(path, tiled ? alpha : opaque, o), path);
         }
     }
-    // HEIC and AVIF: 8 bits with a thumbnail picture inside, 10 bits with alpha and turned.
+    // HEIC and AVIF: 8 bits with a thumbnail picture inside, 10 bits turned (HEIC with alpha).
     for (bool avif : { false, true }) {
         for (int bits : { 8, 10 }) {
             KindFixtures::Options o;
@@ -326,7 +326,8 @@ void kindSeeds(const QString& dir)
             o.orientation = bits == 10 ? 6 : 1;
             o.thumbnail = bits == 8 ? 8 : 0;
             const QString path = name(avif ? "avif" : "heic");
-            check(KindFixtures::writeHeif(path, bits == 10 ? alpha : opaque, o, avif), path);
+            check(
+                KindFixtures::writeHeif(path, bits == 10 && !avif ? alpha : opaque, o, avif), path);
         }
     }
 }

@@ -119,10 +119,19 @@ std::vector<std::uint8_t> encode(const QImage& picture, const QString& path,
         heif_encoder_set_parameter_string(encoder.get(), "chroma", "444");
     }
 
-    // x265 writes 8 and 10 bits; aom 8, 10 and 12.
+    // x265 writes 8 and 10 bits, aom 8, 10 and 12. libheif 1.15 asks aom for its
+    // profile 2 at more than 8 bits, which takes 10 bits only as 4:2:2 without alpha (aom
+    // fails, or asserts and ends the program, on anything else) and 12 bits in any form: a
+    // 10-bit AVIF with alpha or lossless is written with 12.
     int bits = 8;
     if (picture.depth() == 64 && settings.sourceBits > 8)
         bits = settings.sourceBits >= 12 && avif ? 12 : 10;
+    if (avif && bits == 10) {
+        if (settings.lossy && !picture.hasAlphaChannel())
+            heif_encoder_set_parameter_string(encoder.get(), "chroma", "422");
+        else
+            bits = 12;
+    }
     std::unique_ptr<heif_image, ImageDeleter> image = toHeifImage(picture, bits, kind, path);
 
     // The profile, or the code points: primaries and transfer as the source coded them

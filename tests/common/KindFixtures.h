@@ -34,8 +34,8 @@ bool writeTiff(const QString& path, const QImage& image, const Options& options 
 // A GIF of at most 256 colours taken as they come; pixels less than half opaque transparent.
 // `canvas` larger than the picture declares a logical screen of that size.
 bool writeGif(const QString& path, const QImage& image, QSize canvas = {});
-// HEIC (x265) or AVIF (aom) through libheif, always lossy; `bits` 8, 10 or 12; `orientation`
-// as irot/imir (the EXIF numbering).
+// HEIC (x265) or AVIF (aom) through libheif, always lossy; `bits` 8, 10 or 12 (a 10-bit AVIF
+// has no alpha); `orientation` as irot/imir (the EXIF numbering).
 bool writeHeif(const QString& path, const QImage& image, const Options& options, bool avif);
 
 // One frame of an animation made for a test: a GIF frame at `at` (transparent where less than

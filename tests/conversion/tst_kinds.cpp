@@ -241,8 +241,13 @@ void TestKinds::thumbnailKeepsKind_data()
     o.hasCicp = true;
     o.primaries = 9; // BT.2020
     o.transfer = 18; // HLG: kept as coded, not tone-mapped
-    QTest::newRow("avif 10-bit HLG, alpha") << "v.AVIF" << QByteArray("avif") << true << o << wide
-                                            << QByteArray("avif") << true << 10 << 0 << origin;
+    QTest::newRow("avif 10-bit HLG") << "v.AVIF" << QByteArray("avif") << false << o << wide
+                                     << QByteArray("avif") << true << 10 << 0 << origin;
+    o = {};
+    o.bits = 10;
+    QTest::newRow("heic 10-bit, alpha, named avif: 12-bit avif")
+        << "x.avif" << QByteArray("heif") << true << o << wide << QByteArray("avif") << true << 12
+        << 0 << origin;
     o = {};
     o.bits = 12;
     QTest::newRow("avif 12-bit named heic: 10-bit heic")
@@ -292,7 +297,7 @@ void TestKinds::thumbnailKeepsKind()
     QVERIFY2(qAbs(qRed(got) - qRed(want)) <= 24 && qAbs(qGreen(got) - qGreen(want)) <= 24,
         qPrintable(QStringLiteral("%1 against %2").arg(got, 8, 16).arg(want, 8, 16)));
     QCOMPARE(qAlpha(read.image.pixel(size.width() - 1, size.height() / 2)), alpha ? 0 : 255);
-    QCOMPARE(qAlpha(got), 255);
+    QVERIFY(qAlpha(got) >= (lossy && alpha ? 248 : 255)); // lossy alpha moves a little
     QCOMPARE(QDir(m_program->path()).entryList(QDir::Files).size(), 3); // no scratch left
 }
 

@@ -124,17 +124,19 @@ Decoded decodeHeif(const std::vector<std::uint8_t>& bytes, int percentage, RowSi
         check(heif_image_handle_get_raw_color_profile(primary.get(), d.iccProfile.data()),
             "the colour profile cannot be read");
     }
+    // The code points stored with the picture, else those of its coded stream.
     const auto takeNclx = [&d](heif_error error, heif_color_profile_nclx* nclx) {
-        if (error.code != heif_error_Ok || !nclx)
-            return;
-        d.hasCicp = true;
-        d.cicp
-            = { std::uint8_t(nclx->color_primaries), std::uint8_t(nclx->transfer_characteristics),
-                  std::uint8_t(nclx->matrix_coefficients), nclx->full_range_flag != 0 };
+        if (error.code == heif_error_Ok && nclx) {
+            d.hasCicp = true;
+            d.cicp = { std::uint8_t(nclx->color_primaries),
+                std::uint8_t(nclx->transfer_characteristics),
+                std::uint8_t(nclx->matrix_coefficients), nclx->full_range_flag != 0 };
+        }
         heif_nclx_color_profile_free(nclx);
     };
     heif_color_profile_nclx* nclx = nullptr;
-    takeNclx(heif_image_handle_get_nclx_color_profile(primary.get(), &nclx), nclx);
+    heif_error error = heif_image_handle_get_nclx_color_profile(primary.get(), &nclx);
+    takeNclx(error, nclx);
     d.sourceBits = heif_image_handle_get_luma_bits_per_pixel(primary.get());
     if (d.sourceBits < 8 || d.sourceBits > 16)
         d.sourceBits = 8;
@@ -163,7 +165,8 @@ Decoded decodeHeif(const std::vector<std::uint8_t>& bytes, int percentage, RowSi
     std::unique_ptr<heif_image, ImageDeleter> image(decodedRaw);
     if (!d.hasCicp) {
         nclx = nullptr;
-        takeNclx(heif_image_get_nclx_color_profile(image.get(), &nclx), nclx);
+        error = heif_image_get_nclx_color_profile(image.get(), &nclx);
+        takeNclx(error, nclx);
     }
     const heif_channel channel = heif_channel_interleaved;
     if (heif_image_get_width(image.get(), channel) != d.width
