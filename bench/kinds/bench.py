@@ -52,13 +52,13 @@ HEIF_ENC = {"heic": ["-q", "80", "-t", "320", "-p", "preset=medium"],
             "avif": ["-A", "-q", "80", "-t", "320", "-p", "speed=6"]}
 
 
-def make_corpus():
+def make_corpus(kinds):
     photos = sorted(os.listdir(os.path.join(CORPUS, "jpeg12")))[:PHOTOS]
     if len(photos) < PHOTOS:
         sys.exit("bench/corpus/jpeg12 is missing: run bench/thumbs/bench.py once first")
     os.makedirs(KINDS_DIR, exist_ok=True)
     for kind, (ext, options, _) in KINDS.items():
-        if options is None:
+        if options is None or kind not in kinds:
             continue
         for photo in photos:
             out = os.path.join(KINDS_DIR, os.path.splitext(photo)[0] + ext)
@@ -247,7 +247,7 @@ def main():
     args.cores = [c for c in args.cores.split(",") if c]
     batch = os.path.join(os.path.abspath(args.build), "bin", "pictelle-batch")
     debian.install(PACKAGES)
-    make_corpus()
+    make_corpus(args.kinds)
     if args.cores:
         scaling(args, batch)
         return
