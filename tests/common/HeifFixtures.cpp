@@ -8,38 +8,45 @@
 
 namespace KindFixtures {
 
-bool writeHeif(const QString& path, const QImage& source, const Options& o, bool avif)
+namespace {
+
+// `source` as libheif takes it, at `bits` per sample.
+heif_image* heifImage(const QImage& source, int bits)
 {
     const bool alpha = source.hasAlphaChannel();
-    const bool deep = o.bits > 8;
-    const QImage image
-        = source.convertToFormat(alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    const int channels = alpha ? 4 : 3;
+    const int channels = alpha ? 4 : 3, bytes = bits > 8 ? 2 : 1;
     heif_image* picture = nullptr;
-    heif_image_create(image.width(), image.height(), heif_colorspace_RGB,
-        deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
-             : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB),
+    heif_image_create(source.width(), source.height(), heif_colorspace_RGB,
+        bits > 8 ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+                 : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB),
         &picture);
-    heif_image_add_plane(picture, heif_channel_interleaved, image.width(), image.height(), o.bits);
+    heif_image_add_plane(picture, heif_channel_interleaved, source.width(), source.height(), bits);
     int stride = 0;
     std::uint8_t* plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QRgb p = image.pixel(x, y);
+    for (int y = 0; y < source.height(); ++y) {
+        for (int x = 0; x < source.width(); ++x) {
+            const QRgb p = source.pixel(x, y);
             const int v[] = { qRed(p), qGreen(p), qBlue(p), qAlpha(p) };
             for (int k = 0; k < channels; ++k) {
-                const std::size_t at
-                    = std::size_t(y) * stride + std::size_t(x * channels + k) * (deep ? 2 : 1);
-                if (deep) {
-                    const int s = v[k] * ((1 << o.bits) - 1) / 255;
-                    plane[at] = std::uint8_t(s);
-                    plane[at + 1] = std::uint8_t(s >> 8);
-                } else {
-                    plane[at] = std::uint8_t(v[k]);
-                }
+                const int s = v[k] * ((1 << bits) - 1) / 255; // little-endian when two bytes
+                std::uint8_t* at = plane + std::size_t(y) * stride + (x * channels + k) * bytes;
+                at[0] = std::uint8_t(s);
+                if (bytes == 2)
+                    at[1] = std::uint8_t(s >> 8);
             }
         }
     }
+    return picture;
+}
+
+} // namespace
+
+bool writeHeif(const QString& path, const QImage& image, const Options& o, bool avif)
+{
+    heif_image* picture = heifImage(image, o.bits);
+    // The thumbnail picture is the picture mirrored, so that a test sees which one was read.
+    heif_image* mirrored
+        = o.thumbnail > 0 ? heifImage(image.mirrored(true, false), o.bits) : nullptr;
     if (!o.iccProfile.isEmpty())
         heif_image_set_raw_color_profile(
             picture, "prof", o.iccProfile.constData(), std::size_t(o.iccProfile.size()));
@@ -60,22 +67,6 @@ bool writeHeif(const QString& path, const QImage& source, const Options& o, bool
     heif_encoding_options* options = heif_encoding_options_alloc();
     options->image_orientation = heif_orientation(o.orientation);
     options->output_nclx_profile = o.hasCicp ? nclx : nullptr;
-    // The thumbnail picture is the picture mirrored, so that a test sees which one was read.
-    heif_image* mirrored = nullptr;
-    if (o.thumbnail > 0) {
-        heif_image_create(image.width(), image.height(), heif_colorspace_RGB,
-            heif_image_get_chroma_format(picture), &mirrored);
-        heif_image_add_plane(
-            mirrored, heif_channel_interleaved, image.width(), image.height(), o.bits);
-        int to = 0;
-        std::uint8_t* out = heif_image_get_plane(mirrored, heif_channel_interleaved, &to);
-        const int pixelBytes = channels * (deep ? 2 : 1);
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                std::copy_n(plane + std::size_t(y) * stride + std::size_t(x) * pixelBytes,
-                    pixelBytes,
-                    out + std::size_t(y) * to + std::size_t(image.width() - 1 - x) * pixelBytes);
-    }
     heif_image_handle* handle = nullptr;
     bool ok = encoder
         && heif_context_encode_image(context, picture, encoder, options, &handle).code
