@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 
 // The reading program's decoding as a whole (WebP, TIFF, GIF, HEIF and AVIF, animated or not,
-// the content deciding), the input written to a file as the program would open it. It must either give a
-// thumbnail whose every frame's pixels fill its size, or fail with ToolError (or run out of
+// the content deciding), the input written to a file as the program would open it. It must either
+// give a thumbnail whose every frame's pixels fill its size, or fail with ToolError (or run out of
 // memory it may ask for); the program's own limits are not set here, so that AddressSanitizer
 // sees every fault.
 
