@@ -148,8 +148,9 @@ QString Form1::addFilesFilter()
     return tr("All Pictures")
         + QStringLiteral(
             " (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|")
-        + tr("All Files") + QStringLiteral(" (*.*)|*.*|") + tr("WebP, TIFF and GIF Pictures")
-        + QStringLiteral(" (*.webp;*.tif;*.tiff;*.gif)|*.webp;*.tif;*.tiff;*.gif");
+        + tr("All Files") + QStringLiteral(" (*.*)|*.*|") + tr("More Kinds of Pictures")
+        + QStringLiteral(" (*.webp;*.tif;*.tiff;*.gif;*.heic;*.heif;*.hif;*.avif;*.jxl)"
+                         "|*.webp;*.tif;*.tiff;*.gif;*.heic;*.heif;*.hif;*.avif;*.jxl");
 }
 
 void Form1::Check1_Click()

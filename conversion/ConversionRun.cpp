@@ -44,7 +44,7 @@ Kind kindOf(const QString& extension)
 // The kind the file's first bytes show.
 Kind contentOf(const QString& path)
 {
-    const QByteArray head = readFileHead(path, 12);
+    const QByteArray head = readFileHead(path, int(Kinds::headBytes));
     return Kinds::fromContent(
         reinterpret_cast<const unsigned char*>(head.constData()), std::size_t(head.size()));
 }
@@ -149,6 +149,10 @@ std::vector<std::uint8_t> encodeThumbnail(
         return animated
             ? ThumbnailWriters::encodeAnimatedGif(read.frames, read.loopCount, thumbnail)
             : ThumbnailWriters::encodeGif(picture.image, thumbnail, settings);
+    case Kind::Heif:
+        return ThumbnailWriters::encodeHeif(picture.image, thumbnail, settings);
+    case Kind::Avif:
+        return ThumbnailWriters::encodeAvif(picture.image, thumbnail, settings);
     default:
         throw AppError(ErrorNumber::InvalidCall,
             QStringLiteral("No writer for this kind of thumbnail: %1").arg(thumbnail));

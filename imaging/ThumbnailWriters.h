@@ -59,6 +59,15 @@ std::vector<std::uint8_t> encodeAnimatedWebP(const std::vector<Frame>& frames,
 std::vector<std::uint8_t> encodeAnimatedGif(
     const std::vector<Frame>& frames, std::uint32_t loopCount, const QString& path);
 
+// HEIC (x265) and AVIF (aom) through libheif: lossy at `quality` for a lossy source,
+// lossless otherwise; alpha kept; 16-bit pictures of a 10- or 12-bit source at that depth
+// where the encoder has it (x265 10, aom 10 and 12), else 8 bits; the profile, else the
+// source's code points. The file's bytes, for writeWholeFile.
+std::vector<std::uint8_t> encodeHeif(
+    const QImage& picture, const QString& path, const Settings& settings);
+std::vector<std::uint8_t> encodeAvif(
+    const QImage& picture, const QString& path, const Settings& settings);
+
 // Writes `bytes` as the file `path` through Files::ReplacingFile; throws AppError naming it.
 void writeWholeFile(const QString& path, const std::uint8_t* bytes, std::size_t size);
 inline void writeWholeFile(const QString& path, const std::vector<std::uint8_t>& bytes)

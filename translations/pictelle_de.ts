@@ -243,8 +243,8 @@
         <translation>Alle Dateien im &amp;Ordner hinzufügen</translation>
     </message>
     <message>
-        <source>WebP, TIFF and GIF Pictures</source>
-        <translation>WebP-, TIFF- und GIF-Bilder</translation>
+        <source>More Kinds of Pictures</source>
+        <translation>Weitere Bildarten</translation>
     </message>
 </context>
 <context>

@@ -243,8 +243,8 @@
         <translation>Añadir todo el contenido de una carpe&amp;ta</translation>
     </message>
     <message>
-        <source>WebP, TIFF and GIF Pictures</source>
-        <translation>Imágenes WebP, TIFF y GIF</translation>
+        <source>More Kinds of Pictures</source>
+        <translation>Otros tipos de imágenes</translation>
     </message>
 </context>
 <context>

@@ -243,8 +243,8 @@
         <translation>Ajouter tout un &amp;dossier</translation>
     </message>
     <message>
-        <source>WebP, TIFF and GIF Pictures</source>
-        <translation>Images WebP, TIFF et GIF</translation>
+        <source>More Kinds of Pictures</source>
+        <translation>Autres types d’images</translation>
     </message>
 </context>
 <context>

@@ -1,17 +1,19 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""Times pictelle-batch against vipsthumbnail on WebP, TIFF and GIF batches.
+"""Times pictelle-batch against vipsthumbnail on WebP, TIFF, GIF, HEIC and AVIF batches.
 
 Run by hand, never by ctest:  python3 bench/kinds/bench.py [--rounds N] [--build DIR]
               [--kinds webp,tiff,gif] [--percent 10,40] [--cores LIST]
 
 Makes, once, six 12-megapixel pictures of each kind in bench/corpus/kinds/ from the
-corpus's jpeg12 photographs (bench/thumbs/bench.py makes those): lossy WebP, LZW TIFF and
-GIF. Both tools write the same kind at the same size (vipsthumbnail at the quality
+corpus's jpeg12 photographs (bench/thumbs/bench.py makes those): lossy WebP, LZW TIFF,
+GIF, and with heif-enc HEIC and AVIF at quality 80 holding a 320-pixel thumbnail picture
+as phones write them. Both tools write the same kind at the same size (vipsthumbnail at the quality
 pictelle-batch takes for a lossy source: the percentage), in interleaved rounds; it prints
 medians, ratios, peak resident memory (GNU time's; pictelle-batch's takes in its largest
 child, the reading program) and the PSNR of each thumbnail, decoded, against the source
-reduced with a box filter. Last, a table of the goals, met or not. With --cores (taskset
+reduced with a box filter, and the ratio of their thumbnails' file sizes. For HEIC and
+AVIF, the decoder floor too: heif-convert decoding the six on both cores. Last, a table of the goals, met or not. With --cores (taskset
 CPU lists such as "0,0-1"), pictelle-batch alone is timed on each CPU set instead.
 """
 
@@ -32,7 +34,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 CORPUS = os.path.join(ROOT, "bench", "corpus")
 KINDS_DIR = os.path.join(CORPUS, "kinds")
-PACKAGES = ["libvips-tools", "imagemagick", "time"]
+PACKAGES = ["libvips-tools", "imagemagick", "time", "libheif-examples"]
 PHOTOS = 6
 
 # kind: (extension, how vips writes the source, vipsthumbnail's output options or None
@@ -42,23 +44,32 @@ KINDS = {
     "tiff": (".tif", "[compression=lzw]", "[compression=lzw]"),
     "gif": (".gif", "", ""),
     "jpeg": (".jpg", None, None),
+    "heic": (".heic", "heif-enc", None),
+    "avif": (".avif", "heif-enc", None),
 }
+# How heif-enc makes the HEIC and AVIF sources (libheif-examples, once).
+HEIF_ENC = {"heic": ["-q", "80", "-t", "320", "-p", "preset=medium"],
+            "avif": ["-A", "-q", "80", "-t", "320", "-p", "speed=6"]}
 
 
-def make_corpus():
+def make_corpus(kinds):
     photos = sorted(os.listdir(os.path.join(CORPUS, "jpeg12")))[:PHOTOS]
     if len(photos) < PHOTOS:
         sys.exit("bench/corpus/jpeg12 is missing: run bench/thumbs/bench.py once first")
     os.makedirs(KINDS_DIR, exist_ok=True)
     for kind, (ext, options, _) in KINDS.items():
-        if options is None:
+        if options is None or kind not in kinds:
             continue
         for photo in photos:
             out = os.path.join(KINDS_DIR, os.path.splitext(photo)[0] + ext)
             if not os.path.exists(out):
                 print(f"making {out}", flush=True)
-                subprocess.run(["vips", "copy", os.path.join(CORPUS, "jpeg12", photo),
-                                out + options], check=True)
+                source = os.path.join(CORPUS, "jpeg12", photo)
+                if options == "heif-enc":
+                    subprocess.run(["heif-enc", *HEIF_ENC[kind], "-o", out, source], check=True,
+                                   capture_output=True)
+                    continue
+                subprocess.run(["vips", "copy", source, out + options], check=True)
 
 
 def sources(kind):
@@ -146,7 +157,12 @@ def compare(args, batch):
                     for tool, cmd in tools.items():
                         runs[tool].append(measure(cmd))
                 ours_q, vips_q = quality(files, size, ours_dir, vips_dir, work)
-                row = {"kind": kind, "p": p, "size": size, "psnr": (ours_q, vips_q)}
+                bytes_ratio = sum(os.path.getsize(os.path.join(ours_dir, "t" + os.path.basename(f)))
+                                  for f in files) / sum(
+                    os.path.getsize(os.path.join(vips_dir, "t" + os.path.basename(f)))
+                    for f in files)
+                row = {"kind": kind, "p": p, "size": size, "psnr": (ours_q, vips_q),
+                       "bytes": bytes_ratio}
                 for tool, r in runs.items():
                     row[tool] = (statistics.median(w for w, _ in r), max(m for _, m in r))
                 rows.append(row)
@@ -154,8 +170,27 @@ def compare(args, batch):
                 vt, vm = row["vipsthumbnail"]
                 print(f"{kind:<5} {p:>3}% {size[0]}x{size[1]}  pictelle {ot:7.3f}s {om:7.1f} MiB"
                       f"  vips {vt:7.3f}s {vm:7.1f} MiB  ratio {ot / vt:5.2f}x"
-                      f"  PSNR {ours_q:6.2f} / {vips_q:6.2f} dB", flush=True)
+                      f"  PSNR {ours_q:6.2f} / {vips_q:6.2f} dB  bytes {bytes_ratio:4.2f}x",
+                      flush=True)
+            if kind in HEIF_ENC:
+                floor = statistics.median(decoder_floor(files, work) for _ in range(args.rounds))
+                print(f"{kind:<5} decoder floor (heif-convert, both cores) {floor:7.3f}s",
+                      flush=True)
     return rows
+
+
+def decoder_floor(files, work):
+    """Seconds heif-convert takes to decode the files, two at a time, to Y4M."""
+    t0 = time.perf_counter()
+    running = []
+    for i, f in enumerate(files):
+        if len(running) == 2:
+            running.pop(0).wait()
+        running.append(subprocess.Popen(["heif-convert", f, os.path.join(work, f"{i}.y4m")],
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    for r in running:
+        r.wait()
+    return time.perf_counter() - t0
 
 
 def goals(rows, rounds):
@@ -171,7 +206,9 @@ def goals(rows, rounds):
                 (f"{name}: time <= 0.6x vipsthumbnail", f"{ot / vt:.2f}x", ot / vt <= 0.6),
                 (f"{name}: peak memory <= vipsthumbnail", f"{om:.0f}/{vm:.0f} MiB", om <= vm),
                 (f"{name}: PSNR >= vipsthumbnail - 1 dB", f"{oq:.2f}/{vq:.2f} dB",
-                 oq >= vq - 1.0)):
+                 oq >= vq - 1.0),
+                (f"{name}: file size <= 1.25x vipsthumbnail", f"{row['bytes']:.2f}x",
+                 row["bytes"] <= 1.25)):
             print(f"{goal:<42} {value:>16}  {'yes' if met else 'NO'}")
 
 
@@ -210,7 +247,7 @@ def main():
     args.cores = [c for c in args.cores.split(",") if c]
     batch = os.path.join(os.path.abspath(args.build), "bin", "pictelle-batch")
     debian.install(PACKAGES)
-    make_corpus()
+    make_corpus(args.kinds)
     if args.cores:
         scaling(args, batch)
         return

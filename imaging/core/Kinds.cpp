@@ -2,6 +2,7 @@
 
 #include "imaging/core/Kinds.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -26,6 +27,8 @@ const Row table[] = {
     { Kind::WebP, "webp", { "webp" }, Reader::ReadingProgram },
     { Kind::Tiff, "tiff", { "tif", "tiff" }, Reader::ReadingProgram },
     { Kind::Gif, "gif", { "gif" }, Reader::ReadingProgram },
+    { Kind::Heif, "heif", { "heic", "heif", "hif" }, Reader::ReadingProgram },
+    { Kind::Avif, "avif", { "avif" }, Reader::ReadingProgram },
 };
 
 bool sameIgnoringCase(std::string_view a, std::string_view b)
@@ -40,6 +43,39 @@ bool sameIgnoringCase(std::string_view a, std::string_view b)
             return false;
     }
     return true;
+}
+
+// An ISO base media file's kind by the brands of its leading 'ftyp' box: the major brand,
+// or for the generic 'mif1'/'msf1' the compatible brands the head holds (an AVIF lists
+// 'avif'); a generic one with neither is HEIF, which libheif then tries.
+Kind fromBrands(const unsigned char* head, std::size_t size)
+{
+    const auto isOneOf = [](const unsigned char* brand, std::initializer_list<const char*> names) {
+        for (const char* name : names) {
+            if (std::memcmp(brand, name, 4) == 0)
+                return true;
+        }
+        return false;
+    };
+    const auto brandKind = [&](const unsigned char* brand) {
+        if (isOneOf(brand, { "avif", "avis" }))
+            return Kind::Avif;
+        if (isOneOf(brand, { "heic", "heix", "hevc", "hevx", "heim", "heis" }))
+            return Kind::Heif;
+        return Kind::None;
+    };
+    if (size < 16 || std::memcmp(head + 4, "ftyp", 4) != 0)
+        return Kind::None;
+    const Kind major = brandKind(head + 8);
+    if (major != Kind::None || !isOneOf(head + 8, { "mif1", "msf1" }))
+        return major;
+    const std::size_t boxSize = std::size_t(head[0]) << 24 | head[1] << 16 | head[2] << 8 | head[3];
+    for (std::size_t at = 16; at + 4 <= std::min(size, boxSize); at += 4) {
+        const Kind compatible = brandKind(head + at);
+        if (compatible != Kind::None)
+            return compatible;
+    }
+    return Kind::Heif;
 }
 
 const Row* rowOf(Kind kind)
@@ -82,6 +118,8 @@ Kind fromContent(const unsigned char* head, std::size_t size)
         return Kind::Tiff;
     if (starts("GIF87a") || starts("GIF89a"))
         return Kind::Gif;
+    if (const Kind brands = fromBrands(head, size); brands != Kind::None)
+        return brands;
     return Kind::None;
 }
 

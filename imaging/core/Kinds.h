@@ -25,8 +25,9 @@ enum class Reader {
 // other extension.
 Kind fromExtension(std::string_view extension);
 
-// The kind the first bytes of a file show (12 are enough); None when they show no kind
-// of the table.
+// The kind the first bytes of a file show (headBytes are enough); None when they show no
+// kind of the table.
+constexpr std::size_t headBytes = 64;
 Kind fromContent(const unsigned char* head, std::size_t size);
 
 // How a picture of `kind` is read.

@@ -91,4 +91,11 @@ constexpr std::int64_t maxComposedPixels = std::int64_t(1) << 32;
 // have some 430 frames, a 100 x 100 one every frame maxFrames allows.
 constexpr std::int64_t maxAnimationPixels = std::int64_t(1) << 25;
 
+// HEIF and AVIF: libheif refuses a side beyond this before it reads the picture's items
+// (its limit bounds each side alone; maxPixels bounds their product, checked by the reader).
+// Panoramas reach some 30000 pixels; 65536 also lets a grid of phone tiles through.
+constexpr int maxHeifSide = 1 << 16;
+// Thumbnail pictures of one HEIF picture looked at: phones store one, a few at most.
+constexpr std::size_t maxHeifThumbnails = 16;
+
 } // namespace Limits

@@ -392,6 +392,8 @@ Read read(const QString& path)
                 }
         }
         TIFFClose(tif);
+    } else if (bytes.mid(4, 4) == "ftyp") {
+        readHeif(bytes, r);
     } else if (bytes.startsWith("GIF8")) {
         r.kind = "gif";
         int error = 0;

@@ -22,6 +22,9 @@ struct Options
     QByteArray iccProfile;
     int pages = 1; // TIFF: further pages, each half the size of the one before
     int tileSize = 0; // TIFF: square tiles of this side (a multiple of 16), or strips of 16 rows
+    int thumbnail = 0; // HEIF: the picture mirrored as a thumbnail picture of this longer side
+    bool hasCicp = false; // HEIF: these code points written in place of the default ones
+    int primaries = 1, transfer = 13;
 };
 
 // `image` (straight ARGB32; alpha is written only when it has an alpha channel). True when
@@ -31,6 +34,9 @@ bool writeTiff(const QString& path, const QImage& image, const Options& options 
 // A GIF of at most 256 colours taken as they come; pixels less than half opaque transparent.
 // `canvas` larger than the picture declares a logical screen of that size.
 bool writeGif(const QString& path, const QImage& image, QSize canvas = {});
+// HEIC (x265) or AVIF (aom) through libheif, always lossy; `bits` 8, 10 or 12 (a 10-bit AVIF
+// has no alpha); `orientation` as irot/imir (the EXIF numbering).
+bool writeHeif(const QString& path, const QImage& image, const Options& options, bool avif);
 
 // One frame of an animation made for a test: a GIF frame at `at` (transparent where less than
 // half opaque) shown as `disposal` says (giflib's DISPOSE_*); WebP frames cover the canvas.
@@ -51,12 +57,13 @@ bool writeAnimatedWebP(
 struct Read
 {
     QImage image;
-    QByteArray kind; // "webp", "tiff", "gif" by its first bytes, else empty
-    bool lossy = false; // WebP: a VP8 frame; TIFF: JPEG compression
+    QByteArray kind; // "webp", "tiff", "gif", "heif", "avif" by its first bytes, else empty
+    bool lossy = false; // WebP: a VP8 frame; TIFF: JPEG compression; HEIF: always
     int bits = 8;
     std::uint16_t compression = 0; // TIFF
     QByteArray iccProfile;
-    bool hasExif = false; // WebP EXIF chunk or TIFF EXIF IFD
+    bool hasExif = false; // WebP EXIF chunk, TIFF EXIF IFD, HEIF Exif or XMP item
+    int primaries = 0, transfer = 0; // HEIF: the nclx code points, 0 when none
     // An animation's frames as shown (a GIF's each covering the screen, as ours are), delays
     // and loop count (1 for a GIF without one); `image` is the first.
     QList<QImage> frames;
@@ -64,5 +71,7 @@ struct Read
     int loopCount = -1;
 };
 Read read(const QString& path);
+// The HEIF and AVIF part of read(): the primary picture upright.
+void readHeif(const QByteArray& bytes, Read& read);
 
 } // namespace KindFixtures

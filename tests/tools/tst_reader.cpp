@@ -50,6 +50,18 @@ QByteArray tiffWith(const QList<std::array<quint32, 4>>& entries)
     return b;
 }
 
+// `heif` with every picture's declared size (its ispe property) replaced.
+QByteArray withDeclaredSize(QByteArray heif, quint32 width, quint32 height)
+{
+    for (qsizetype at = heif.indexOf("ispe"); at >= 0; at = heif.indexOf("ispe", at + 4)) {
+        for (int i = 0; i < 4; ++i) {
+            heif[at + 8 + i] = char(width >> (24 - 8 * i));
+            heif[at + 12 + i] = char(height >> (24 - 8 * i));
+        }
+    }
+    return heif;
+}
+
 } // namespace
 
 void TestReader::refuses_data()
@@ -71,10 +83,12 @@ void TestReader::refuses_data()
     const QByteArray webp = fileBytes(dir.filePath("a.webp"));
     const QByteArray tiff = fileBytes(dir.filePath("a.tif"));
     const QByteArray gif = fileBytes(dir.filePath("a.gif"));
+    KindFixtures::writeHeif(dir.filePath("a.heic"), small, {}, false);
+    const QByteArray heic = fileBytes(dir.filePath("a.heic"));
 
     QTest::newRow("missing") << QByteArray() << percent << 1 << "No such file or directory";
     QTest::newRow("a PNG") << QByteArray("\x89PNG\r\n\x1a\n0000", 12) << percent << 1
-                           << "not a WebP, TIFF or GIF picture";
+                           << "not a WebP, TIFF, GIF, HEIF or AVIF picture";
     QTest::newRow("WebP cut short")
         << webp.left(webp.size() / 2) << percent << 1 << "not a whole WebP picture";
     QTest::newRow("TIFF cut short") << tiff.left(tiff.size() - 20) << percent << 1 << "TIFF";
@@ -84,6 +98,12 @@ void TestReader::refuses_data()
         { { 256, 4, 1, 20000 }, { 257, 4, 1, 20000 }, { 258, 3, 1, 8 }, { 262, 3, 1, 1 },
             { 273, 4, 1, 8 }, { 277, 3, 1, 1 }, { 278, 4, 1, 20000 }, { 279, 4, 1, 16 } })
                                     << percent << 1 << "larger than 134217728 pixels";
+    QTest::newRow("HEIC cut short") << heic.left(heic.size() * 3 / 4) << percent << 1 << "HEIF";
+    // The pixel count checked before decoding: libheif bounds each side alone.
+    QTest::newRow("HEIC too large")
+        << withDeclaredSize(heic, 20000, 20000) << percent << 1 << "larger than 134217728 pixels";
+    QTest::newRow("HEIC side too long")
+        << withDeclaredSize(heic, 70000, 1) << percent << 1 << "not a whole HEIF picture";
     QTest::newRow("no percentage") << webp << QStringList() << 2 << "usage:";
     QTest::newRow("percentage 0") << webp << QStringList { "-p", "0" } << 2 << "usage:";
     QTest::newRow("percentage 101") << webp << QStringList { "-p", "101" } << 2 << "usage:";

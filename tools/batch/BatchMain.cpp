@@ -103,9 +103,9 @@ struct Interrupted
 const char* const Help = R"(Usage: pictelle-batch [OPTION]... FILE...
   or:  pictelle-batch [OPTION]... --files-from LIST [FILE]...
 
-Makes a thumbnail of each BMP, JPEG, PNG, WebP, TIFF and GIF file, in the order given, as
-Pictelle's "Convert to Thumbnail" does: the picture scaled to PERCENT of its width
-and height, written beside it as t<name> in its own format (a JPEG with quality
+Makes a thumbnail of each BMP, JPEG, PNG, WebP, TIFF, GIF, HEIC/HEIF and AVIF file,
+in the order given, as Pictelle's "Convert to Thumbnail" does: the picture scaled to
+PERCENT of its width and height, written beside it as t<name> in its own format (a JPEG with quality
 PERCENT). An existing t<name> is replaced; the files themselves are never changed.
 
 Options:

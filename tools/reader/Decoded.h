@@ -3,6 +3,7 @@
 #pragma once
 
 #include "imaging/core/AreaScaling.h"
+#include "imaging/core/ColourSpace.h"
 #include "imaging/core/Kinds.h"
 #include "runtime/files/Fd.h"
 
@@ -34,6 +35,12 @@ struct Decoded
     // Set by a decoder that scaled while it decoded: the thumbnail's size, which `pixels`
     // (width x height, the reduced size) are still to be averaged down to; else 0 x 0.
     ImageCore::Size target;
+    int sourceBits = 8; // bits per sample as stored, when more than 8 were stretched to 16
+    bool hasCicp = false; // the source's colour code points, as coded
+    ImageCore::Cicp cicp;
+    // A smaller picture of the same (a HEIF thumbnail picture) read in the source's place:
+    // the source's upright size, which the size rule applies to; 0 x 0 otherwise.
+    ImageCore::Size sizedAs;
 };
 
 // Takes each frame of an animation of more than one frame, composed on its canvas as a viewer
@@ -73,6 +80,12 @@ public:
 Decoded decodeWebP(const std::vector<std::uint8_t>& bytes, FrameSink& frames, int percentage);
 Decoded decodeGif(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
 Decoded decodeTiff(Files::UniqueFd input, RowSink& sink);
+// HEIC, HEIF and AVIF: the primary picture upright, or a thumbnail picture the file holds
+// that is at least the thumbnail's size at `percentage`; its rows go to `sink`.
+Decoded decodeHeif(const std::vector<std::uint8_t>& bytes, int percentage, RowSink& sink);
+
+// The thumbnail's size at `percentage` of an upright picture of width x height.
+ImageCore::Size thumbnailSizeOf(int width, int height, int percentage);
 
 // The thumbnail's size at `percentage` of the picture `d` describes, as stored (before its
 // orientation is applied).

@@ -57,15 +57,23 @@ int exifOrientation(const std::uint8_t* data, std::size_t size)
     return 1;
 }
 
-// The thumbnail's size: the size rule applies to the upright picture; the stored one is
-// scaled to its turned size and turned afterwards, so that only the thumbnail is turned.
+ImageCore::Size thumbnailSizeOf(int width, int height, int percentage)
+{
+    return ImageCore::storedSize(
+        ImageCore::thumbnailSize({ width, height }, ImageCore::scaleFactor(percentage)));
+}
+
+// The thumbnail's size: the size rule applies to the upright picture (or the source a smaller
+// picture of the same stands for); the stored one is scaled to its turned size and turned
+// afterwards, so that only the thumbnail is turned.
 ImageCore::Size targetSize(const Decoded& d, int percentage)
 {
     const bool turned = d.orientation >= 5;
-    const ImageCore::Size up
+    ImageCore::Size up
         = turned ? ImageCore::Size { d.height, d.width } : ImageCore::Size { d.width, d.height };
-    const ImageCore::Size thumb
-        = ImageCore::storedSize(ImageCore::thumbnailSize(up, ImageCore::scaleFactor(percentage)));
+    if (d.sizedAs.width > 0)
+        up = d.sizedAs;
+    const ImageCore::Size thumb = thumbnailSizeOf(up.width, up.height, percentage);
     return turned ? ImageCore::Size { thumb.height, thumb.width } : thumb;
 }
 
@@ -171,6 +179,10 @@ public:
         m_header.kind = header.kind;
         m_header.lossy = header.lossy;
         m_header.compression = header.compression;
+        m_header.sourceBits = header.sourceBits;
+        m_header.hasCicp = header.hasCicp;
+        m_header.cicp = header.cicp;
+        m_header.sizedAs = header.sizedAs;
         const Decoded& d = m_header;
         m_target = header.target.width > 0 ? header.target : Reader::targetSize(d, m_percentage);
         m_rowBytes = std::size_t(d.width) * 4 * std::size_t(d.bitsPerSample / 8);
@@ -227,6 +239,9 @@ public:
         out.kind = m_header.kind;
         out.lossy = m_header.lossy;
         out.compression = m_header.compression;
+        out.sourceBits = std::uint8_t(m_header.sourceBits);
+        out.hasCicp = m_header.hasCicp;
+        out.cicp = m_header.cicp;
         out.iccProfile = std::move(m_header.iccProfile);
         out.frames.push_back({ 0, std::move(pixels) });
         return out;
@@ -330,7 +345,7 @@ ImageCore::ScaledFrames readThumbnail(
     Files::UniqueFd input, std::size_t size, int percentage, const std::string& path)
 {
     const std::vector<std::uint8_t> head
-        = readAt(input.get(), std::min<std::size_t>(size, 12), path);
+        = readAt(input.get(), std::min(size, Kinds::headBytes), path);
     Thumbnailer thumbnailer(percentage);
     ImageCore::ScaledFrames animation;
     ScalingSink frames(percentage, animation);
@@ -347,8 +362,12 @@ ImageCore::ScaledFrames readThumbnail(
         case Kinds::Kind::Gif:
             d = decodeGif(readAt(input.get(), size, path), frames);
             break;
+        case Kinds::Kind::Heif:
+        case Kinds::Kind::Avif:
+            decodeHeif(readAt(input.get(), size, path), percentage, thumbnailer);
+            return thumbnailer.finish();
         default:
-            throw Failure { "not a WebP, TIFF or GIF picture" };
+            throw Failure { "not a WebP, TIFF, GIF, HEIF or AVIF picture" };
         }
         if (!d.animated) {
             feed(d, thumbnailer);
