@@ -300,6 +300,12 @@ private:
             }
             ThumbnailWriters::saveGif(picture.image, thumbnail, settings);
             break;
+        case Kind::Jxl: {
+            const std::vector<std::uint8_t> bytes
+                = ThumbnailWriters::encodeJxl(picture.image, thumbnail, settings);
+            ThumbnailWriters::writeWholeFile(thumbnail, bytes.data(), bytes.size());
+            break;
+        }
         default:
             break;
         }

@@ -26,6 +26,7 @@ const Row table[] = {
     { Kind::WebP, "webp", { "webp" }, Reader::ReadingProgram },
     { Kind::Tiff, "tiff", { "tif", "tiff" }, Reader::ReadingProgram },
     { Kind::Gif, "gif", { "gif" }, Reader::ReadingProgram },
+    { Kind::Jxl, "jxl", { "jxl" }, Reader::ReadingProgram },
 };
 
 bool sameIgnoringCase(std::string_view a, std::string_view b)
@@ -82,6 +83,9 @@ Kind fromContent(const unsigned char* head, std::size_t size)
         return Kind::Tiff;
     if (starts("GIF87a") || starts("GIF89a"))
         return Kind::Gif;
+    // A bare JPEG XL codestream, or one in its box container.
+    if (starts("\xff\x0a"sv) || starts("\0\0\0\x0cJXL \r\n\x87\n"sv))
+        return Kind::Jxl;
     return Kind::None;
 }
 

@@ -91,4 +91,8 @@ constexpr std::int64_t maxComposedPixels = std::int64_t(1) << 32;
 // have some 430 frames, a 100 x 100 one every frame maxFrames allows.
 constexpr std::int64_t maxAnimationPixels = std::int64_t(1) << 25;
 
+// Extra channels of a JPEG XL picture (alpha, depth, spot colours): each costs the decoder a
+// plane of the picture's size; real pictures have alpha and perhaps a depth map.
+constexpr std::uint32_t maxJxlExtraChannels = 8;
+
 } // namespace Limits

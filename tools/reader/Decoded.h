@@ -2,6 +2,7 @@
 
 #pragma once
 
+#include "imaging/core/ColourSpace.h"
 #include "imaging/core/Kinds.h"
 #include "runtime/files/Fd.h"
 
@@ -17,12 +18,15 @@ struct Decoded
     int width = 0;
     int height = 0;
     int bitsPerSample = 8; // 8: bytes B, G, R, A; 16: samples R, G, B, A (machine order)
+    int sourceBits = 8; // bits per sample as the file stores them
     bool alpha = false;
     // width * height pixels, rows top first as stored (orientation not yet applied), alpha
     // premultiplied; every A is the maximum when `alpha` is false.
     std::vector<std::uint8_t> pixels;
     int orientation = 1; // the EXIF/TIFF value, 1 .. 8
     std::vector<std::uint8_t> iccProfile;
+    bool hasCicp = false; // the colour as code points instead of a profile
+    ImageCore::Cicp cicp;
     Kinds::Kind kind = Kinds::Kind::None;
     bool lossy = false;
     std::uint32_t compression = 0;
@@ -69,6 +73,8 @@ public:
 Decoded decodeWebP(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
 Decoded decodeGif(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
 Decoded decodeTiff(Files::UniqueFd input, RowSink& sink);
+// A JPEG XL's first frame as shown (an animation's others are left unread).
+Decoded decodeJxl(const std::vector<std::uint8_t>& bytes);
 
 // Refuses a picture of more than Limits::maxPixels before anything is allocated for it.
 void checkPixels(std::int64_t width, std::int64_t height, const char* what);

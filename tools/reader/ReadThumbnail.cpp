@@ -165,6 +165,9 @@ public:
         m_header.width = header.width;
         m_header.height = header.height;
         m_header.bitsPerSample = header.bitsPerSample;
+        m_header.sourceBits = header.sourceBits;
+        m_header.hasCicp = header.hasCicp;
+        m_header.cicp = header.cicp;
         m_header.alpha = header.alpha;
         m_header.orientation = header.orientation;
         m_header.iccProfile = header.iccProfile;
@@ -228,6 +231,9 @@ public:
         out.lossy = m_header.lossy;
         out.compression = m_header.compression;
         out.iccProfile = std::move(m_header.iccProfile);
+        out.sourceBits = std::uint8_t(m_header.sourceBits);
+        out.hasCicp = m_header.hasCicp;
+        out.cicp = m_header.cicp;
         out.frames.push_back({ 0, std::move(pixels) });
         return out;
     }
@@ -347,8 +353,11 @@ ImageCore::ScaledFrames readThumbnail(
         case Kinds::Kind::Gif:
             d = decodeGif(readAt(input.get(), size, path), frames);
             break;
+        case Kinds::Kind::Jxl:
+            d = decodeJxl(readAt(input.get(), size, path));
+            break;
         default:
-            throw Failure { "not a WebP, TIFF or GIF picture" };
+            throw Failure { "not a picture of a kind this reader reads" };
         }
         if (!d.animated) {
             feed(d, thumbnailer);

@@ -1,0 +1,194 @@
+// SPDX-License-Identifier: MIT
+
+#include "imaging/ThumbnailWriters.h"
+#include "runtime/AppError.h"
+
+#include <algorithm>
+#include <cmath>
+#include <jxl/encode.h>
+#include <jxl/encode_cxx.h>
+#include <jxl/thread_parallel_runner.h>
+#include <jxl/thread_parallel_runner_cxx.h>
+
+namespace ThumbnailWriters {
+namespace {
+
+// Effort 3 of 1 .. 9: on thumbnails it writes files within a few per cent of effort 7's size
+// and quality at a fraction of its time (bench/kinds measures it).
+constexpr int effort = 3;
+// As many threads as the reading program's decoder: the run writes while the next entry is
+// read.
+constexpr std::size_t encoderThreads = 2;
+
+[[noreturn]] void fail(const QString& path, const QString& why)
+{
+    throw AppError(ErrorNumber::InvalidPicture,
+        QStringLiteral("The JPEG XL thumbnail could not be made (%1): %2").arg(why, path));
+}
+
+// The colour encoding that code points name; false for those JPEG XL cannot enumerate.
+bool toEncoding(const ImageCore::Cicp& cicp, JxlColorEncoding& c)
+{
+    c = {};
+    c.color_space = JXL_COLOR_SPACE_RGB;
+    c.white_point = JXL_WHITE_POINT_D65;
+    c.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
+    switch (cicp.primaries) {
+    case 1:
+        c.primaries = JXL_PRIMARIES_SRGB;
+        break;
+    case 9:
+        c.primaries = JXL_PRIMARIES_2100;
+        break;
+    case 11:
+        c.primaries = JXL_PRIMARIES_P3;
+        c.white_point = JXL_WHITE_POINT_DCI;
+        break;
+    case 12:
+        c.primaries = JXL_PRIMARIES_P3;
+        break;
+    default:
+        return false;
+    }
+    switch (cicp.transfer) {
+    case 1:
+    case 6:
+    case 14:
+    case 15: // BT.601 and BT.2020 share BT.709's curve
+        c.transfer_function = JXL_TRANSFER_FUNCTION_709;
+        break;
+    case 4:
+        c.transfer_function = JXL_TRANSFER_FUNCTION_GAMMA;
+        c.gamma = 1 / 2.2;
+        break;
+    case 5:
+        c.transfer_function = JXL_TRANSFER_FUNCTION_GAMMA;
+        c.gamma = 1 / 2.8;
+        break;
+    case 8:
+    case 13:
+    case 16:
+    case 17:
+    case 18:
+        c.transfer_function = JxlTransferFunction(cicp.transfer);
+        break;
+    default:
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+float jxlDistance(int quality)
+{
+    // The mapping cjxl 0.7 uses for its -q, so that a percentage writes what cjxl and other
+    // tools write at that quality: 90 gives 1.0 (visually lossless), 40 gives 5.5. Capped at
+    // the encoder's largest distance, which percentages below 9 reach.
+    const double q = std::clamp(quality, 1, 100);
+    const double distance
+        = q >= 30 ? 0.1 + (100 - q) * 0.09 : 6.4 + std::pow(2.5, (30 - q) / 5.0) / 6.25;
+    return float(std::min(distance, 15.0));
+}
+
+std::vector<std::uint8_t> encodeJxl(
+    const QImage& picture, const QString& path, const Settings& settings)
+{
+    const bool alpha = picture.hasAlphaChannel();
+    const bool sixteen = picture.depth() == 64;
+    // Straight alpha, in the sample order the encoder takes; 16-bit RGB packed to three
+    // samples, which Qt has no format for.
+    QImage rows;
+    std::vector<std::uint16_t> packed;
+    const void* pixels = nullptr;
+    std::size_t bytes = 0;
+    if (sixteen && !alpha) {
+        const QImage rgbx = picture.convertToFormat(QImage::Format_RGBX64);
+        packed.resize(std::size_t(rgbx.width()) * rgbx.height() * 3);
+        std::size_t i = 0;
+        for (int y = 0; y < rgbx.height(); ++y) {
+            const auto* s = reinterpret_cast<const std::uint16_t*>(rgbx.constScanLine(y));
+            for (int x = 0; x < rgbx.width(); ++x, s += 4, i += 3)
+                std::copy(s, s + 3, &packed[i]);
+        }
+        pixels = packed.data();
+        bytes = packed.size() * 2;
+    } else {
+        rows = picture.convertToFormat(sixteen ? QImage::Format_RGBA64
+                : alpha                        ? QImage::Format_RGBA8888
+                                               : QImage::Format_RGB888);
+        if (rows.isNull())
+            throw AppError::about(ErrorNumber::OutOfMemory, path);
+        pixels = rows.constBits();
+        bytes = std::size_t(rows.sizeInBytes());
+    }
+    // Qt's rows are the shortest that keep four-byte alignment.
+    const JxlPixelFormat format { alpha ? 4U : 3U, sixteen ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8,
+        JXL_NATIVE_ENDIAN, 4 };
+
+    const JxlEncoderPtr encoder = JxlEncoderMake(nullptr);
+    const JxlThreadParallelRunnerPtr runner = JxlThreadParallelRunnerMake(nullptr, encoderThreads);
+    if (!encoder || !runner)
+        throw AppError::about(ErrorNumber::OutOfMemory, path);
+    JxlEncoder* enc = encoder.get();
+    if (JxlEncoderSetParallelRunner(enc, JxlThreadParallelRunner, runner.get()) != JXL_ENC_SUCCESS)
+        fail(path, QStringLiteral("no threads"));
+
+    const bool lossless = !settings.lossy;
+    JxlBasicInfo info;
+    JxlEncoderInitBasicInfo(&info);
+    info.xsize = std::uint32_t(picture.width());
+    info.ysize = std::uint32_t(picture.height());
+    // 10- and 12-bit sources keep their depth; the samples are scaled to it from 16 bits.
+    info.bits_per_sample = sixteen ? std::uint32_t(std::clamp(settings.sourceBits, 9, 16)) : 8;
+    info.num_color_channels = 3;
+    info.num_extra_channels = alpha ? 1 : 0;
+    info.alpha_bits = alpha ? info.bits_per_sample : 0;
+    info.uses_original_profile = lossless ? JXL_TRUE : JXL_FALSE;
+    if (JxlEncoderSetBasicInfo(enc, &info) != JXL_ENC_SUCCESS)
+        fail(path, QStringLiteral("the picture's header was refused"));
+
+    JxlColorEncoding colour;
+    if (settings.cicp && toEncoding(*settings.cicp, colour)) {
+        if (JxlEncoderSetColorEncoding(enc, &colour) != JXL_ENC_SUCCESS)
+            fail(path, QStringLiteral("the colour description was refused"));
+    } else if (!settings.iccProfile.empty()) {
+        if (JxlEncoderSetICCProfile(enc, settings.iccProfile.data(), settings.iccProfile.size())
+            != JXL_ENC_SUCCESS)
+            fail(path, QStringLiteral("the colour profile was refused"));
+    } else {
+        JxlColorEncodingSetToSRGB(&colour, JXL_FALSE);
+        JxlEncoderSetColorEncoding(enc, &colour);
+    }
+
+    JxlEncoderFrameSettings* frame = JxlEncoderFrameSettingsCreate(enc, nullptr);
+    if (!frame || JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT, effort)
+        || (lossless ? JxlEncoderSetFrameLossless(frame, JXL_TRUE)
+                     : JxlEncoderSetFrameDistance(frame, jxlDistance(settings.quality))))
+        fail(path, QStringLiteral("the settings were refused"));
+    if (JxlEncoderAddImageFrame(frame, &format, pixels, bytes) != JXL_ENC_SUCCESS)
+        fail(path, QStringLiteral("error %1").arg(int(JxlEncoderGetError(enc))));
+    JxlEncoderCloseInput(enc);
+
+    std::vector<std::uint8_t> out(std::max<std::size_t>(4096, bytes / 8));
+    std::uint8_t* next = out.data();
+    std::size_t room = out.size();
+    for (;;) {
+        const JxlEncoderStatus status = JxlEncoderProcessOutput(enc, &next, &room);
+        if (status == JXL_ENC_SUCCESS)
+            break;
+        if (status != JXL_ENC_NEED_MORE_OUTPUT) {
+            if (JxlEncoderGetError(enc) == JXL_ENC_ERR_OOM)
+                throw AppError::about(ErrorNumber::OutOfMemory, path);
+            fail(path, QStringLiteral("error %1").arg(int(JxlEncoderGetError(enc))));
+        }
+        const std::size_t used = std::size_t(next - out.data());
+        out.resize(out.size() * 2);
+        next = out.data() + used;
+        room = out.size() - used;
+    }
+    out.resize(std::size_t(next - out.data()));
+    return out;
+}
+
+} // namespace ThumbnailWriters
