@@ -16,9 +16,6 @@ namespace {
 // Effort 3 of 1 .. 9: on thumbnails it writes files within a few per cent of effort 7's size
 // and quality at a fraction of its time (bench/kinds measures it).
 constexpr int effort = 3;
-// As many threads as the reading program's decoder: the run writes while the next entry is
-// read.
-constexpr std::size_t encoderThreads = 2;
 
 [[noreturn]] void fail(const QString& path, const QString& why)
 {
@@ -127,7 +124,9 @@ std::vector<std::uint8_t> encodeJxl(
         JXL_NATIVE_ENDIAN, 4 };
 
     const JxlEncoderPtr encoder = JxlEncoderMake(nullptr);
-    const JxlThreadParallelRunnerPtr runner = JxlThreadParallelRunnerMake(nullptr, encoderThreads);
+    // Every core, as the reading program decodes: the threads add no processor time.
+    const JxlThreadParallelRunnerPtr runner
+        = JxlThreadParallelRunnerMake(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads());
     if (!encoder || !runner)
         throw AppError::about(ErrorNumber::OutOfMemory, path);
     JxlEncoder* enc = encoder.get();
