@@ -22,6 +22,8 @@ struct Options
     QByteArray iccProfile;
     int pages = 1; // TIFF: further pages, each half the size of the one before
     int tileSize = 0; // TIFF: square tiles of this side (a multiple of 16), or strips of 16 rows
+    QList<int> cicp; // JPEG XL: primaries and transfer code points, instead of sRGB or a profile
+    bool fromJpeg = false; // JPEG XL: a JPEG recompressed, with its reconstruction box
 };
 
 // `image` (straight ARGB32; alpha is written only when it has an alpha channel). True when
@@ -31,6 +33,9 @@ bool writeTiff(const QString& path, const QImage& image, const Options& options 
 // A GIF of at most 256 colours taken as they come; pixels less than half opaque transparent.
 // `canvas` larger than the picture declares a logical screen of that size.
 bool writeGif(const QString& path, const QImage& image, QSize canvas = {});
+// JPEG XL by libjxl: lossy at distance 1 or lossless; `bits` 8 to 16 taken from 16-bit samples;
+// `orientation` in its header.
+bool writeJxl(const QString& path, const QImage& image, const Options& options = {});
 
 // One frame of an animation made for a test: a GIF frame at `at` (transparent where less than
 // half opaque) shown as `disposal` says (giflib's DISPOSE_*); WebP frames cover the canvas.
@@ -56,6 +61,7 @@ struct Read
     int bits = 8;
     std::uint16_t compression = 0; // TIFF
     QByteArray iccProfile;
+    QList<int> cicp; // JPEG XL: primaries and transfer code points of an enumerated colour
     bool hasExif = false; // WebP EXIF chunk or TIFF EXIF IFD
     // An animation's frames as shown (a GIF's each covering the screen, as ours are), delays
     // and loop count (1 for a GIF without one); `image` is the first.
@@ -64,5 +70,7 @@ struct Read
     int loopCount = -1;
 };
 Read read(const QString& path);
+// A JPEG XL file's first frame, upright; lossy when coded as XYB or holding a JPEG to rebuild.
+void readJxl(const QByteArray& bytes, Read& read);
 
 } // namespace KindFixtures

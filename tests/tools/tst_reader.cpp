@@ -71,6 +71,8 @@ void TestReader::refuses_data()
     const QByteArray webp = fileBytes(dir.filePath("a.webp"));
     const QByteArray tiff = fileBytes(dir.filePath("a.tif"));
     const QByteArray gif = fileBytes(dir.filePath("a.gif"));
+    KindFixtures::writeJxl(dir.filePath("a.jxl"), small);
+    const QByteArray jxl = fileBytes(dir.filePath("a.jxl"));
 
     QTest::newRow("missing") << QByteArray() << percent << 1 << "No such file or directory";
     QTest::newRow("a PNG") << QByteArray("\x89PNG\r\n\x1a\n0000", 12) << percent << 1
@@ -84,6 +86,11 @@ void TestReader::refuses_data()
         { { 256, 4, 1, 20000 }, { 257, 4, 1, 20000 }, { 258, 3, 1, 8 }, { 262, 3, 1, 1 },
             { 273, 4, 1, 8 }, { 277, 3, 1, 1 }, { 278, 4, 1, 20000 }, { 279, 4, 1, 16 } })
                                     << percent << 1 << "larger than 134217728 pixels";
+    // A JPEG XL header of 20000 x 20000 pixels, refused at its header.
+    QTest::newRow("JPEG XL too large") << QByteArray("\xff\x0a\xfc\x70\x22\x01\0\0\0\0\0\0\0\0", 14)
+                                       << percent << 1 << "larger than 134217728 pixels";
+    QTest::newRow("JPEG XL cut short")
+        << jxl.left(jxl.size() / 2) << percent << 1 << "the JPEG XL picture is damaged";
     QTest::newRow("no percentage") << webp << QStringList() << 2 << "usage:";
     QTest::newRow("percentage 0") << webp << QStringList { "-p", "0" } << 2 << "usage:";
     QTest::newRow("percentage 101") << webp << QStringList { "-p", "101" } << 2 << "usage:";
