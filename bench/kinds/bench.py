@@ -7,7 +7,8 @@ Run by hand, never by ctest:  python3 bench/kinds/bench.py [--rounds N] [--build
 
 Makes, once, six 12-megapixel pictures of each kind in bench/corpus/kinds/ from the
 corpus's jpeg12 photographs (bench/thumbs/bench.py makes those): lossy WebP, LZW TIFF and
-GIF. Both tools write the same kind at the same size (vipsthumbnail at the quality
+GIF, and (--kinds jxl) JPEG XL by cjxl at distance 1, timed also against its floors, djxl
+and pictelle-read alone. Both tools write the same kind at the same size (vipsthumbnail at the quality
 pictelle-batch takes for a lossy source: the percentage), in interleaved rounds; it prints
 medians, ratios, peak resident memory (GNU time's; pictelle-batch's takes in its largest
 child, the reading program) and the PSNR of each thumbnail, decoded, against the source
@@ -33,6 +34,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 CORPUS = os.path.join(ROOT, "bench", "corpus")
 KINDS_DIR = os.path.join(CORPUS, "kinds")
 PACKAGES = ["libvips-tools", "imagemagick", "time"]
+JXL_PACKAGES = ["libjxl-tools"]
 PHOTOS = 6
 
 # kind: (extension, how vips writes the source, vipsthumbnail's output options or None
@@ -42,21 +44,28 @@ KINDS = {
     "tiff": (".tif", "[compression=lzw]", "[compression=lzw]"),
     "gif": (".gif", "", ""),
     "jpeg": (".jpg", None, None),
+    "jxl": (".jxl", "cjxl", None),  # cjxl -d 1 from the photograph's pixels
 }
 
 
-def make_corpus():
+def make_corpus(kinds):
     photos = sorted(os.listdir(os.path.join(CORPUS, "jpeg12")))[:PHOTOS]
     if len(photos) < PHOTOS:
         sys.exit("bench/corpus/jpeg12 is missing: run bench/thumbs/bench.py once first")
     os.makedirs(KINDS_DIR, exist_ok=True)
-    for kind, (ext, options, _) in KINDS.items():
+    for kind in kinds:
+        ext, options, _ = KINDS[kind]
         if options is None:
             continue
         for photo in photos:
             out = os.path.join(KINDS_DIR, os.path.splitext(photo)[0] + ext)
             if not os.path.exists(out):
                 print(f"making {out}", flush=True)
+                if options == "cjxl":
+                    subprocess.run(["cjxl", "--quiet", "--lossless_jpeg=0", "-d", "1",
+                                    os.path.join(CORPUS, "jpeg12", photo), out], check=True,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                    continue
                 subprocess.run(["vips", "copy", os.path.join(CORPUS, "jpeg12", photo),
                                 out + options], check=True)
 
@@ -102,11 +111,30 @@ def commands(batch, kind, files, p, vips_out):
     options = KINDS[kind][2]
     if options is None:
         options = f"[Q={p}]"
-    return {
+    tools = {
         "pictelle": [batch, "-p", str(p), *files],
         "vipsthumbnail": ["vipsthumbnail", "-s", f"{W}x{H}!", "-o",
                           os.path.join(vips_out, "t%s" + ext + options), *files],
-    }, (W, H)
+    }
+    if kind == "jxl":
+        # The floors: the decoder alone on both cores, and the reading program alone.
+        tools["djxl"] = ["sh", "-c", 'for f; do djxl "$f" >/dev/null 2>&1 || exit 1; done', "-",
+                         *files]
+        reader = os.path.join(os.path.dirname(batch), "pictelle-read")
+        scratch = os.path.join(os.path.dirname(vips_out), "floor.read")
+        tools["pictelle-read"] = ["sh", "-c", f'for f; do "{reader}" -p {p} -O "{scratch}" "$f"'
+                                  ' || exit 1; done', "-", *files]
+    return tools, (W, H)
+
+
+def as_png(path, work, name):
+    """A file ImageMagick can read: JPEG XL decoded by djxl first."""
+    if not path.endswith(".jxl"):
+        return path + "[0]"
+    out = os.path.join(work, name + ".png")
+    subprocess.run(["djxl", path, out], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    return out
 
 
 def quality(files, size, ours_dir, vips_dir, work):
@@ -116,14 +144,17 @@ def quality(files, size, ours_dir, vips_dir, work):
     for f in files:
         name = os.path.basename(f)
         ref = os.path.join(work, "ref.png")
-        subprocess.run(["convert", "-quiet", f + "[0]", "-filter", "Box", "-resize", f"{W}x{H}!",
+        subprocess.run(["convert", "-quiet", as_png(f, work, "source"), "-filter", "Box", "-resize", f"{W}x{H}!",
                         "-alpha", "off", ref], check=True)
         for folder, into in ((ours_dir, ours), (vips_dir, vips)):
             decoded = os.path.join(work, "decoded.png")
-            subprocess.run(["convert", "-quiet", os.path.join(folder, "t" + name) + "[0]",
+            thumb = as_png(os.path.join(folder, "t" + name), work, "thumb")
+            subprocess.run(["convert", "-quiet", thumb,
                             "-alpha", "off", decoded], check=True)
             into.append(psnr(decoded, ref))
-    return aggregate_psnr(ours), aggregate_psnr(vips)
+    sizes = [sum(os.path.getsize(os.path.join(d, "t" + os.path.basename(f))) for f in files)
+             for d in (ours_dir, vips_dir)]
+    return aggregate_psnr(ours), aggregate_psnr(vips), sizes[0] / sizes[1]
 
 
 def compare(args, batch):
@@ -145,8 +176,9 @@ def compare(args, batch):
                 for _ in range(args.rounds):
                     for tool, cmd in tools.items():
                         runs[tool].append(measure(cmd))
-                ours_q, vips_q = quality(files, size, ours_dir, vips_dir, work)
-                row = {"kind": kind, "p": p, "size": size, "psnr": (ours_q, vips_q)}
+                ours_q, vips_q, bytes_ratio = quality(files, size, ours_dir, vips_dir, work)
+                row = {"kind": kind, "p": p, "size": size, "psnr": (ours_q, vips_q),
+                       "bytes": bytes_ratio}
                 for tool, r in runs.items():
                     row[tool] = (statistics.median(w for w, _ in r), max(m for _, m in r))
                 rows.append(row)
@@ -154,7 +186,13 @@ def compare(args, batch):
                 vt, vm = row["vipsthumbnail"]
                 print(f"{kind:<5} {p:>3}% {size[0]}x{size[1]}  pictelle {ot:7.3f}s {om:7.1f} MiB"
                       f"  vips {vt:7.3f}s {vm:7.1f} MiB  ratio {ot / vt:5.2f}x"
-                      f"  PSNR {ours_q:6.2f} / {vips_q:6.2f} dB", flush=True)
+                      f"  PSNR {ours_q:6.2f} / {vips_q:6.2f} dB  bytes {bytes_ratio:4.2f}x",
+                      flush=True)
+                for floor in ("djxl", "pictelle-read"):
+                    if floor in row:
+                        print(f"      floor {floor:<13} {row[floor][0]:7.3f}s"
+                              f" {row[floor][1]:7.1f} MiB  pictelle / floor"
+                              f" {ot / row[floor][0]:5.2f}x", flush=True)
     return rows
 
 
@@ -171,8 +209,14 @@ def goals(rows, rounds):
                 (f"{name}: time <= 0.6x vipsthumbnail", f"{ot / vt:.2f}x", ot / vt <= 0.6),
                 (f"{name}: peak memory <= vipsthumbnail", f"{om:.0f}/{vm:.0f} MiB", om <= vm),
                 (f"{name}: PSNR >= vipsthumbnail - 1 dB", f"{oq:.2f}/{vq:.2f} dB",
-                 oq >= vq - 1.0)):
+                 oq >= vq - 1.0),
+                (f"{name}: bytes <= 1.25x vipsthumbnail", f"{row['bytes']:.2f}x",
+                 row["bytes"] <= 1.25)):
             print(f"{goal:<42} {value:>16}  {'yes' if met else 'NO'}")
+        if "djxl" in row:
+            floor = row["djxl"][0]
+            print(f"{name + ': time <= 1.1x the decoder alone':<42} {ot / floor:>15.2f}x"
+                  f"  {'yes' if ot <= 1.1 * floor else 'NO'}")
 
 
 def scaling(args, batch):
@@ -209,8 +253,8 @@ def main():
     args.percent = [int(p) for p in args.percent.split(",")]
     args.cores = [c for c in args.cores.split(",") if c]
     batch = os.path.join(os.path.abspath(args.build), "bin", "pictelle-batch")
-    debian.install(PACKAGES)
-    make_corpus()
+    debian.install(PACKAGES + (JXL_PACKAGES if "jxl" in args.kinds else []))
+    make_corpus(args.kinds)
     if args.cores:
         scaling(args, batch)
         return
