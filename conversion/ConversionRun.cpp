@@ -301,8 +301,10 @@ private:
             ThumbnailWriters::saveGif(picture.image, thumbnail, settings);
             break;
         case Kind::Jxl: {
-            const std::vector<std::uint8_t> bytes
-                = ThumbnailWriters::encodeJxl(picture.image, thumbnail, settings);
+            const std::vector<std::uint8_t> bytes = animated
+                ? ThumbnailWriters::encodeAnimatedJxl(
+                    read.frames, read.loopCount, thumbnail, settings)
+                : ThumbnailWriters::encodeJxl(picture.image, thumbnail, settings);
             ThumbnailWriters::writeWholeFile(thumbnail, bytes.data(), bytes.size());
             break;
         }

@@ -88,37 +88,52 @@ float jxlDistance(int quality)
     return float(std::min(distance, 15.0));
 }
 
-std::vector<std::uint8_t> encodeJxl(
-    const QImage& picture, const QString& path, const Settings& settings)
+namespace {
+
+// A frame's samples as the encoder takes them: straight alpha; 16-bit RGB packed to three
+// samples, which Qt has no format for.
+struct Samples
 {
-    const bool alpha = picture.hasAlphaChannel();
-    const bool sixteen = picture.depth() == 64;
-    // Straight alpha, in the sample order the encoder takes; 16-bit RGB packed to three
-    // samples, which Qt has no format for.
     QImage rows;
     std::vector<std::uint16_t> packed;
-    const void* pixels = nullptr;
+    const void* data = nullptr;
     std::size_t bytes = 0;
+};
+
+Samples samplesOf(const QImage& picture, bool alpha, bool sixteen, const QString& path)
+{
+    Samples s;
     if (sixteen && !alpha) {
         const QImage rgbx = picture.convertToFormat(QImage::Format_RGBX64);
-        packed.resize(std::size_t(rgbx.width()) * rgbx.height() * 3);
+        s.packed.resize(std::size_t(rgbx.width()) * rgbx.height() * 3);
         std::size_t i = 0;
         for (int y = 0; y < rgbx.height(); ++y) {
-            const auto* s = reinterpret_cast<const std::uint16_t*>(rgbx.constScanLine(y));
-            for (int x = 0; x < rgbx.width(); ++x, s += 4, i += 3)
-                std::copy(s, s + 3, &packed[i]);
+            const auto* row = reinterpret_cast<const std::uint16_t*>(rgbx.constScanLine(y));
+            for (int x = 0; x < rgbx.width(); ++x, row += 4, i += 3)
+                std::copy(row, row + 3, &s.packed[i]);
         }
-        pixels = packed.data();
-        bytes = packed.size() * 2;
-    } else {
-        rows = picture.convertToFormat(sixteen ? QImage::Format_RGBA64
-                : alpha                        ? QImage::Format_RGBA8888
-                                               : QImage::Format_RGB888);
-        if (rows.isNull())
-            throw AppError::about(ErrorNumber::OutOfMemory, path);
-        pixels = rows.constBits();
-        bytes = std::size_t(rows.sizeInBytes());
+        s.data = s.packed.data();
+        s.bytes = s.packed.size() * 2;
+        return s;
     }
+    s.rows = picture.convertToFormat(sixteen ? QImage::Format_RGBA64
+            : alpha                          ? QImage::Format_RGBA8888
+                                             : QImage::Format_RGB888);
+    if (s.rows.isNull())
+        throw AppError::about(ErrorNumber::OutOfMemory, path);
+    s.data = s.rows.constBits();
+    s.bytes = std::size_t(s.rows.sizeInBytes());
+    return s;
+}
+
+// The frames of one size as a JPEG XL file; an animation when `animated`, with each frame's
+// delay in milliseconds.
+std::vector<std::uint8_t> encodeFrames(const std::vector<Frame>& frames, bool animated,
+    std::uint32_t loopCount, const QString& path, const Settings& settings)
+{
+    const QImage& first = frames.front().image;
+    const bool alpha = first.hasAlphaChannel();
+    const bool sixteen = first.depth() == 64;
     // Qt's rows are the shortest that keep four-byte alignment.
     const JxlPixelFormat format { alpha ? 4U : 3U, sixteen ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8,
         JXL_NATIVE_ENDIAN, 4 };
@@ -136,14 +151,20 @@ std::vector<std::uint8_t> encodeJxl(
     const bool lossless = !settings.lossy;
     JxlBasicInfo info;
     JxlEncoderInitBasicInfo(&info);
-    info.xsize = std::uint32_t(picture.width());
-    info.ysize = std::uint32_t(picture.height());
+    info.xsize = std::uint32_t(first.width());
+    info.ysize = std::uint32_t(first.height());
     // 10- and 12-bit sources keep their depth; the samples are scaled to it from 16 bits.
     info.bits_per_sample = sixteen ? std::uint32_t(std::clamp(settings.sourceBits, 9, 16)) : 8;
     info.num_color_channels = 3;
     info.num_extra_channels = alpha ? 1 : 0;
     info.alpha_bits = alpha ? info.bits_per_sample : 0;
     info.uses_original_profile = lossless ? JXL_TRUE : JXL_FALSE;
+    if (animated) {
+        info.have_animation = JXL_TRUE;
+        info.animation.tps_numerator = 1000; // ticks of a millisecond
+        info.animation.tps_denominator = 1;
+        info.animation.num_loops = loopCount;
+    }
     if (JxlEncoderSetBasicInfo(enc, &info) != JXL_ENC_SUCCESS)
         fail(path, QStringLiteral("the picture's header was refused"));
 
@@ -165,8 +186,20 @@ std::vector<std::uint8_t> encodeJxl(
         || (lossless ? JxlEncoderSetFrameLossless(frame, JXL_TRUE)
                      : JxlEncoderSetFrameDistance(frame, jxlDistance(settings.quality))))
         fail(path, QStringLiteral("the settings were refused"));
-    if (JxlEncoderAddImageFrame(frame, &format, pixels, bytes) != JXL_ENC_SUCCESS)
-        fail(path, QStringLiteral("error %1").arg(int(JxlEncoderGetError(enc))));
+    std::size_t bytes = 0;
+    for (const Frame& f : frames) {
+        const Samples samples = samplesOf(f.image, alpha, sixteen, path);
+        bytes += samples.bytes;
+        if (animated) {
+            JxlFrameHeader header;
+            JxlEncoderInitFrameHeader(&header);
+            header.duration = f.delayMs;
+            if (JxlEncoderSetFrameHeader(frame, &header) != JXL_ENC_SUCCESS)
+                fail(path, QStringLiteral("the frame's header was refused"));
+        }
+        if (JxlEncoderAddImageFrame(frame, &format, samples.data, samples.bytes) != JXL_ENC_SUCCESS)
+            fail(path, QStringLiteral("error %1").arg(int(JxlEncoderGetError(enc))));
+    }
     JxlEncoderCloseInput(enc);
 
     std::vector<std::uint8_t> out(std::max<std::size_t>(4096, bytes / 8));
@@ -188,6 +221,20 @@ std::vector<std::uint8_t> encodeJxl(
     }
     out.resize(std::size_t(next - out.data()));
     return out;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> encodeJxl(
+    const QImage& picture, const QString& path, const Settings& settings)
+{
+    return encodeFrames({ { picture, 0 } }, false, 0, path, settings);
+}
+
+std::vector<std::uint8_t> encodeAnimatedJxl(const std::vector<Frame>& frames,
+    std::uint32_t loopCount, const QString& path, const Settings& settings)
+{
+    return encodeFrames(frames, true, loopCount, path, settings);
 }
 
 } // namespace ThumbnailWriters

@@ -61,6 +61,10 @@ void saveAnimatedGif(
 // else sRGB.
 std::vector<std::uint8_t> encodeJxl(
     const QImage& picture, const QString& path, const Settings& settings);
+// An animation of frames of one size, as encodeJxl writes a picture; `loopCount` as stored
+// (0 plays for ever).
+std::vector<std::uint8_t> encodeAnimatedJxl(const std::vector<Frame>& frames,
+    std::uint32_t loopCount, const QString& path, const Settings& settings);
 // The JPEG XL distance a quality of 1 .. 100 maps to (0.1 at 100, 15 at 8 and below).
 float jxlDistance(int quality);
 

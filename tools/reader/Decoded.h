@@ -73,8 +73,7 @@ public:
 Decoded decodeWebP(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
 Decoded decodeGif(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
 Decoded decodeTiff(Files::UniqueFd input, RowSink& sink);
-// A JPEG XL's first frame as shown (an animation's others are left unread).
-Decoded decodeJxl(const std::vector<std::uint8_t>& bytes);
+Decoded decodeJxl(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
 
 // Refuses a picture of more than Limits::maxPixels before anything is allocated for it.
 void checkPixels(std::int64_t width, std::int64_t height, const char* what);

@@ -156,7 +156,7 @@ void premultiply16(std::vector<std::uint8_t>& bytes)
 
 } // namespace
 
-Decoded decodeJxl(const std::vector<std::uint8_t>& bytes)
+Decoded decodeJxl(const std::vector<std::uint8_t>& bytes, FrameSink& sink)
 {
     const JxlDecoderPtr decoder = JxlDecoderMake(nullptr);
     JxlDecoder* dec = decoder.get();
@@ -168,8 +168,8 @@ Decoded decodeJxl(const std::vector<std::uint8_t>& bytes)
     if (!dec || !runner
         || JxlDecoderSetParallelRunner(dec, JxlThreadParallelRunner, runner.get())
             != JXL_DEC_SUCCESS
-        || JxlDecoderSubscribeEvents(
-               dec, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE)
+        || JxlDecoderSubscribeEvents(dec,
+               JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE)
             != JXL_DEC_SUCCESS)
         throw Failure { "the JPEG XL decoder could not be set up" };
     // The orientation is applied to the thumbnail, which is smaller to turn.
@@ -182,6 +182,8 @@ Decoded decodeJxl(const std::vector<std::uint8_t>& bytes)
     d.kind = Kinds::Kind::Jxl;
     JxlBasicInfo info {};
     JxlPixelFormat format { 4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0 };
+    std::uint32_t frames = 0;
+    std::uint32_t delayMs = 0;
     for (;;) {
         const JxlDecoderStatus status = JxlDecoderProcessInput(dec);
         switch (status) {
@@ -241,29 +243,55 @@ Decoded decodeJxl(const std::vector<std::uint8_t>& bytes)
             }
             break;
         }
+        case JXL_DEC_FRAME: {
+            JxlFrameHeader header {};
+            if (JxlDecoderGetFrameHeader(dec, &header) != JXL_DEC_SUCCESS)
+                throw Failure { "the JPEG XL frame header is damaged" };
+            if (frames == 0 && info.have_animation && !header.is_last) {
+                // Every frame as shown, at 8 bits: the frame sink takes no more.
+                d.animated = true;
+                d.bitsPerSample = 8;
+                format.data_type = JXL_TYPE_UINT8;
+                d.loopCount = info.animation.num_loops;
+                sink.begin(d, 0);
+            }
+            const std::uint64_t ticksPerSecond = info.animation.tps_numerator;
+            delayMs = ticksPerSecond == 0
+                ? 0
+                : std::uint32_t(std::min<std::uint64_t>(std::uint64_t(header.duration) * 1000
+                        * info.animation.tps_denominator / ticksPerSecond,
+                    UINT32_MAX));
+            break;
+        }
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
             std::size_t size = 0;
             if (JxlDecoderImageOutBufferSize(dec, &format, &size) != JXL_DEC_SUCCESS
                 || size != std::size_t(d.width) * d.height * 4 * std::size_t(d.bitsPerSample / 8))
                 throw Failure { "the JPEG XL frame does not match its header" };
-            d.pixels.resize(size);
+            d.pixels.resize(size); // one frame's, taken again for each
             if (JxlDecoderSetImageOutBuffer(dec, &format, d.pixels.data(), size) != JXL_DEC_SUCCESS)
                 throw Failure { "the JPEG XL frame does not match its header" };
             break;
         }
         case JXL_DEC_FULL_IMAGE: {
-            // The first frame as shown; an animation's further frames are left unread.
             const bool premultiply = d.alpha && !info.alpha_premultiplied;
             if (d.bitsPerSample == 8)
                 toDecodedOrder8(d.pixels, premultiply);
             else if (premultiply)
                 premultiply16(d.pixels);
-            return d;
+            if (!d.animated)
+                return d;
+            sink.add(d.pixels.data(), delayMs);
+            ++frames;
+            break;
         }
         case JXL_DEC_NEED_MORE_INPUT:
             throw Failure { "the JPEG XL picture is cut short" };
         case JXL_DEC_SUCCESS:
-            throw Failure { "the JPEG XL picture holds no frame" };
+            if (frames == 0)
+                throw Failure { "the JPEG XL picture holds no frame" };
+            d.pixels = {};
+            return d;
         default:
             throw Failure { "the JPEG XL picture is damaged" };
         }

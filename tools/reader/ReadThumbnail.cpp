@@ -354,7 +354,7 @@ ImageCore::ScaledFrames readThumbnail(
             d = decodeGif(readAt(input.get(), size, path), frames);
             break;
         case Kinds::Kind::Jxl:
-            d = decodeJxl(readAt(input.get(), size, path));
+            d = decodeJxl(readAt(input.get(), size, path), frames);
             break;
         default:
             throw Failure { "not a picture of a kind this reader reads" };
@@ -376,6 +376,8 @@ ImageCore::ScaledFrames readThumbnail(
     animation.lossy = d.lossy;
     animation.loopCount = d.loopCount;
     animation.iccProfile = std::move(d.iccProfile);
+    animation.hasCicp = d.hasCicp;
+    animation.cicp = d.cicp;
     return animation;
 }
 
