@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <algorithm>
 #include <jxl/decode.h>
 #include <jxl/decode_cxx.h>
 #include <jxl/encode.h>
@@ -33,8 +34,11 @@ bool hasBox(const QByteArray& bytes, const char* type)
 
 } // namespace
 
-bool writeJxl(const QString& path, const QImage& source, const Options& o)
+// Still when `loopCount` is negative, else an animation of the frames (each the canvas).
+bool writeFrames(
+    const QString& path, const QList<AnimationFrame>& frames, const Options& o, int loopCount)
 {
+    const QImage& source = frames.front().image;
     const JxlEncoderPtr encoder = JxlEncoderMake(nullptr);
     JxlEncoder* enc = encoder.get();
     JxlEncoderFrameSettings* frame = JxlEncoderFrameSettingsCreate(enc, nullptr);
@@ -50,14 +54,6 @@ bool writeJxl(const QString& path, const QImage& source, const Options& o)
         const bool alpha = source.hasAlphaChannel();
         const std::uint32_t channels = alpha ? 4 : 3;
         const bool wide = o.bits > 8;
-        std::vector<std::uint16_t> samples;
-        for (int y = 0; y < source.height(); ++y)
-            for (int x = 0; x < source.width(); ++x) {
-                const QRgb c = source.pixel(x, y);
-                const int v[] = { qRed(c), qGreen(c), qBlue(c), qAlpha(c) };
-                for (std::uint32_t k = 0; k < channels; ++k)
-                    samples.push_back(std::uint16_t(wide ? v[k] * 257 : v[k]));
-            }
         JxlBasicInfo info;
         JxlEncoderInitBasicInfo(&info);
         info.xsize = std::uint32_t(source.width());
@@ -67,6 +63,8 @@ bool writeJxl(const QString& path, const QImage& source, const Options& o)
         info.alpha_bits = alpha ? info.bits_per_sample : 0;
         info.orientation = JxlOrientation(o.orientation);
         info.uses_original_profile = o.lossy ? JXL_FALSE : JXL_TRUE;
+        info.have_animation = loopCount >= 0;
+        info.animation = { 1000, 1, std::uint32_t(std::max(loopCount, 0)), JXL_FALSE };
         if (JxlEncoderSetBasicInfo(enc, &info))
             return false;
         JxlColorEncoding colour;
@@ -85,12 +83,27 @@ bool writeJxl(const QString& path, const QImage& source, const Options& o)
         if (o.lossy ? JxlEncoderSetFrameDistance(frame, 1.0f)
                     : JxlEncoderSetFrameLossless(frame, JXL_TRUE))
             return false;
-        std::vector<std::uint8_t> narrow(samples.begin(), samples.end());
         const JxlPixelFormat format { channels, wide ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8,
             JXL_NATIVE_ENDIAN, 0 };
-        if (wide ? JxlEncoderAddImageFrame(frame, &format, samples.data(), samples.size() * 2)
-                 : JxlEncoderAddImageFrame(frame, &format, narrow.data(), narrow.size()))
-            return false;
+        for (const AnimationFrame& f : frames) {
+            std::vector<std::uint16_t> samples;
+            for (int y = 0; y < f.image.height(); ++y)
+                for (int x = 0; x < f.image.width(); ++x) {
+                    const QRgb c = f.image.pixel(x, y);
+                    const int v[] = { qRed(c), qGreen(c), qBlue(c), qAlpha(c) };
+                    for (std::uint32_t k = 0; k < channels; ++k)
+                        samples.push_back(std::uint16_t(wide ? v[k] * 257 : v[k]));
+                }
+            std::vector<std::uint8_t> narrow(samples.begin(), samples.end());
+            JxlFrameHeader header;
+            JxlEncoderInitFrameHeader(&header);
+            header.duration = std::uint32_t(f.delayMs);
+            if ((loopCount >= 0 && JxlEncoderSetFrameHeader(frame, &header))
+                || (wide ? JxlEncoderAddImageFrame(
+                        frame, &format, samples.data(), samples.size() * 2)
+                         : JxlEncoderAddImageFrame(frame, &format, narrow.data(), narrow.size())))
+                return false;
+        }
     }
     JxlEncoderCloseInput(enc);
     std::vector<std::uint8_t> out(1 << 16);
@@ -104,6 +117,19 @@ bool writeJxl(const QString& path, const QImage& source, const Options& o)
         && f.write(reinterpret_cast<const char*>(out.data()), size) == size;
 }
 
+bool writeJxl(const QString& path, const QImage& image, const Options& options)
+{
+    return writeFrames(path, { { image, {}, 0, 0 } }, options, -1);
+}
+
+bool writeAnimatedJxl(
+    const QString& path, const QList<AnimationFrame>& frames, int loopCount, bool lossy)
+{
+    Options options;
+    options.lossy = lossy;
+    return writeFrames(path, frames, options, loopCount);
+}
+
 void readJxl(const QByteArray& bytes, Read& r)
 {
     r.kind = "jxl";
@@ -111,7 +137,7 @@ void readJxl(const QByteArray& bytes, Read& r)
     const JxlDecoderPtr decoder = JxlDecoderMake(nullptr);
     JxlDecoder* dec = decoder.get();
     JxlDecoderSubscribeEvents(
-        dec, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE);
+        dec, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE);
     JxlDecoderSetInput(
         dec, reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
     JxlDecoderCloseInput(dec);
@@ -150,8 +176,25 @@ void readJxl(const QByteArray& bytes, Read& r)
             JxlDecoderSetImageOutBuffer(dec, &format, rgba.bits(), std::size_t(rgba.sizeInBytes()));
             break;
         }
+        case JXL_DEC_FRAME: {
+            JxlFrameHeader header;
+            JxlDecoderGetFrameHeader(dec, &header);
+            if (info.have_animation) {
+                r.loopCount = int(info.animation.num_loops);
+                r.delays.append(int(std::uint64_t(header.duration) * 1000
+                    * info.animation.tps_denominator / info.animation.tps_numerator));
+            }
+            break;
+        }
         case JXL_DEC_FULL_IMAGE:
-            r.image = rgba.convertToFormat(QImage::Format_ARGB32);
+            r.frames.append(rgba.convertToFormat(QImage::Format_ARGB32));
+            r.image = r.frames.front();
+            break;
+        case JXL_DEC_SUCCESS:
+            if (r.frames.size() == 1) {
+                r.frames.clear();
+                r.delays.clear();
+            }
             return;
         default:
             return;

@@ -51,6 +51,8 @@ bool writeAnimatedGif(
     const QString& path, QSize canvas, const QList<AnimationFrame>& frames, int loopCount);
 bool writeAnimatedWebP(
     const QString& path, const QList<AnimationFrame>& frames, int loopCount, bool lossy);
+bool writeAnimatedJxl(
+    const QString& path, const QList<AnimationFrame>& frames, int loopCount, bool lossy);
 
 // A thumbnail read back: its pixels (ARGB32) and what its file says of itself.
 struct Read
@@ -70,7 +72,7 @@ struct Read
     int loopCount = -1;
 };
 Read read(const QString& path);
-// A JPEG XL file's first frame, upright; lossy when coded as XYB or holding a JPEG to rebuild.
+// A JPEG XL file's frames, upright; lossy when coded as XYB or holding a JPEG to rebuild.
 void readJxl(const QByteArray& bytes, Read& read);
 
 } // namespace KindFixtures

@@ -316,6 +316,9 @@ void TestKinds::animationKept_data()
     QTest::newRow("lossless webp played twice")
         << "d.webp" << QByteArray("webp") << false << QByteArray("webp")
         << QList<int> { 100, 250, 400 } << 2 << webp;
+    QTest::newRow("lossy jxl played twice")
+        << "e.jxl" << QByteArray("jxl") << true << QByteArray("jxl") << QList<int> { 100, 250, 400 }
+        << 2 << webp;
 }
 
 void TestKinds::animationKept()
@@ -348,9 +351,11 @@ void TestKinds::animationKept()
                 second.setPixel(x, y, green);
                 third.setPixel(x + 50, y + 30, blue);
             }
-        QVERIFY(KindFixtures::writeAnimatedWebP(pics(name),
-            { { filled(canvas, red), {}, 100 }, { second, {}, 250 }, { third, {}, 400 } },
-            loopCount, lossy));
+        const QList<KindFixtures::AnimationFrame> frames { { filled(canvas, red), {}, 100 },
+            { second, {}, 250 }, { third, {}, 400 } };
+        QVERIFY(content == "jxl"
+                ? KindFixtures::writeAnimatedJxl(pics(name), frames, loopCount, lossy)
+                : KindFixtures::writeAnimatedWebP(pics(name), frames, loopCount, lossy));
     }
     QVERIFY(run({ pics(name) }));
     QVERIFY2(m_host.errors.isEmpty(), qPrintable(m_host.events.join('\n')));
