@@ -90,39 +90,59 @@ float jxlDistance(int quality)
 
 namespace {
 
-// A frame's samples as the encoder takes them: straight alpha; 16-bit RGB packed to three
-// samples, which Qt has no format for.
+// A frame's samples as the encoder takes them, alpha straight.
 struct Samples
 {
     QImage rows;
-    std::vector<std::uint16_t> packed;
+    std::vector<std::uint16_t> wide;
+    std::vector<std::uint8_t> narrow;
     const void* data = nullptr;
     std::size_t bytes = 0;
+    JxlPixelFormat format {};
 };
 
-Samples samplesOf(const QImage& picture, bool alpha, bool sixteen, const QString& path)
+// `grey`: one colour sample (a grey picture with a grey profile).
+Samples samplesOf(const QImage& picture, bool alpha, bool sixteen, bool grey, const QString& path)
 {
     Samples s;
-    if (sixteen && !alpha) {
-        const QImage rgbx = picture.convertToFormat(QImage::Format_RGBX64);
-        s.packed.resize(std::size_t(rgbx.width()) * rgbx.height() * 3);
-        std::size_t i = 0;
-        for (int y = 0; y < rgbx.height(); ++y) {
-            const auto* row = reinterpret_cast<const std::uint16_t*>(rgbx.constScanLine(y));
-            for (int x = 0; x < rgbx.width(); ++x, row += 4, i += 3)
-                std::copy(row, row + 3, &s.packed[i]);
-        }
-        s.data = s.packed.data();
-        s.bytes = s.packed.size() * 2;
+    s.format = { (grey ? 1U : 3U) + (alpha ? 1U : 0U), sixteen ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8,
+        JXL_NATIVE_ENDIAN, 0 };
+    if (!grey && !(sixteen && !alpha)) {
+        s.rows = picture.convertToFormat(sixteen ? QImage::Format_RGBA64
+                : alpha                          ? QImage::Format_RGBA8888
+                                                 : QImage::Format_RGB888);
+        if (s.rows.isNull())
+            throw AppError::about(ErrorNumber::OutOfMemory, path);
+        s.format.align = 4; // Qt's rows are the shortest that keep four-byte alignment
+        s.data = s.rows.constBits();
+        s.bytes = std::size_t(s.rows.sizeInBytes());
         return s;
     }
-    s.rows = picture.convertToFormat(sixteen ? QImage::Format_RGBA64
-            : alpha                          ? QImage::Format_RGBA8888
-                                             : QImage::Format_RGB888);
-    if (s.rows.isNull())
+    // Packed by hand: Qt has no format for 16-bit RGB or for grey with alpha.
+    const QImage rgba = picture.convertToFormat(QImage::Format_RGBA64);
+    if (rgba.isNull())
         throw AppError::about(ErrorNumber::OutOfMemory, path);
-    s.data = s.rows.constBits();
-    s.bytes = std::size_t(s.rows.sizeInBytes());
+    std::vector<int> picks = grey ? std::vector<int> { 1 } : std::vector<int> { 0, 1, 2 };
+    if (alpha)
+        picks.push_back(3);
+    s.wide.reserve(std::size_t(rgba.width()) * rgba.height() * picks.size());
+    for (int y = 0; y < rgba.height(); ++y) {
+        const auto* row = reinterpret_cast<const std::uint16_t*>(rgba.constScanLine(y));
+        for (int x = 0; x < rgba.width(); ++x)
+            for (int k : picks)
+                s.wide.push_back(row[std::size_t(x) * 4 + std::size_t(k)]);
+    }
+    if (sixteen) {
+        s.data = s.wide.data();
+        s.bytes = s.wide.size() * 2;
+        return s;
+    }
+    s.narrow.resize(s.wide.size());
+    std::transform(s.wide.begin(), s.wide.end(), s.narrow.begin(),
+        [](std::uint16_t v) { return std::uint8_t(v >> 8); });
+    s.wide = {};
+    s.data = s.narrow.data();
+    s.bytes = s.narrow.size();
     return s;
 }
 
@@ -134,9 +154,14 @@ std::vector<std::uint8_t> encodeFrames(const std::vector<Frame>& frames, bool an
     const QImage& first = frames.front().image;
     const bool alpha = first.hasAlphaChannel();
     const bool sixteen = first.depth() == 64;
-    // Qt's rows are the shortest that keep four-byte alignment.
-    const JxlPixelFormat format { alpha ? 4U : 3U, sixteen ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8,
-        JXL_NATIVE_ENDIAN, 4 };
+    // Code points where JPEG XL enumerates them, else an RGB profile, or a grey one for a
+    // picture written grey (the encoder takes a grey profile only so), else sRGB.
+    JxlColorEncoding colour;
+    const bool enumerated = settings.cicp && toEncoding(*settings.cicp, colour);
+    const std::uint32_t space
+        = ImageCore::profileDataSpace(settings.iccProfile.data(), settings.iccProfile.size());
+    const bool grey = !enumerated && space == ImageCore::signature("GRAY");
+    const bool profile = !enumerated && (grey || space == ImageCore::signature("RGB "));
 
     const JxlEncoderPtr encoder = JxlEncoderMake(nullptr);
     // Every core, as the reading program decodes: the threads add no processor time.
@@ -155,7 +180,7 @@ std::vector<std::uint8_t> encodeFrames(const std::vector<Frame>& frames, bool an
     info.ysize = std::uint32_t(first.height());
     // 10- and 12-bit sources keep their depth; the samples are scaled to it from 16 bits.
     info.bits_per_sample = sixteen ? std::uint32_t(std::clamp(settings.sourceBits, 9, 16)) : 8;
-    info.num_color_channels = 3;
+    info.num_color_channels = grey ? 1 : 3;
     info.num_extra_channels = alpha ? 1 : 0;
     info.alpha_bits = alpha ? info.bits_per_sample : 0;
     info.uses_original_profile = lossless ? JXL_TRUE : JXL_FALSE;
@@ -168,11 +193,10 @@ std::vector<std::uint8_t> encodeFrames(const std::vector<Frame>& frames, bool an
     if (JxlEncoderSetBasicInfo(enc, &info) != JXL_ENC_SUCCESS)
         fail(path, QStringLiteral("the picture's header was refused"));
 
-    JxlColorEncoding colour;
-    if (settings.cicp && toEncoding(*settings.cicp, colour)) {
+    if (enumerated) {
         if (JxlEncoderSetColorEncoding(enc, &colour) != JXL_ENC_SUCCESS)
             fail(path, QStringLiteral("the colour description was refused"));
-    } else if (!settings.iccProfile.empty()) {
+    } else if (profile) {
         if (JxlEncoderSetICCProfile(enc, settings.iccProfile.data(), settings.iccProfile.size())
             != JXL_ENC_SUCCESS)
             fail(path, QStringLiteral("the colour profile was refused"));
@@ -188,7 +212,7 @@ std::vector<std::uint8_t> encodeFrames(const std::vector<Frame>& frames, bool an
         fail(path, QStringLiteral("the settings were refused"));
     std::size_t bytes = 0;
     for (const Frame& f : frames) {
-        const Samples samples = samplesOf(f.image, alpha, sixteen, path);
+        const Samples samples = samplesOf(f.image, alpha, sixteen, grey, path);
         bytes += samples.bytes;
         if (animated) {
             JxlFrameHeader header;
@@ -197,7 +221,8 @@ std::vector<std::uint8_t> encodeFrames(const std::vector<Frame>& frames, bool an
             if (JxlEncoderSetFrameHeader(frame, &header) != JXL_ENC_SUCCESS)
                 fail(path, QStringLiteral("the frame's header was refused"));
         }
-        if (JxlEncoderAddImageFrame(frame, &format, samples.data, samples.bytes) != JXL_ENC_SUCCESS)
+        if (JxlEncoderAddImageFrame(frame, &samples.format, samples.data, samples.bytes)
+            != JXL_ENC_SUCCESS)
             fail(path, QStringLiteral("error %1").arg(int(JxlEncoderGetError(enc))));
     }
     JxlEncoderCloseInput(enc);

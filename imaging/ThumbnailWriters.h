@@ -57,8 +57,8 @@ void saveAnimatedGif(
 
 // A JPEG XL file's bytes: lossless for a lossless source, otherwise lossy at the distance
 // jxlDistance gives for `quality`; alpha kept; 16-bit pictures at the source's depth (9 to
-// 16 bits), others at 8; the code points when JPEG XL can enumerate them, else the profile,
-// else sRGB.
+// 16 bits), others at 8; the code points when JPEG XL can enumerate them, else an RGB
+// profile (a grey one writes the picture grey), else sRGB.
 std::vector<std::uint8_t> encodeJxl(
     const QImage& picture, const QString& path, const Settings& settings);
 // An animation of frames of one size, as encodeJxl writes a picture; `loopCount` as stored

@@ -52,13 +52,16 @@ bool writeFrames(
             return false;
     } else {
         const bool alpha = source.hasAlphaChannel();
-        const std::uint32_t channels = alpha ? 4 : 3;
+        // A grey profile takes one colour sample.
+        const bool grey = o.iccProfile.mid(16, 4) == "GRAY";
+        const std::uint32_t channels = (grey ? 1 : 3) + (alpha ? 1 : 0);
         const bool wide = o.bits > 8;
         JxlBasicInfo info;
         JxlEncoderInitBasicInfo(&info);
         info.xsize = std::uint32_t(source.width());
         info.ysize = std::uint32_t(source.height());
         info.bits_per_sample = std::uint32_t(o.bits);
+        info.num_color_channels = grey ? 1 : 3;
         info.num_extra_channels = alpha ? 1 : 0;
         info.alpha_bits = alpha ? info.bits_per_sample : 0;
         info.orientation = JxlOrientation(o.orientation);
@@ -90,9 +93,12 @@ bool writeFrames(
             for (int y = 0; y < f.image.height(); ++y)
                 for (int x = 0; x < f.image.width(); ++x) {
                     const QRgb c = f.image.pixel(x, y);
-                    const int v[] = { qRed(c), qGreen(c), qBlue(c), qAlpha(c) };
-                    for (std::uint32_t k = 0; k < channels; ++k)
-                        samples.push_back(std::uint16_t(wide ? v[k] * 257 : v[k]));
+                    const int colour[] = { qRed(c), qGreen(c), qBlue(c), qAlpha(c) };
+                    const int grey2[] = { qGray(c), qAlpha(c) };
+                    for (std::uint32_t k = 0; k < channels; ++k) {
+                        const int v = grey ? grey2[k] : colour[k];
+                        samples.push_back(std::uint16_t(wide ? v * 257 : v));
+                    }
                 }
             std::vector<std::uint8_t> narrow(samples.begin(), samples.end());
             JxlFrameHeader header;

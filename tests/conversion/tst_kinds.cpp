@@ -210,6 +210,11 @@ void TestKinds::thumbnailKeepsKind_data()
         << "o.JXL" << QByteArray("jxl") << true << o << wide << QByteArray("jxl") << false << 8 << 0
         << origin;
     o = {};
+    o.iccProfile = ColourFixtures::greyProfile();
+    QTest::newRow("lossless grey jxl, grey profile")
+        << "u.jxl" << QByteArray("jxl") << false << o << wide << QByteArray("jxl") << false << 8
+        << 0 << origin;
+    o = {};
     o.bits = 16;
     QTest::newRow("jxl 16-bit lossless") << "p.jxl" << QByteArray("jxl") << false << o << wide
                                          << QByteArray("jxl") << false << 16 << 0 << origin;
