@@ -330,6 +330,8 @@ void kindSeeds(const QString& dir)
         const QString path = name("jxl");
         check(KindFixtures::writeJxl(path, variant % 4 == 0 ? alpha : opaque, o), path);
     }
+    const QString animatedJxl = name("jxl");
+    check(KindFixtures::writeAnimatedJxl(animatedJxl, webpFrames, 2, true), animatedJxl);
 }
 
 } // namespace
