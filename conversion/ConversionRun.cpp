@@ -153,6 +153,10 @@ std::vector<std::uint8_t> encodeThumbnail(
         return ThumbnailWriters::encodeHeif(picture.image, thumbnail, settings);
     case Kind::Avif:
         return ThumbnailWriters::encodeAvif(picture.image, thumbnail, settings);
+    case Kind::Jxl:
+        return animated
+            ? ThumbnailWriters::encodeAnimatedJxl(read.frames, read.loopCount, thumbnail, settings)
+            : ThumbnailWriters::encodeJxl(picture.image, thumbnail, settings);
     default:
         throw AppError(ErrorNumber::InvalidCall,
             QStringLiteral("No writer for this kind of thumbnail: %1").arg(thumbnail));

@@ -330,6 +330,21 @@ void kindSeeds(const QString& dir)
                 KindFixtures::writeHeif(path, bits == 10 && !avif ? alpha : opaque, o, avif), path);
         }
     }
+    // JPEG XL by libjxl: lossy and lossless, alpha, 16 and 10 bits, turned, a profile, PQ
+    // code points, a recompressed JPEG.
+    for (int variant = 0; variant < 8; ++variant) {
+        KindFixtures::Options o;
+        o.lossy = variant % 2 == 1;
+        o.bits = variant == 2 ? 16 : variant == 3 ? 10 : 8;
+        o.orientation = variant == 1 ? 6 : 1;
+        o.iccProfile = variant == 4 ? profile : QByteArray();
+        o.cicp = variant == 5 ? QList<int> { 9, 16 } : QList<int> {};
+        o.fromJpeg = variant == 7;
+        const QString path = name("jxl");
+        check(KindFixtures::writeJxl(path, variant % 4 == 0 ? alpha : opaque, o), path);
+    }
+    const QString animatedJxl = name("jxl");
+    check(KindFixtures::writeAnimatedJxl(animatedJxl, webpFrames, 2, true), animatedJxl);
 }
 
 } // namespace

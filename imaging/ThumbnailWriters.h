@@ -67,6 +67,18 @@ std::vector<std::uint8_t> encodeHeif(
     const QImage& picture, const QString& path, const Settings& settings);
 std::vector<std::uint8_t> encodeAvif(
     const QImage& picture, const QString& path, const Settings& settings);
+// A JPEG XL file's bytes: lossless for a lossless source, otherwise lossy at the distance
+// jxlDistance gives for `quality`; alpha kept; 16-bit pictures at the source's depth (9 to
+// 16 bits), others at 8; the code points when JPEG XL can enumerate them, else an RGB
+// profile (a grey one writes the picture grey), else sRGB.
+std::vector<std::uint8_t> encodeJxl(
+    const QImage& picture, const QString& path, const Settings& settings);
+// An animation of frames of one size, as encodeJxl writes a picture; `loopCount` as stored
+// (0 plays for ever).
+std::vector<std::uint8_t> encodeAnimatedJxl(const std::vector<Frame>& frames,
+    std::uint32_t loopCount, const QString& path, const Settings& settings);
+// The JPEG XL distance a quality of 1 .. 100 maps to (0.1 at 100, 15 at 8 and below).
+float jxlDistance(int quality);
 
 // Writes `bytes` as the file `path` through Files::ReplacingFile; throws AppError naming it.
 void writeWholeFile(const QString& path, const std::uint8_t* bytes, std::size_t size);

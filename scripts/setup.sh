@@ -10,6 +10,7 @@ packages=(
     qt6-base-dev qt6-l10n-tools qt6-translations-l10n qt6-wayland weston libjpeg62-turbo-dev libpng-dev liblcms2-dev libisal-dev
     libwebp-dev libtiff-dev libgif-dev webp libtiff-tools
     libheif-dev
+    libjxl-dev
     fonts-liberation2
     xvfb xauth x11-utils libx11-dev openbox
     dbus-daemon at-spi2-core

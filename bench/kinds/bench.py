@@ -7,8 +7,9 @@ Run by hand, never by ctest:  python3 bench/kinds/bench.py [--rounds N] [--build
 
 Makes, once, six 12-megapixel pictures of each kind in bench/corpus/kinds/ from the
 corpus's jpeg12 photographs (bench/thumbs/bench.py makes those): lossy WebP, LZW TIFF,
-GIF, and with heif-enc HEIC and AVIF at quality 80 holding a 320-pixel thumbnail picture
-as phones write them. Both tools write the same kind at the same size (vipsthumbnail at the quality
+GIF, with heif-enc HEIC and AVIF at quality 80 holding a 320-pixel thumbnail picture as
+phones write them, and (--kinds jxl) JPEG XL by cjxl at distance 1, timed also against its
+floors, djxl and pictelle-read alone. Both tools write the same kind at the same size (vipsthumbnail at the quality
 pictelle-batch takes for a lossy source: the percentage), in interleaved rounds; it prints
 medians, ratios, peak resident memory (GNU time's; pictelle-batch's takes in its largest
 child, the reading program) and the PSNR of each thumbnail, decoded, against the source
@@ -35,6 +36,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 CORPUS = os.path.join(ROOT, "bench", "corpus")
 KINDS_DIR = os.path.join(CORPUS, "kinds")
 PACKAGES = ["libvips-tools", "imagemagick", "time", "libheif-examples"]
+JXL_PACKAGES = ["libjxl-tools"]
 PHOTOS = 6
 
 # kind: (extension, how vips writes the source, vipsthumbnail's output options or None
@@ -46,6 +48,7 @@ KINDS = {
     "jpeg": (".jpg", None, None),
     "heic": (".heic", "heif-enc", None),
     "avif": (".avif", "heif-enc", None),
+    "jxl": (".jxl", "cjxl", None),  # cjxl -d 1 from the photograph's pixels
 }
 # How heif-enc makes the HEIC and AVIF sources (libheif-examples, once).
 HEIF_ENC = {"heic": ["-q", "80", "-t", "320", "-p", "preset=medium"],
@@ -57,8 +60,9 @@ def make_corpus(kinds):
     if len(photos) < PHOTOS:
         sys.exit("bench/corpus/jpeg12 is missing: run bench/thumbs/bench.py once first")
     os.makedirs(KINDS_DIR, exist_ok=True)
-    for kind, (ext, options, _) in KINDS.items():
-        if options is None or kind not in kinds:
+    for kind in kinds:
+        ext, options, _ = KINDS[kind]
+        if options is None:
             continue
         for photo in photos:
             out = os.path.join(KINDS_DIR, os.path.splitext(photo)[0] + ext)
@@ -68,6 +72,10 @@ def make_corpus(kinds):
                 if options == "heif-enc":
                     subprocess.run(["heif-enc", *HEIF_ENC[kind], "-o", out, source], check=True,
                                    capture_output=True)
+                    continue
+                if options == "cjxl":
+                    subprocess.run(["cjxl", "--quiet", "--lossless_jpeg=0", "-d", "1", source, out],
+                                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                     continue
                 subprocess.run(["vips", "copy", source, out + options], check=True)
 
@@ -113,11 +121,30 @@ def commands(batch, kind, files, p, vips_out):
     options = KINDS[kind][2]
     if options is None:
         options = f"[Q={p}]"
-    return {
+    tools = {
         "pictelle": [batch, "-p", str(p), *files],
         "vipsthumbnail": ["vipsthumbnail", "-s", f"{W}x{H}!", "-o",
                           os.path.join(vips_out, "t%s" + ext + options), *files],
-    }, (W, H)
+    }
+    if kind == "jxl":
+        # The floors: the decoder alone on both cores, and the reading program alone.
+        tools["djxl"] = ["sh", "-c", 'for f; do djxl "$f" >/dev/null 2>&1 || exit 1; done', "-",
+                         *files]
+        reader = os.path.join(os.path.dirname(batch), "pictelle-read")
+        scratch = os.path.join(os.path.dirname(vips_out), "floor.read")
+        tools["pictelle-read"] = ["sh", "-c", f'for f; do "{reader}" -p {p} -O "{scratch}" "$f"'
+                                  ' || exit 1; done', "-", *files]
+    return tools, (W, H)
+
+
+def as_png(path, work, name):
+    """A file ImageMagick can read: JPEG XL decoded by djxl first."""
+    if not path.endswith(".jxl"):
+        return path + "[0]"
+    out = os.path.join(work, name + ".png")
+    subprocess.run(["djxl", path, out], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    return out
 
 
 def quality(files, size, ours_dir, vips_dir, work):
@@ -127,14 +154,17 @@ def quality(files, size, ours_dir, vips_dir, work):
     for f in files:
         name = os.path.basename(f)
         ref = os.path.join(work, "ref.png")
-        subprocess.run(["convert", "-quiet", f + "[0]", "-filter", "Box", "-resize", f"{W}x{H}!",
+        subprocess.run(["convert", "-quiet", as_png(f, work, "source"), "-filter", "Box", "-resize", f"{W}x{H}!",
                         "-alpha", "off", ref], check=True)
         for folder, into in ((ours_dir, ours), (vips_dir, vips)):
             decoded = os.path.join(work, "decoded.png")
-            subprocess.run(["convert", "-quiet", os.path.join(folder, "t" + name) + "[0]",
+            thumb = as_png(os.path.join(folder, "t" + name), work, "thumb")
+            subprocess.run(["convert", "-quiet", thumb,
                             "-alpha", "off", decoded], check=True)
             into.append(psnr(decoded, ref))
-    return aggregate_psnr(ours), aggregate_psnr(vips)
+    sizes = [sum(os.path.getsize(os.path.join(d, "t" + os.path.basename(f))) for f in files)
+             for d in (ours_dir, vips_dir)]
+    return aggregate_psnr(ours), aggregate_psnr(vips), sizes[0] / sizes[1]
 
 
 def compare(args, batch):
@@ -156,11 +186,7 @@ def compare(args, batch):
                 for _ in range(args.rounds):
                     for tool, cmd in tools.items():
                         runs[tool].append(measure(cmd))
-                ours_q, vips_q = quality(files, size, ours_dir, vips_dir, work)
-                bytes_ratio = sum(os.path.getsize(os.path.join(ours_dir, "t" + os.path.basename(f)))
-                                  for f in files) / sum(
-                    os.path.getsize(os.path.join(vips_dir, "t" + os.path.basename(f)))
-                    for f in files)
+                ours_q, vips_q, bytes_ratio = quality(files, size, ours_dir, vips_dir, work)
                 row = {"kind": kind, "p": p, "size": size, "psnr": (ours_q, vips_q),
                        "bytes": bytes_ratio}
                 for tool, r in runs.items():
@@ -172,6 +198,11 @@ def compare(args, batch):
                       f"  vips {vt:7.3f}s {vm:7.1f} MiB  ratio {ot / vt:5.2f}x"
                       f"  PSNR {ours_q:6.2f} / {vips_q:6.2f} dB  bytes {bytes_ratio:4.2f}x",
                       flush=True)
+                for floor in ("djxl", "pictelle-read"):
+                    if floor in row:
+                        print(f"      floor {floor:<13} {row[floor][0]:7.3f}s"
+                              f" {row[floor][1]:7.1f} MiB  pictelle / floor"
+                              f" {ot / row[floor][0]:5.2f}x", flush=True)
             if kind in HEIF_ENC:
                 floor = statistics.median(decoder_floor(files, work) for _ in range(args.rounds))
                 print(f"{kind:<5} decoder floor (heif-convert, both cores) {floor:7.3f}s",
@@ -210,6 +241,10 @@ def goals(rows, rounds):
                 (f"{name}: file size <= 1.25x vipsthumbnail", f"{row['bytes']:.2f}x",
                  row["bytes"] <= 1.25)):
             print(f"{goal:<42} {value:>16}  {'yes' if met else 'NO'}")
+        if "djxl" in row:
+            floor = row["djxl"][0]
+            print(f"{name + ': time <= 1.1x the decoder alone':<42} {ot / floor:>15.2f}x"
+                  f"  {'yes' if ot <= 1.1 * floor else 'NO'}")
 
 
 def scaling(args, batch):
@@ -246,7 +281,7 @@ def main():
     args.percent = [int(p) for p in args.percent.split(",")]
     args.cores = [c for c in args.cores.split(",") if c]
     batch = os.path.join(os.path.abspath(args.build), "bin", "pictelle-batch")
-    debian.install(PACKAGES)
+    debian.install(PACKAGES + (JXL_PACKAGES if "jxl" in args.kinds else []))
     make_corpus(args.kinds)
     if args.cores:
         scaling(args, batch)

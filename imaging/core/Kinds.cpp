@@ -29,6 +29,7 @@ const Row table[] = {
     { Kind::Gif, "gif", { "gif" }, Reader::ReadingProgram },
     { Kind::Heif, "heif", { "heic", "heif", "hif" }, Reader::ReadingProgram },
     { Kind::Avif, "avif", { "avif" }, Reader::ReadingProgram },
+    { Kind::Jxl, "jxl", { "jxl" }, Reader::ReadingProgram },
 };
 
 bool sameIgnoringCase(std::string_view a, std::string_view b)
@@ -120,6 +121,9 @@ Kind fromContent(const unsigned char* head, std::size_t size)
         return Kind::Gif;
     if (const Kind brands = fromBrands(head, size); brands != Kind::None)
         return brands;
+    // A bare JPEG XL codestream, or one in its box container.
+    if (starts("\xff\x0a"sv) || starts("\0\0\0\x0cJXL \r\n\x87\n"sv))
+        return Kind::Jxl;
     return Kind::None;
 }
 

@@ -97,5 +97,8 @@ constexpr std::int64_t maxAnimationPixels = std::int64_t(1) << 25;
 constexpr int maxHeifSide = 1 << 16;
 // Thumbnail pictures of one HEIF picture looked at: phones store one, a few at most.
 constexpr std::size_t maxHeifThumbnails = 16;
+// Extra channels of a JPEG XL picture (alpha, depth, spot colours): each costs the decoder a
+// plane of the picture's size; real pictures have alpha and perhaps a depth map.
+constexpr std::uint32_t maxJxlExtraChannels = 8;
 
 } // namespace Limits

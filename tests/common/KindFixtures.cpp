@@ -434,6 +434,8 @@ Read read(const QString& path)
             r.delays.clear();
         }
         DGifCloseFile(gif, &error);
+    } else if (bytes.startsWith("\xff\x0a") || bytes.startsWith(QByteArray("\0\0\0\x0cJXL ", 8))) {
+        readJxl(bytes, r);
     }
     return r;
 }

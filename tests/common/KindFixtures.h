@@ -25,6 +25,8 @@ struct Options
     int thumbnail = 0; // HEIF: the picture mirrored as a thumbnail picture of this longer side
     bool hasCicp = false; // HEIF: these code points written in place of the default ones
     int primaries = 1, transfer = 13;
+    QList<int> cicp; // JPEG XL: primaries and transfer code points, instead of sRGB or a profile
+    bool fromJpeg = false; // JPEG XL: a JPEG recompressed, with its reconstruction box
 };
 
 // `image` (straight ARGB32; alpha is written only when it has an alpha channel). True when
@@ -37,6 +39,9 @@ bool writeGif(const QString& path, const QImage& image, QSize canvas = {});
 // HEIC (x265) or AVIF (aom) through libheif, always lossy; `bits` 8, 10 or 12 (a 10-bit AVIF
 // has no alpha); `orientation` as irot/imir (the EXIF numbering).
 bool writeHeif(const QString& path, const QImage& image, const Options& options, bool avif);
+// JPEG XL by libjxl: lossy at distance 1 or lossless; `bits` 8 to 16 taken from 16-bit samples;
+// `orientation` in its header.
+bool writeJxl(const QString& path, const QImage& image, const Options& options = {});
 
 // One frame of an animation made for a test: a GIF frame at `at` (transparent where less than
 // half opaque) shown as `disposal` says (giflib's DISPOSE_*); WebP frames cover the canvas.
@@ -52,6 +57,8 @@ bool writeAnimatedGif(
     const QString& path, QSize canvas, const QList<AnimationFrame>& frames, int loopCount);
 bool writeAnimatedWebP(
     const QString& path, const QList<AnimationFrame>& frames, int loopCount, bool lossy);
+bool writeAnimatedJxl(
+    const QString& path, const QList<AnimationFrame>& frames, int loopCount, bool lossy);
 
 // A thumbnail read back: its pixels (ARGB32) and what its file says of itself.
 struct Read
@@ -62,6 +69,7 @@ struct Read
     int bits = 8;
     std::uint16_t compression = 0; // TIFF
     QByteArray iccProfile;
+    QList<int> cicp; // JPEG XL: primaries and transfer code points of an enumerated colour
     bool hasExif = false; // WebP EXIF chunk, TIFF EXIF IFD, HEIF Exif or XMP item
     int primaries = 0, transfer = 0; // HEIF: the nclx code points, 0 when none
     // An animation's frames as shown (a GIF's each covering the screen, as ours are), delays
@@ -73,5 +81,7 @@ struct Read
 Read read(const QString& path);
 // The HEIF and AVIF part of read(): the primary picture upright.
 void readHeif(const QByteArray& bytes, Read& read);
+// A JPEG XL file's frames, upright; lossy when coded as XYB or holding a JPEG to rebuild.
+void readJxl(const QByteArray& bytes, Read& read);
 
 } // namespace KindFixtures

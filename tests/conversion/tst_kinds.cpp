@@ -60,6 +60,8 @@ bool writeSource(const QString& path, const QByteArray& kind, const QImage& imag
         return KindFixtures::writeTiff(path, image, options);
     if (kind == "heif" || kind == "avif")
         return KindFixtures::writeHeif(path, image, options, kind == "avif");
+    if (kind == "jxl")
+        return KindFixtures::writeJxl(path, image, options);
     if (kind == "gif")
         return KindFixtures::writeGif(
             path, image.convertToFormat(QImage::Format_Indexed8).convertToFormat(image.format()));
@@ -203,6 +205,45 @@ void TestKinds::thumbnailKeepsKind_data()
         << "l.tif" << QByteArray("jpg") << false << KindFixtures::Options() << wide
         << QByteArray("tiff") << true << 8 << 7 << origin;
     o = {};
+    o.lossy = true;
+    QTest::newRow("lossy jxl") << "n.jxl" << QByteArray("jxl") << false << o << wide
+                               << QByteArray("jxl") << true << 8 << 0 << origin;
+    o = {};
+    o.iccProfile = icc;
+    QTest::newRow("lossless jxl, alpha, profile")
+        << "o.JXL" << QByteArray("jxl") << true << o << wide << QByteArray("jxl") << false << 8 << 0
+        << origin;
+    o = {};
+    o.iccProfile = ColourFixtures::greyProfile();
+    QTest::newRow("lossless grey jxl, grey profile")
+        << "u.jxl" << QByteArray("jxl") << false << o << wide << QByteArray("jxl") << false << 8
+        << 0 << origin;
+    o = {};
+    o.bits = 16;
+    QTest::newRow("jxl 16-bit lossless") << "p.jxl" << QByteArray("jxl") << false << o << wide
+                                         << QByteArray("jxl") << false << 16 << 0 << origin;
+    o = {};
+    o.bits = 10;
+    o.lossy = true;
+    o.cicp = { 9, 16 };
+    QTest::newRow("jxl 10-bit lossy PQ: code points kept")
+        << "q.jxl" << QByteArray("jxl") << false << o << wide << QByteArray("jxl") << true << 10
+        << 0 << origin;
+    o = {};
+    o.lossy = true;
+    o.orientation = 6;
+    QTest::newRow("jxl turned by its header")
+        << "r.jxl" << QByteArray("jxl") << false << o << tall << QByteArray("jxl") << true << 8 << 0
+        << QPoint(0, 59);
+    o = {};
+    o.fromJpeg = true;
+    QTest::newRow("jpeg recompressed in jxl: lossy")
+        << "s.jxl" << QByteArray("jxl") << false << o << wide << QByteArray("jxl") << true << 8 << 0
+        << origin;
+    QTest::newRow("jxl named webp")
+        << "t.webp" << QByteArray("jxl") << true << KindFixtures::Options() << wide
+        << QByteArray("webp") << false << 8 << 0 << origin;
+    o = {};
     QTest::newRow("gif named jpg") << "m.jpg" << QByteArray("gif") << false << o << wide
                                    << QByteArray() << true << 8 << 0 << origin;
     o = {};
@@ -291,12 +332,16 @@ void TestKinds::thumbnailKeepsKind()
     if (options.hasCicp)
         QCOMPARE(
             QPoint(read.primaries, read.transfer), QPoint(options.primaries, options.transfer));
+    if (!options.cicp.isEmpty())
+        QCOMPARE(read.cicp, options.cicp);
     QVERIFY(!read.hasExif);
     // Upright, and the colours where they belong (a palette and lossy coding move them a
-    // little).
+    // little; JPEG XL at 40 %, distance 5.5, some 30 in a corner of so small a picture, while
+    // the corners differ by 255).
     const QRgb want = source.pixel(topLeftFrom);
     const QRgb got = read.image.pixel(0, 0);
-    QVERIFY2(qAbs(qRed(got) - qRed(want)) <= 24 && qAbs(qGreen(got) - qGreen(want)) <= 24,
+    const int near = kind == "jxl" && lossy ? 40 : 24;
+    QVERIFY2(qAbs(qRed(got) - qRed(want)) <= near && qAbs(qGreen(got) - qGreen(want)) <= near,
         qPrintable(QStringLiteral("%1 against %2").arg(got, 8, 16).arg(want, 8, 16)));
     QCOMPARE(qAlpha(read.image.pixel(size.width() - 1, size.height() / 2)), alpha ? 0 : 255);
     QVERIFY(qAlpha(got) >= (lossy && alpha ? 248 : 255)); // lossy alpha moves a little
@@ -333,6 +378,9 @@ void TestKinds::animationKept_data()
     QTest::newRow("lossless webp played twice")
         << "d.webp" << QByteArray("webp") << false << QByteArray("webp")
         << QList<int> { 100, 250, 400 } << 2 << webp;
+    QTest::newRow("lossy jxl played twice")
+        << "e.jxl" << QByteArray("jxl") << true << QByteArray("jxl") << QList<int> { 100, 250, 400 }
+        << 2 << webp;
 }
 
 void TestKinds::animationKept()
@@ -365,9 +413,11 @@ void TestKinds::animationKept()
                 second.setPixel(x, y, green);
                 third.setPixel(x + 50, y + 30, blue);
             }
-        QVERIFY(KindFixtures::writeAnimatedWebP(pics(name),
-            { { filled(canvas, red), {}, 100 }, { second, {}, 250 }, { third, {}, 400 } },
-            loopCount, lossy));
+        const QList<KindFixtures::AnimationFrame> frames { { filled(canvas, red), {}, 100 },
+            { second, {}, 250 }, { third, {}, 400 } };
+        QVERIFY(content == "jxl"
+                ? KindFixtures::writeAnimatedJxl(pics(name), frames, loopCount, lossy)
+                : KindFixtures::writeAnimatedWebP(pics(name), frames, loopCount, lossy));
     }
     QVERIFY(run({ pics(name) }));
     QVERIFY2(m_host.errors.isEmpty(), qPrintable(m_host.events.join('\n')));
@@ -434,8 +484,8 @@ void TestKinds::hostileFileFailsOnlyItsEntry_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("not a picture") << "a.webp" << QByteArray("just some text")
-                                   << "not a WebP, TIFF, GIF, HEIF or AVIF picture";
+    QTest::newRow("not a picture")
+        << "a.webp" << QByteArray("just some text") << "not a picture of a kind this reader reads";
     QTest::newRow("cut short") << "b.webp" << QByteArray("RIFF\x40\0\0\0WEBPVP8 ", 16)
                                << "not a whole WebP picture";
     // A logical screen of 65535 x 65535 and a 1-pixel frame: refused before the canvas is

@@ -85,10 +85,12 @@ void TestReader::refuses_data()
     const QByteArray gif = fileBytes(dir.filePath("a.gif"));
     KindFixtures::writeHeif(dir.filePath("a.heic"), small, {}, false);
     const QByteArray heic = fileBytes(dir.filePath("a.heic"));
+    KindFixtures::writeJxl(dir.filePath("a.jxl"), small);
+    const QByteArray jxl = fileBytes(dir.filePath("a.jxl"));
 
     QTest::newRow("missing") << QByteArray() << percent << 1 << "No such file or directory";
     QTest::newRow("a PNG") << QByteArray("\x89PNG\r\n\x1a\n0000", 12) << percent << 1
-                           << "not a WebP, TIFF, GIF, HEIF or AVIF picture";
+                           << "not a picture of a kind this reader reads";
     QTest::newRow("WebP cut short")
         << webp.left(webp.size() / 2) << percent << 1 << "not a whole WebP picture";
     QTest::newRow("TIFF cut short") << tiff.left(tiff.size() - 20) << percent << 1 << "TIFF";
@@ -104,6 +106,11 @@ void TestReader::refuses_data()
         << withDeclaredSize(heic, 20000, 20000) << percent << 1 << "larger than 134217728 pixels";
     QTest::newRow("HEIC side too long")
         << withDeclaredSize(heic, 70000, 1) << percent << 1 << "not a whole HEIF picture";
+    // A JPEG XL header of 20000 x 20000 pixels, refused at its header.
+    QTest::newRow("JPEG XL too large") << QByteArray("\xff\x0a\xfc\x70\x22\x01\0\0\0\0\0\0\0\0", 14)
+                                       << percent << 1 << "larger than 134217728 pixels";
+    QTest::newRow("JPEG XL cut short")
+        << jxl.left(jxl.size() / 2) << percent << 1 << "the JPEG XL picture is damaged";
     QTest::newRow("no percentage") << webp << QStringList() << 2 << "usage:";
     QTest::newRow("percentage 0") << webp << QStringList { "-p", "0" } << 2 << "usage:";
     QTest::newRow("percentage 101") << webp << QStringList { "-p", "101" } << 2 << "usage:";

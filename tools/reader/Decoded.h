@@ -19,12 +19,15 @@ struct Decoded
     int width = 0;
     int height = 0;
     int bitsPerSample = 8; // 8: bytes B, G, R, A; 16: samples R, G, B, A (machine order)
+    int sourceBits = 8; // bits per sample as the file stores them
     bool alpha = false;
     // width * height pixels, rows top first as stored (orientation not yet applied), alpha
     // premultiplied; every A is the maximum when `alpha` is false.
     std::vector<std::uint8_t> pixels;
     int orientation = 1; // the EXIF/TIFF value, 1 .. 8
     std::vector<std::uint8_t> iccProfile;
+    bool hasCicp = false; // the colour as code points instead of a profile
+    ImageCore::Cicp cicp;
     Kinds::Kind kind = Kinds::Kind::None;
     bool lossy = false;
     std::uint32_t compression = 0;
@@ -90,6 +93,7 @@ ImageCore::Size thumbnailSizeOf(int width, int height, int percentage);
 // The thumbnail's size at `percentage` of the picture `d` describes, as stored (before its
 // orientation is applied).
 ImageCore::Size targetSize(const Decoded& d, int percentage);
+Decoded decodeJxl(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
 
 // Refuses a picture of more than Limits::maxPixels before anything is allocated for it.
 void checkPixels(std::int64_t width, std::int64_t height, const char* what);

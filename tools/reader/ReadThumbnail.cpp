@@ -173,6 +173,9 @@ public:
         m_header.width = header.width;
         m_header.height = header.height;
         m_header.bitsPerSample = header.bitsPerSample;
+        m_header.sourceBits = header.sourceBits;
+        m_header.hasCicp = header.hasCicp;
+        m_header.cicp = header.cicp;
         m_header.alpha = header.alpha;
         m_header.orientation = header.orientation;
         m_header.iccProfile = header.iccProfile;
@@ -243,6 +246,9 @@ public:
         out.hasCicp = m_header.hasCicp;
         out.cicp = m_header.cicp;
         out.iccProfile = std::move(m_header.iccProfile);
+        out.sourceBits = std::uint8_t(m_header.sourceBits);
+        out.hasCicp = m_header.hasCicp;
+        out.cicp = m_header.cicp;
         out.frames.push_back({ 0, std::move(pixels) });
         return out;
     }
@@ -366,8 +372,11 @@ ImageCore::ScaledFrames readThumbnail(
         case Kinds::Kind::Avif:
             decodeHeif(readAt(input.get(), size, path), percentage, thumbnailer);
             return thumbnailer.finish();
+        case Kinds::Kind::Jxl:
+            d = decodeJxl(readAt(input.get(), size, path), frames);
+            break;
         default:
-            throw Failure { "not a WebP, TIFF, GIF, HEIF or AVIF picture" };
+            throw Failure { "not a picture of a kind this reader reads" };
         }
         if (!d.animated) {
             feed(d, thumbnailer);
@@ -386,6 +395,8 @@ ImageCore::ScaledFrames readThumbnail(
     animation.lossy = d.lossy;
     animation.loopCount = d.loopCount;
     animation.iccProfile = std::move(d.iccProfile);
+    animation.hasCicp = d.hasCicp;
+    animation.cicp = d.cicp;
     return animation;
 }
 
