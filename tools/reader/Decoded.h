@@ -38,9 +38,6 @@ struct Decoded
     // Set by a decoder that scaled while it decoded: the thumbnail's size, which `pixels`
     // (width x height, the reduced size) are still to be averaged down to; else 0 x 0.
     ImageCore::Size target;
-    int sourceBits = 8; // bits per sample as stored, when more than 8 were stretched to 16
-    bool hasCicp = false; // the source's colour code points, as coded
-    ImageCore::Cicp cicp;
     // A smaller picture of the same (a HEIF thumbnail picture) read in the source's place:
     // the source's upright size, which the size rule applies to; 0 x 0 otherwise.
     ImageCore::Size sizedAs;

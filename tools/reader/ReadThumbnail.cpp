@@ -182,9 +182,6 @@ public:
         m_header.kind = header.kind;
         m_header.lossy = header.lossy;
         m_header.compression = header.compression;
-        m_header.sourceBits = header.sourceBits;
-        m_header.hasCicp = header.hasCicp;
-        m_header.cicp = header.cicp;
         m_header.sizedAs = header.sizedAs;
         const Decoded& d = m_header;
         m_target = header.target.width > 0 ? header.target : Reader::targetSize(d, m_percentage);
@@ -246,9 +243,6 @@ public:
         out.hasCicp = m_header.hasCicp;
         out.cicp = m_header.cicp;
         out.iccProfile = std::move(m_header.iccProfile);
-        out.sourceBits = std::uint8_t(m_header.sourceBits);
-        out.hasCicp = m_header.hasCicp;
-        out.cicp = m_header.cicp;
         out.frames.push_back({ 0, std::move(pixels) });
         return out;
     }
