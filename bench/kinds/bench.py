@@ -120,7 +120,8 @@ def commands(batch, kind, files, p, vips_out):
     W, H = thumb_size(w, h, p)
     options = KINDS[kind][2]
     if options is None:
-        options = f"[Q={p}]"
+        # Pictelle's thumbnails carry no metadata; vipsthumbnail's would copy the EXIF.
+        options = f"[Q={p},strip]"
     tools = {
         "pictelle": [batch, "-p", str(p), *files],
         "vipsthumbnail": ["vipsthumbnail", "-s", f"{W}x{H}!", "-o",
