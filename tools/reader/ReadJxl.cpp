@@ -161,8 +161,9 @@ Decoded decodeJxl(const std::vector<std::uint8_t>& bytes, FrameSink& sink)
     const JxlDecoderPtr decoder = JxlDecoderMake(nullptr);
     JxlDecoder* dec = decoder.get();
     const QuietStderr quiet;
-    // Every core: libjxl's threads took no more processor time than one thread (three 12 MP
-    // decodes, 1.0 s either way), so they cost nothing when several readers run at once.
+    // Every core: libjxl's threads took no more processor time than one thread did (djxl,
+    // three 12 MP decodes: about 1.0 s of user time either way), so they cost little when
+    // several readers run at once.
     const JxlThreadParallelRunnerPtr runner
         = JxlThreadParallelRunnerMake(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads());
     if (!dec || !runner
