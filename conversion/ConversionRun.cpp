@@ -300,6 +300,9 @@ private:
             }
             ThumbnailWriters::saveGif(picture.image, thumbnail, settings);
             break;
+        case Kind::Raw:
+            saveJpeg(eightBit(picture).image, thumbnail, picture.colour);
+            break;
         default:
             break;
         }
@@ -344,12 +347,17 @@ bool makesThumbnail(const QString& entry)
 QString thumbnailPath(const QString& entry, const QString& outputFolder)
 {
     const qsizetype k = entry.lastIndexOf(QLatin1Char('/')) + 1;
+    // A thumbnail of another kind than its source keeps the source's whole name and gets its
+    // own extension after it, so that a camera's raw and JPEG of one shot never share one.
+    const QString name = entry.mid(k);
+    const QString suffix = QString::fromStdString(
+        Kinds::thumbnailSuffix(kindOf(name.mid(name.lastIndexOf(QLatin1Char('.')) + 1))));
     if (outputFolder.isEmpty())
-        return entry.left(k) + QLatin1Char('t') + entry.mid(k);
+        return entry.left(k) + QLatin1Char('t') + name + suffix;
     QString folder = outputFolder;
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    return folder + QLatin1Char('t') + entry.mid(k);
+    return folder + QLatin1Char('t') + name + suffix;
 }
 
 QList<Clash> thumbnailClashes(const QStringList& entries, const QString& outputFolder)
@@ -417,17 +425,29 @@ bool run(const Options& options, Host& host)
     };
     sweep(scratch.path());
 
+    // Two sources may name one thumbnail (IMG_1.CR2 and IMG_1.CR2.jpg give tIMG_1.CR2.jpg);
+    // the later one must not replace what the earlier one wrote. Cleaned thumbnail -> source.
+    QHash<QString, QString> written;
     for (qsizetype i = 1; i <= n; ++i) {
         const int count = host.entryCount();
         host.setProgress(static_cast<float>(double(i) / double(count > 0 ? count : n) * 100.0));
         try {
-            if (makesThumbnail(options.entries.at(i - 1))) {
-                const QString& thumbnail = thumbnails.at(i - 1);
+            const QString& path = options.entries.at(i - 1);
+            const bool makes = makesThumbnail(path);
+            const QString thumbnail = QDir::cleanPath(thumbnails.at(i - 1));
+            if (makes) {
                 const qsizetype slash = thumbnail.lastIndexOf(QLatin1Char('/'));
                 sweep(slash < 0 ? QString() : thumbnail.left(std::max<qsizetype>(slash, 1)));
+                const auto earlier = written.constFind(thumbnail);
+                if (earlier != written.cend() && *earlier != QDir::cleanPath(path))
+                    throw AppError(ErrorNumber::PathFileAccess,
+                        QStringLiteral("%1 would replace the thumbnail %2 of %3")
+                            .arg(path, thumbnails.at(i - 1), *earlier));
             }
             EntryRun entry(scratch, options, factor, ahead, i - 1, host);
-            entry.convert(options.entries.at(i - 1));
+            entry.convert(path);
+            if (makes)
+                written.insert(thumbnail, QDir::cleanPath(path));
         } catch (const AppError& e) {
             // A converter's or a scratch file's message does not say which entry failed.
             const QString& entry = options.entries.at(i - 1);

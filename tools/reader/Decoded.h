@@ -22,6 +22,10 @@ struct Decoded
     // premultiplied; every A is the maximum when `alpha` is false.
     std::vector<std::uint8_t> pixels;
     int orientation = 1; // the EXIF/TIFF value, 1 .. 8
+    // The size, as stored, that the size rule applies to when the rows are a reduced copy of
+    // the picture (a camera raw file's preview or half-size development); 0: the rows' own.
+    int ruleWidth = 0;
+    int ruleHeight = 0;
     std::vector<std::uint8_t> iccProfile;
     Kinds::Kind kind = Kinds::Kind::None;
     bool lossy = false;
@@ -69,6 +73,9 @@ public:
 Decoded decodeWebP(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
 Decoded decodeGif(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
 Decoded decodeTiff(Files::UniqueFd input, RowSink& sink);
+// A camera raw file: its embedded JPEG preview when that holds the thumbnail at `percentage`,
+// else its raw data developed; the rows go to `sink`, never smaller than the thumbnail.
+Decoded decodeRaw(const std::vector<std::uint8_t>& bytes, int percentage, RowSink& sink);
 
 // Refuses a picture of more than Limits::maxPixels before anything is allocated for it.
 void checkPixels(std::int64_t width, std::int64_t height, const char* what);

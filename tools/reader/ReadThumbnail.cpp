@@ -129,8 +129,10 @@ std::vector<std::uint8_t> upright(const std::vector<std::uint8_t>& in, int& widt
 ImageCore::Size targetSize(const Decoded& d, int percentage)
 {
     const bool turned = d.orientation >= 5;
+    const int width = d.ruleWidth > 0 ? d.ruleWidth : d.width;
+    const int height = d.ruleHeight > 0 ? d.ruleHeight : d.height;
     const ImageCore::Size up
-        = turned ? ImageCore::Size { d.height, d.width } : ImageCore::Size { d.width, d.height };
+        = turned ? ImageCore::Size { height, width } : ImageCore::Size { width, height };
     const ImageCore::Size thumb
         = ImageCore::storedSize(ImageCore::thumbnailSize(up, ImageCore::scaleFactor(percentage)));
     return turned ? ImageCore::Size { thumb.height, thumb.width } : thumb;
@@ -167,6 +169,8 @@ public:
         m_header.bitsPerSample = header.bitsPerSample;
         m_header.alpha = header.alpha;
         m_header.orientation = header.orientation;
+        m_header.ruleWidth = header.ruleWidth;
+        m_header.ruleHeight = header.ruleHeight;
         m_header.iccProfile = header.iccProfile;
         m_header.kind = header.kind;
         m_header.lossy = header.lossy;
@@ -331,12 +335,18 @@ ImageCore::ScaledFrames readThumbnail(
 {
     const std::vector<std::uint8_t> head
         = readAt(input.get(), std::min<std::size_t>(size, 12), path);
+    // The name decides only between a TIFF and a camera raw file, which is TIFF inside.
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    const Kinds::Kind named
+        = Kinds::fromExtension(dot == std::string::npos ? name : name.substr(dot + 1));
     Thumbnailer thumbnailer(percentage);
     ImageCore::ScaledFrames animation;
     ScalingSink frames(percentage, animation);
     Decoded d;
     try {
-        switch (Kinds::fromContent(head.data(), head.size())) {
+        switch (Kinds::readAs(named, Kinds::fromContent(head.data(), head.size()))) {
         case Kinds::Kind::WebP:
             d = decodeWebP(readAt(input.get(), size, path), frames);
             break;
@@ -347,6 +357,12 @@ ImageCore::ScaledFrames readThumbnail(
         case Kinds::Kind::Gif:
             d = decodeGif(readAt(input.get(), size, path), frames);
             break;
+        case Kinds::Kind::Raw:
+            if (std::int64_t(size) > Limits::maxRawFileSize)
+                throw Failure { "the raw file is larger than "
+                    + std::to_string(Limits::maxRawFileSize >> 20) + " MiB" };
+            decodeRaw(readAt(input.get(), size, path), percentage, thumbnailer);
+            return thumbnailer.finish();
         default:
             throw Failure { "not a WebP, TIFF or GIF picture" };
         }
