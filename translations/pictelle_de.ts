@@ -243,8 +243,8 @@
         <translation>Alle Dateien im &amp;Ordner hinzufügen</translation>
     </message>
     <message>
-        <source>WebP, TIFF and GIF Pictures</source>
-        <translation>WebP-, TIFF- und GIF-Bilder</translation>
+        <source>WebP, TIFF, GIF and Camera Raw Pictures</source>
+        <translation>WebP-, TIFF-, GIF- und Kamera-Rohbilder</translation>
     </message>
 </context>
 <context>

@@ -243,8 +243,8 @@
         <translation>Añadir todo el contenido de una carpe&amp;ta</translation>
     </message>
     <message>
-        <source>WebP, TIFF and GIF Pictures</source>
-        <translation>Imágenes WebP, TIFF y GIF</translation>
+        <source>WebP, TIFF, GIF and Camera Raw Pictures</source>
+        <translation>Imágenes WebP, TIFF, GIF y RAW de cámara</translation>
     </message>
 </context>
 <context>

@@ -243,8 +243,8 @@
         <translation>Ajouter tout un &amp;dossier</translation>
     </message>
     <message>
-        <source>WebP, TIFF and GIF Pictures</source>
-        <translation>Images WebP, TIFF et GIF</translation>
+        <source>WebP, TIFF, GIF and Camera Raw Pictures</source>
+        <translation>Images WebP, TIFF, GIF et RAW d’appareil photo</translation>
     </message>
 </context>
 <context>

@@ -105,7 +105,8 @@ void DialogsTest::typeNamesAreTheWindowsOwn()
         shown << types->itemText(i);
     QCOMPARE(shown,
         QStringList({ "All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)", "All Files (*.*)",
-            "WebP, TIFF and GIF Pictures (*.webp;*.tif;*.tiff;*.gif)" }));
+            "WebP, TIFF, GIF and Camera Raw Pictures (*.webp;*.tif;*.tiff;*.gif;*.dng;*.cr2;*.cr3;"
+            "*.nef;*.nrw;*.arw;*.srf;*.sr2;*.orf;*.rw2;*.raf;*.pef;*.srw;*.3fr;*.iiq;*.mrw;*.erf)" }));
     QCOMPARE(types->currentIndex(), 0);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Add"));
 }

@@ -201,7 +201,8 @@ void TestInstall::desktopEntryAndIcons()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
     QVERIFY(text.contains("\nExec=pictelle %F\n"));
-    QVERIFY(text.contains("\nMimeType=image/bmp;image/jpeg;image/png;\n"));
+    QVERIFY(text.contains("\nMimeType=image/bmp;image/jpeg;image/png;"));
+    QVERIFY(text.contains(";image/x-canon-cr2;"));
     QVERIFY(text.contains("\nIcon=pictelle\n"));
 
     // The icon the entry names, in every size of the theme, drawn at that size.

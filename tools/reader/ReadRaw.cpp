@@ -149,6 +149,14 @@ bool sameAspect(ImageCore::Size preview, ImageCore::Size visible)
     return std::abs(a - b) <= 0.01 * b;
 }
 
+// LibRaw says on stderr where data ended or was wrong; the reason goes into the one line of
+// the failure instead.
+void noteDataError(void* data, const char*, const int offset)
+{
+    *static_cast<bool*>(data) = true;
+    (void)offset;
+}
+
 } // namespace
 
 Decoded decodeRaw(const std::vector<std::uint8_t>& bytes, int percentage, RowSink& sink)
@@ -156,6 +164,8 @@ Decoded decodeRaw(const std::vector<std::uint8_t>& bytes, int percentage, RowSin
     // LibRaw's object holds several hundred KiB of tables: not on the stack.
     auto raw = std::make_unique<LibRaw>();
     raw->imgdata.params.max_raw_memory_mb = Limits::rawMemoryMegabytes;
+    bool damaged = false;
+    raw->set_dataerror_handler(noteDataError, &damaged);
     int code = raw->open_buffer(const_cast<std::uint8_t*>(bytes.data()), bytes.size());
     if (code == LIBRAW_FILE_UNSUPPORTED) {
         const std::string camera
@@ -224,7 +234,8 @@ Decoded decodeRaw(const std::vector<std::uint8_t>& bytes, int percentage, RowSin
     params.output_bps = 8;
     params.user_qual = 2; // PPG: near AHD's look at a fraction of its time
     if ((code = raw->unpack()) != LIBRAW_SUCCESS)
-        fail("the raw data cannot be read", code);
+        fail(damaged ? "the raw data is cut short or damaged" : "the raw data cannot be read",
+            code);
     if ((code = raw->dcraw_process()) != LIBRAW_SUCCESS)
         fail("the raw data cannot be developed", code);
     std::unique_ptr<libraw_processed_image_t, ImageDeleter> image(raw->dcraw_make_mem_image(&code));
