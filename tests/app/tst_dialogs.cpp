@@ -106,7 +106,8 @@ void DialogsTest::typeNamesAreTheWindowsOwn()
     QCOMPARE(shown,
         QStringList({ "All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)", "All Files (*.*)",
             "WebP, TIFF, GIF and Camera Raw Pictures (*.webp;*.tif;*.tiff;*.gif;*.dng;*.cr2;*.cr3;"
-            "*.nef;*.nrw;*.arw;*.srf;*.sr2;*.orf;*.rw2;*.raf;*.pef;*.srw;*.3fr;*.iiq;*.mrw;*.erf)" }));
+            "*.nef;*.nrw;*.arw;*.srf;*.sr2;*.orf;*.rw2;*.raf;*.pef;*.srw;*.3fr;*.iiq;*.mrw;*."
+            "erf)" }));
     QCOMPARE(types->currentIndex(), 0);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Add"));
 }

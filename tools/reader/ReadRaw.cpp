@@ -22,7 +22,7 @@ namespace {
 // LibRaw's flip (bit 1 mirror left-right, 2 top-bottom, 4 transpose) as the EXIF value.
 int orientationOfFlip(int flip)
 {
-    static const int exif[8] = { 1, 2, 4, 3, 5, 6, 8, 7 };
+    static const int exif[8] = { 1, 2, 4, 3, 5, 8, 6, 7 };
     return exif[flip & 7];
 }
 
@@ -234,8 +234,8 @@ Decoded decodeRaw(const std::vector<std::uint8_t>& bytes, int percentage, RowSin
     params.output_bps = 8;
     params.user_qual = 2; // PPG: near AHD's look at a fraction of its time
     if ((code = raw->unpack()) != LIBRAW_SUCCESS)
-        fail(damaged ? "the raw data is cut short or damaged" : "the raw data cannot be read",
-            code);
+        fail(
+            damaged ? "the raw data is cut short or damaged" : "the raw data cannot be read", code);
     if ((code = raw->dcraw_process()) != LIBRAW_SUCCESS)
         fail("the raw data cannot be developed", code);
     std::unique_ptr<libraw_processed_image_t, ImageDeleter> image(raw->dcraw_make_mem_image(&code));
