@@ -9,6 +9,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-l10n-tools qt6-translations-l10n qt6-wayland weston libjpeg62-turbo-dev libpng-dev liblcms2-dev libisal-dev
     libwebp-dev libtiff-dev libgif-dev webp libtiff-tools
+    libraw-dev
     fonts-liberation2
     xvfb xauth x11-utils libx11-dev openbox
     dbus-daemon at-spi2-core
