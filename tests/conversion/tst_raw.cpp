@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 
 #include "conversion/ConversionRun.h"
+#include "imaging/core/Kinds.h"
 #include "tests/common/DngWriter.h"
 #include "tests/common/FakeRunHost.h"
 #include "tests/common/KindFixtures.h"
@@ -64,6 +65,8 @@ class TestRaw : public QObject
 
 private slots:
     void init();
+    void readAs_data();
+    void readAs();
     void thumbnail_data();
     void thumbnail();
     void damagedFileFailsAlone_data();
@@ -95,6 +98,41 @@ bool TestRaw::run(const QStringList& entries)
 {
     m_host.entries = int(entries.size());
     return ConversionRun::run({ entries, m_program->path() }, m_host);
+}
+
+void TestRaw::readAs_data()
+{
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<QByteArray>("head"); // the file's first bytes
+    QTest::addColumn<int>("kind"); // Kinds::Kind it is read as
+
+    const int raw = int(Kinds::Kind::Raw), tiff = int(Kinds::Kind::Tiff);
+    const QByteArray tiffHead("II*\0\x08\0\0\0", 8);
+    QTest::newRow("TIFF inside, named NEF") << "NEF" << tiffHead << raw;
+    QTest::newRow("TIFF inside, named tif") << "tif" << tiffHead << tiff;
+    QTest::newRow("unknown content, named 3fr") << "3fr" << QByteArray("\0\0\0\0", 4) << raw;
+    QTest::newRow("a JPEG named CR2")
+        << "CR2" << QByteArray("\xff\xd8\xff\xe0") << int(Kinds::Kind::Jpeg);
+    QTest::newRow("ORF, named jpg") << "jpg" << QByteArray("IIRO\x08\0\0\0") << raw;
+    QTest::newRow("RW2") << "rw2" << QByteArray("IIU\0\x18\0\0\0", 8) << raw;
+    QTest::newRow("RAF") << "raf" << QByteArray("FUJIFILMCCD-RAW ") << raw;
+    QTest::newRow("CR3") << "cr3"
+                         << QByteArray("\0\0\0\x18"
+                                       "ftypcrx ",
+                                12)
+                         << raw;
+    QTest::newRow("MRW") << "mrw" << QByteArray("\0MRM\0\0", 6) << raw;
+}
+
+// Most raw formats look like a TIFF inside: the name decides between the two, and only then.
+void TestRaw::readAs()
+{
+    QFETCH(QString, extension);
+    QFETCH(QByteArray, head);
+    QFETCH(int, kind);
+    const Kinds::Kind content = Kinds::fromContent(
+        reinterpret_cast<const unsigned char*>(head.constData()), std::size_t(head.size()));
+    QCOMPARE(int(Kinds::readAs(Kinds::fromExtension(extension.toStdString()), content)), kind);
 }
 
 void TestRaw::thumbnail_data()
