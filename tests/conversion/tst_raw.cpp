@@ -71,6 +71,7 @@ private slots:
     void thumbnail();
     void damagedFileFailsAlone_data();
     void damagedFileFailsAlone();
+    void implausiblePreviewPassedOver();
     void sharedThumbnailNeverReplaced();
 
 private:
@@ -231,6 +232,24 @@ void TestRaw::damagedFileFailsAlone()
     QVERIFY(!QFile::exists(pics("tx.nef.jpg")));
     QCOMPARE(QImage(pics("tz.dng.jpg")).size(), QSize(26, 19));
     QCOMPARE(QDir(m_program->path()).entryList(QDir::Files).size(), 3); // no scratch left
+}
+
+// A preview whose frame header claims 60000 x 36000 pixels (of the picture's aspect) in a few
+// KiB is no real preview: the raw data is developed instead of gigabytes being taken.
+void TestRaw::implausiblePreviewPassedOver()
+{
+    QByteArray bytes = dng(photo(200, 120), 1, QSize(200, 120));
+    const qsizetype frame = bytes.indexOf(QByteArray("\xff\xc0\0\x11\x08", 5));
+    QVERIFY(frame > 0);
+    const char size[4]
+        = { char(36000 >> 8), char(36000 & 255), char(60000 >> 8), char(60000 & 255) };
+    bytes.replace(frame + 5, 4, size, 4);
+    QVERIFY(save(pics("a.dng"), bytes));
+    QVERIFY(run({ pics("a.dng") }));
+    QVERIFY2(m_host.errors.isEmpty(), qPrintable(m_host.events.join('\n')));
+    const QImage thumbnail(pics("ta.dng.jpg"));
+    QCOMPARE(thumbnail.size(), QSize(80, 48));
+    QVERIFY(qBlue(thumbnail.pixel(1, 1)) < 200);
 }
 
 // The window has no up-front check: the second source of one thumbnail fails by itself.

@@ -206,8 +206,12 @@ Decoded decodeRaw(const std::vector<std::uint8_t>& bytes, int percentage, RowSin
         // sensor does.
         const int orientation = preview.orientation() > 1 ? preview.orientation() : rawOrientation;
         const ImageCore::Size shown = upright({ preview.width(), preview.height() }, orientation);
+        // A preview must also be one a real file could hold: a hostile one of 65535 x 65535
+        // pixels in a few bytes would take gigabytes even at an eighth of its size.
         if (preview.width() > 0 && shown.width >= target.width && shown.height >= target.height
-            && sameAspect(shown, visible)) {
+            && sameAspect(shown, visible)
+            && Limits::plausibleSize(
+                std::int64_t(preview.width()) * preview.height(), raw->imgdata.thumbnail.tlength)) {
             const ImageCore::Size need = upright(target, orientation);
             if (preview.decode(need, d.pixels, d.width, d.height)) {
                 d.orientation = orientation;
