@@ -9,19 +9,13 @@
 namespace DngWriter {
 namespace {
 
-enum Type : std::uint16_t {
-    Byte = 1,
-    Ascii = 2,
-    Short = 3,
-    Long = 4,
-    Rational = 5,
-    SRational = 10
-};
+// TIFF field types.
+constexpr std::uint16_t Byte = 1, Ascii = 2, Short = 3, Long = 4, Rational = 5, SRational = 10;
 
 struct Entry
 {
     std::uint16_t tag;
-    Type type;
+    std::uint16_t type;
     std::uint32_t count;
     std::vector<std::uint8_t> value; // little-endian, count values of the type
 };
@@ -44,25 +38,17 @@ void set32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v)
         out[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
 }
 
-Entry shorts(std::uint16_t tag, std::initializer_list<std::uint32_t> values)
+// Whole numbers of type Byte, Short or Long.
+Entry numbers(std::uint16_t tag, std::uint16_t type, std::initializer_list<std::uint32_t> values)
 {
-    Entry e { tag, Short, std::uint32_t(values.size()), {} };
-    for (std::uint32_t v : values)
-        put16(e.value, v);
+    Entry e { tag, type, std::uint32_t(values.size()), {} };
+    for (std::uint32_t v : values) {
+        if (type == Byte)
+            e.value.push_back(std::uint8_t(v));
+        else
+            type == Short ? put16(e.value, v) : put32(e.value, v);
+    }
     return e;
-}
-
-Entry longs(std::uint16_t tag, std::initializer_list<std::uint32_t> values)
-{
-    Entry e { tag, Long, std::uint32_t(values.size()), {} };
-    for (std::uint32_t v : values)
-        put32(e.value, v);
-    return e;
-}
-
-Entry bytes(std::uint16_t tag, std::initializer_list<std::uint8_t> values)
-{
-    return { tag, Byte, std::uint32_t(values.size()), std::vector<std::uint8_t>(values) };
 }
 
 Entry ascii(std::uint16_t tag, const std::string& text)
@@ -72,7 +58,7 @@ Entry ascii(std::uint16_t tag, const std::string& text)
     return { tag, Ascii, std::uint32_t(v.size()), v };
 }
 
-Entry rationals(std::uint16_t tag, Type type, std::initializer_list<double> values)
+Entry rationals(std::uint16_t tag, std::uint16_t type, std::initializer_list<double> values)
 {
     Entry e { tag, type, std::uint32_t(values.size()), {} };
     for (double v : values) {
@@ -140,23 +126,24 @@ std::vector<std::uint8_t> write(
     const bool preview = !options.preview.empty();
     const auto w = std::uint32_t(width), h = std::uint32_t(height);
     // XYZ (D65) to linear sRGB: the camera sees sRGB's primaries.
-    std::vector<Entry> ifd0 { longs(254, { 0 }), longs(256, { w }), longs(257, { h }),
-        shorts(258, { 16 }), shorts(259, { 1 }), shorts(262, { 32803 }), ascii(271, "Pictelle"),
-        ascii(272, "Test Mosaic"), longs(273, { 0 }),
-        shorts(274, { std::uint32_t(options.orientation) }), shorts(277, { 1 }), longs(278, { h }),
-        longs(279, { w * h * 2 }), shorts(284, { 1 }) };
+    std::vector<Entry> ifd0 { numbers(254, Long, { 0 }), numbers(256, Long, { w }),
+        numbers(257, Long, { h }), numbers(258, Short, { 16 }), numbers(259, Short, { 1 }),
+        numbers(262, Short, { 32803 }), ascii(271, "Pictelle"), ascii(272, "Test Mosaic"),
+        numbers(273, Long, { 0 }), numbers(274, Short, { std::uint32_t(options.orientation) }),
+        numbers(277, Short, { 1 }), numbers(278, Long, { h }), numbers(279, Long, { w * h * 2 }),
+        numbers(284, Short, { 1 }) };
     if (preview)
-        ifd0.push_back(longs(330, { 0 }));
-    ifd0.push_back(shorts(33421, { 2, 2 }));
-    ifd0.push_back(bytes(33422, { 0, 1, 1, 2 }));
-    ifd0.push_back(bytes(50706, { 1, 4, 0, 0 }));
-    ifd0.push_back(bytes(50707, { 1, 1, 0, 0 }));
+        ifd0.push_back(numbers(330, Long, { 0 }));
+    ifd0.push_back(numbers(33421, Short, { 2, 2 }));
+    ifd0.push_back(numbers(33422, Byte, { 0, 1, 1, 2 }));
+    ifd0.push_back(numbers(50706, Byte, { 1, 4, 0, 0 }));
+    ifd0.push_back(numbers(50707, Byte, { 1, 1, 0, 0 }));
     ifd0.push_back(ascii(50708, "Pictelle Test Mosaic"));
-    ifd0.push_back(longs(50717, { 65535 }));
+    ifd0.push_back(numbers(50717, Long, { 65535 }));
     ifd0.push_back(rationals(50721, SRational,
         { 3.2406, -1.5372, -0.4986, -0.9689, 1.8758, 0.0415, 0.0557, -0.2040, 1.0570 }));
     ifd0.push_back(rationals(50728, Rational, { 1, 1, 1 }));
-    ifd0.push_back(shorts(50778, { 21 }));
+    ifd0.push_back(numbers(50778, Short, { 21 }));
 
     std::vector<std::uint8_t> out { 'I', 'I', 42, 0 };
     put32(out, 8);
@@ -166,9 +153,11 @@ std::vector<std::uint8_t> write(
         const auto pw = std::uint32_t(options.previewWidth),
                    ph = std::uint32_t(options.previewHeight);
         const auto length = std::uint32_t(options.preview.size());
-        const std::vector<Entry> sub { longs(254, { 1 }), longs(256, { pw }), longs(257, { ph }),
-            shorts(258, { 8, 8, 8 }), shorts(259, { 7 }), shorts(262, { 6 }), longs(273, { 0 }),
-            shorts(277, { 3 }), longs(278, { ph }), longs(279, { length }) };
+        const std::vector<Entry> sub { numbers(254, Long, { 1 }), numbers(256, Long, { pw }),
+            numbers(257, Long, { ph }), numbers(258, Short, { 8, 8, 8 }),
+            numbers(259, Short, { 7 }), numbers(262, Short, { 6 }), numbers(273, Long, { 0 }),
+            numbers(277, Short, { 3 }), numbers(278, Long, { ph }),
+            numbers(279, Long, { length }) };
         std::vector<std::size_t> atSub;
         set32(out, at0[find(ifd0, 330)], writeIfd(out, sub, atSub));
         set32(out, atSub[find(sub, 273)], std::uint32_t(out.size()));
