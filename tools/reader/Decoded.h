@@ -73,9 +73,10 @@ public:
 Decoded decodeWebP(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
 Decoded decodeGif(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
 Decoded decodeTiff(Files::UniqueFd input, RowSink& sink);
-// A camera raw file: its embedded JPEG preview when that holds the thumbnail at `percentage`,
-// else its raw data developed; the rows go to `sink`, never smaller than the thumbnail.
-Decoded decodeRaw(const std::vector<std::uint8_t>& bytes, int percentage, RowSink& sink);
+// A camera raw file, read from `fd` as LibRaw asks: its embedded JPEG preview when that holds the
+// thumbnail at `percentage`, else its raw data developed; the rows go to `sink`, never smaller than
+// the thumbnail.
+Decoded decodeRaw(int fd, int percentage, RowSink& sink);
 
 // Refuses a picture of more than Limits::maxPixels before anything is allocated for it.
 void checkPixels(std::int64_t width, std::int64_t height, const char* what);

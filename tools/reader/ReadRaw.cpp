@@ -159,14 +159,17 @@ void noteDataError(void* data, const char*, const int offset)
 
 } // namespace
 
-Decoded decodeRaw(const std::vector<std::uint8_t>& bytes, int percentage, RowSink& sink)
+Decoded decodeRaw(int fd, int percentage, RowSink& sink)
 {
     // LibRaw's object holds several hundred KiB of tables: not on the stack.
     auto raw = std::make_unique<LibRaw>();
     raw->imgdata.params.max_raw_memory_mb = Limits::rawMemoryMegabytes;
     bool damaged = false;
     raw->set_dataerror_handler(noteDataError, &damaged);
-    int code = raw->open_buffer(const_cast<std::uint8_t*>(bytes.data()), bytes.size());
+    // LibRaw reads the file as it needs it, through the descriptor already opened and checked:
+    // a preview is found without reading the raw data.
+    const std::string name = "/proc/self/fd/" + std::to_string(fd);
+    int code = raw->open_file(name.c_str());
     if (code == LIBRAW_FILE_UNSUPPORTED) {
         const std::string camera
             = std::string(raw->imgdata.idata.make) + " " + raw->imgdata.idata.model;

@@ -361,7 +361,7 @@ ImageCore::ScaledFrames readThumbnail(
             if (std::int64_t(size) > Limits::maxRawFileSize)
                 throw Failure { "the raw file is larger than "
                     + std::to_string(Limits::maxRawFileSize >> 20) + " MiB" };
-            decodeRaw(readAt(input.get(), size, path), percentage, thumbnailer);
+            decodeRaw(input.get(), percentage, thumbnailer);
             return thumbnailer.finish();
         default:
             throw Failure { "not a WebP, TIFF or GIF picture" };
