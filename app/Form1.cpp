@@ -145,12 +145,16 @@ void Form1::Form_MouseMove()
 
 QString Form1::addFilesFilter()
 {
+    // The kinds beyond the window's own two entries, in one entry of their own.
+    const QString newKinds
+        = QStringLiteral("*.webp;*.tif;*.tiff;*.gif;*.heic;*.heif;*.hif;*.avif;*.jxl")
+        + QStringLiteral(";*.dng;*.cr2;*.cr3;*.nef;*.nrw;*.arw;*.srf;*.sr2;*.orf;*.rw2;*.raf;*.pef"
+                         ";*.srw;*.3fr;*.iiq;*.mrw;*.erf");
     return tr("All Pictures")
         + QStringLiteral(
             " (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)|*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf|")
         + tr("All Files") + QStringLiteral(" (*.*)|*.*|") + tr("More Kinds of Pictures")
-        + QStringLiteral(" (*.webp;*.tif;*.tiff;*.gif;*.heic;*.heif;*.hif;*.avif;*.jxl)"
-                         "|*.webp;*.tif;*.tiff;*.gif;*.heic;*.heif;*.hif;*.avif;*.jxl");
+        + QStringLiteral(" (") + newKinds + QStringLiteral(")|") + newKinds;
 }
 
 void Form1::Check1_Click()

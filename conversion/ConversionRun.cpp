@@ -163,6 +163,15 @@ std::vector<std::uint8_t> encodeThumbnail(
     }
 }
 
+// The writers of BMP, JPEG and PNG thumbnails take 8 bits per sample.
+FileThumbnail::Picture eightBit(FileThumbnail::Picture picture)
+{
+    if (picture.image.depth() == 64)
+        picture.image = picture.image.convertToFormat(
+            picture.image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    return picture;
+}
+
 // What the log says of a picture the reading program's kinds were read as.
 QString noteOf(const ReadingProgram::Read& read)
 {
@@ -173,6 +182,20 @@ QString noteOf(const ReadingProgram::Read& read)
         .arg(size.height())
         .arg(read.lossy)
         .arg(read.frames.size());
+}
+
+// What waits for the entry's turn once a kind of the reading program is read: the thumbnail's
+// file, or, for one written as JPEG (camera raw), its picture for the JPEG writer. Only the
+// file's bytes wait otherwise: the pictures held as well would multiply a run's memory by
+// the results held ahead.
+void completeRead(Kind kind, const ReadingProgram::Read& read, const QString& thumbnail,
+    int quality, DecodeAhead::Prepared& prepared)
+{
+    if (Kinds::writtenAs(kind) == Kind::Jpeg)
+        prepared.picture = eightBit(read.picture);
+    else
+        prepared.encoded = encodeThumbnail(kind, read, thumbnail, quality);
+    prepared.note = noteOf(read);
 }
 
 // What is done of an entry ahead of its turn (on a worker) or at it: a BMP or JPEG picture
@@ -202,11 +225,7 @@ DecodeAhead::Prepared prepare(const ScratchFolder& scratch, const Options& optio
             scratch, options.programFolder, path, factor, worker, cancellation);
         break;
     }
-    // Only the file's bytes wait for the turn: the pictures held as well would multiply a
-    // run's memory by the results held ahead.
-    prepared.encoded
-        = encodeThumbnail(kind, read, thumbnailPath(path, options.outputFolder), quality);
-    prepared.note = noteOf(read);
+    completeRead(kind, read, thumbnailPath(path, options.outputFolder), quality, prepared);
     return prepared;
 }
 
@@ -330,15 +349,6 @@ private:
         return scaled;
     }
 
-    // The writers of BMP, JPEG and PNG thumbnails take 8 bits per sample.
-    static FileThumbnail::Picture eightBit(FileThumbnail::Picture picture)
-    {
-        if (picture.image.depth() == 64)
-            picture.image = picture.image.convertToFormat(
-                picture.image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-        return picture;
-    }
-
     // Reads any kind the content shows, the reading program's kinds through it.
     ReadingProgram::Read readAnyKind(const QString& path)
     {
@@ -366,13 +376,13 @@ private:
     {
         DecodeAhead::Prepared prepared = m_ahead.take(m_index);
         const QString thumbnail = thumbnailPath(path, m_outputFolder);
-        if (prepared.atTurn) {
-            const ReadingProgram::Read read = readAnyKind(path);
-            prepared.encoded = encodeThumbnail(kind, read, thumbnail, m_quality);
-            prepared.note = noteOf(read);
-        }
+        if (prepared.atTurn)
+            completeRead(kind, readAnyKind(path), thumbnail, m_quality, prepared);
         qCInfo(lcConversion).noquote() << "entry" << m_index + 1 << path << prepared.note;
-        ThumbnailWriters::writeWholeFile(thumbnail, prepared.encoded);
+        if (Kinds::writtenAs(kind) == Kind::Jpeg)
+            saveJpeg(prepared.picture.image, thumbnail, prepared.picture.colour);
+        else
+            ThumbnailWriters::writeWholeFile(thumbnail, prepared.encoded);
         m_finished = true;
     }
 
@@ -415,12 +425,17 @@ bool makesThumbnail(const QString& entry)
 QString thumbnailPath(const QString& entry, const QString& outputFolder)
 {
     const qsizetype k = entry.lastIndexOf(QLatin1Char('/')) + 1;
+    // A thumbnail of another kind than its source keeps the source's whole name and gets its
+    // own extension after it, so that a camera's raw and JPEG of one shot never share one.
+    const QString name = entry.mid(k);
+    const QString suffix = QString::fromStdString(
+        Kinds::thumbnailSuffix(kindOf(name.mid(name.lastIndexOf(QLatin1Char('.')) + 1))));
     if (outputFolder.isEmpty())
-        return entry.left(k) + QLatin1Char('t') + entry.mid(k);
+        return entry.left(k) + QLatin1Char('t') + name + suffix;
     QString folder = outputFolder;
     if (!folder.endsWith(QLatin1Char('/')))
         folder += QLatin1Char('/');
-    return folder + QLatin1Char('t') + entry.mid(k);
+    return folder + QLatin1Char('t') + name + suffix;
 }
 
 QList<Clash> thumbnailClashes(const QStringList& entries, const QString& outputFolder)
@@ -502,17 +517,29 @@ bool run(const Options& options, Host& host)
     };
     sweep(scratch.path());
 
+    // Two sources may name one thumbnail (IMG_1.CR2 and IMG_1.CR2.jpg give tIMG_1.CR2.jpg);
+    // the later one must not replace what the earlier one wrote. Cleaned thumbnail -> source.
+    QHash<QString, QString> written;
     for (qsizetype i = 1; i <= n; ++i) {
         const int count = host.entryCount();
         host.setProgress(static_cast<float>(double(i) / double(count > 0 ? count : n) * 100.0));
         try {
-            if (makesThumbnail(options.entries.at(i - 1))) {
-                const QString& thumbnail = thumbnails.at(i - 1);
+            const QString& path = options.entries.at(i - 1);
+            const bool makes = makesThumbnail(path);
+            const QString thumbnail = QDir::cleanPath(thumbnails.at(i - 1));
+            if (makes) {
                 const qsizetype slash = thumbnail.lastIndexOf(QLatin1Char('/'));
                 sweep(slash < 0 ? QString() : thumbnail.left(std::max<qsizetype>(slash, 1)));
+                const auto earlier = written.constFind(thumbnail);
+                if (earlier != written.cend() && *earlier != QDir::cleanPath(path))
+                    throw AppError(ErrorNumber::PathFileAccess,
+                        QStringLiteral("%1 would replace the thumbnail %2 of %3")
+                            .arg(path, thumbnails.at(i - 1), *earlier));
             }
             EntryRun entry(scratch, options, factor, percentage, prepared, i - 1, host);
-            entry.convert(options.entries.at(i - 1));
+            entry.convert(path);
+            if (makes)
+                written.insert(thumbnail, QDir::cleanPath(path));
         } catch (const AppError& e) {
             // A converter's or a scratch file's message does not say which entry failed.
             const QString& entry = options.entries.at(i - 1);

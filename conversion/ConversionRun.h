@@ -46,7 +46,7 @@ struct Options
 bool makesThumbnail(const QString& entry);
 
 // The thumbnail of `entry`: its file name with "t" put in front, in `outputFolder`, or
-// beside the entry when that is empty.
+// beside the entry when that is empty; a camera raw file's gets ".jpg" after its whole name.
 QString thumbnailPath(const QString& entry, const QString& outputFolder = {});
 
 // Sources that would be written to one thumbnail: each clash's thumbnail and its sources in

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 
-// The reading program's decoding as a whole (WebP, TIFF, GIF, HEIF and AVIF, animated or not,
-// the content deciding), the input written to a file as the program would open it. It must either
-// give a thumbnail whose every frame's pixels fill its size, or fail with ToolError (or run out of
-// memory it may ask for); the program's own limits are not set here, so that AddressSanitizer
-// sees every fault.
+// The reading program's decoding as a whole (WebP, TIFF, GIF, HEIF, AVIF, JPEG XL and camera
+// raw, animated or not, the content deciding, and the name between TIFF and raw), the input
+// written to a file as the program would open it. It must either give a thumbnail whose every
+// frame's pixels fill its size, or fail with ToolError (or run out of memory it may ask for);
+// the program's own limits are not set here, so that AddressSanitizer sees every fault.
 
 #include "fuzz/FuzzSupport.h"
 #include "tools/common/ToolSupport.h"
@@ -24,7 +24,10 @@ extern "C" const char* __lsan_default_suppressions()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QString input = FuzzSupport::writeInput("input.picture", data, size);
+    // The byte before the last names the input as a camera raw file when odd: the name decides
+    // between raw and TIFF.
+    const bool raw = size > 1 && data[size - 2] % 2 == 1;
+    const QString input = FuzzSupport::writeInput(raw ? "input.dng" : "input.picture", data, size);
     const QByteArray path = QFile::encodeName(input);
     Files::UniqueFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
     if (!fd.valid())

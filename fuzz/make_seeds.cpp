@@ -3,14 +3,16 @@
 // fuzz_seeds <folder>: writes the seed corpora <folder>/bmp, <folder>/jpeg, <folder>/png and
 // <folder>/kinds from small pictures that the test fixtures make: every BMP layout, icons
 // and cursors, every JPEG kind with and without an EXIF orientation, every PNG kind, WebP,
-// TIFF and GIF as the reading program takes them; colour profiles whole and damaged in each
-// format's place for them.
+// TIFF, GIF and camera raw (DNG) as the reading program takes them; colour profiles whole and
+// damaged in each format's place for them.
 
 #include "tests/common/ColourFixtures.h"
+#include "tests/common/DngWriter.h"
 #include "tests/common/ImageFixtures.h"
 #include "tests/common/KindFixtures.h"
 #include "tests/common/PngFixtures.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
@@ -254,7 +256,40 @@ void pngSeeds(const QString& dir)
 // Written by libwebp, libtiff and giflib: lossy and lossless WebP with and without alpha and
 // an EXIF orientation, TIFF of every compression the thumbnails keep, striped and tiled, 8
 // and 16 bits, turned, with a profile and with a second page, GIFs, animated GIFs and
-// WebPs, and HEIC and AVIF written by libheif.
+// WebPs, HEIC and AVIF written by libheif, and JPEG XL by libjxl.
+// Camera raw files: DNGs without a preview, with one as large as the picture, with a small
+// one, turned. Each ends in an odd byte and a percentage byte, which make the fuzz target
+// name its input as a DNG and pick the size (a TIFF reader ignores what follows the IFDs).
+void rawSeeds(const QString& dir, int& n)
+{
+    const QImage picture = testPicture(32, 24).convertToFormat(QImage::Format_RGB888);
+    const struct
+    {
+        int orientation;
+        QSize preview;
+        char percentage;
+    } seeds[] = { { 1, {}, 39 }, { 6, {}, 79 }, { 1, { 32, 24 }, 39 }, { 8, { 32, 24 }, 9 },
+        { 3, { 8, 6 }, 59 } };
+    for (const auto& seed : seeds) {
+        DngWriter::Options o;
+        o.orientation = seed.orientation;
+        if (!seed.preview.isEmpty()) {
+            QByteArray jpeg;
+            QBuffer buffer(&jpeg);
+            buffer.open(QIODevice::WriteOnly);
+            picture.scaled(seed.preview).save(&buffer, "JPG", 50);
+            o.preview.assign(jpeg.begin(), jpeg.end());
+            o.previewWidth = seed.preview.width();
+            o.previewHeight = seed.preview.height();
+        }
+        const std::vector<std::uint8_t> bytes
+            = DngWriter::write(picture.constBits(), picture.width(), picture.height(), o);
+        save(QStringLiteral("%1/%2.dng").arg(dir).arg(n++, 2, 10, QLatin1Char('0')),
+            QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()))
+                + '\x01' + seed.percentage);
+    }
+}
+
 void kindSeeds(const QString& dir)
 {
     const QImage opaque = testPicture(19, 13);
@@ -345,6 +380,7 @@ void kindSeeds(const QString& dir)
     }
     const QString animatedJxl = name("jxl");
     check(KindFixtures::writeAnimatedJxl(animatedJxl, webpFrames, 2, true), animatedJxl);
+    rawSeeds(dir, n);
 }
 
 } // namespace

@@ -11,6 +11,7 @@ packages=(
     libwebp-dev libtiff-dev libgif-dev webp libtiff-tools
     libheif-dev
     libjxl-dev
+    libraw-dev
     fonts-liberation2
     xvfb xauth x11-utils libx11-dev openbox
     dbus-daemon at-spi2-core

@@ -15,6 +15,7 @@ struct Row
     const char* name;
     std::initializer_list<std::string_view> extensions;
     Reader reader;
+    Kind writtenAs = Kind::None; // None: the thumbnail is of the source's own kind
 };
 
 // How BMP, JPEG and PNG are read is fixed: in-process, and PNG through png2bmp. The other
@@ -30,6 +31,11 @@ const Row table[] = {
     { Kind::Heif, "heif", { "heic", "heif", "hif" }, Reader::ReadingProgram },
     { Kind::Avif, "avif", { "avif" }, Reader::ReadingProgram },
     { Kind::Jxl, "jxl", { "jxl" }, Reader::ReadingProgram },
+    // Camera raw cannot be written back: its thumbnail is a JPEG.
+    { Kind::Raw, "raw",
+        { "dng", "cr2", "cr3", "nef", "nrw", "arw", "srf", "sr2", "orf", "rw2", "raf", "pef", "srw",
+            "3fr", "iiq", "mrw", "erf" },
+        Reader::ReadingProgram, Kind::Jpeg },
 };
 
 bool sameIgnoringCase(std::string_view a, std::string_view b)
@@ -115,6 +121,10 @@ Kind fromContent(const unsigned char* head, std::size_t size)
         return Kind::Png;
     if (starts("RIFF") && starts("WEBP", 8))
         return Kind::WebP;
+    // Raw files whose first bytes are their own; most others are TIFF inside (readAs).
+    if (starts("IIRO") || starts("IIRS") || starts("MMOR") || starts("IIU\0"sv)
+        || starts("FUJIFILMCCD-") || starts("\0MRM"sv) || starts("ftypcrx ", 4))
+        return Kind::Raw;
     if (starts("II*") || starts("MM\0*"sv) || starts("II+") || starts("MM\0+"sv))
         return Kind::Tiff;
     if (starts("GIF87a") || starts("GIF89a"))
@@ -125,6 +135,27 @@ Kind fromContent(const unsigned char* head, std::size_t size)
     if (starts("\xff\x0a"sv) || starts("\0\0\0\x0cJXL \r\n\x87\n"sv))
         return Kind::Jxl;
     return Kind::None;
+}
+
+Kind readAs(Kind named, Kind content)
+{
+    if (named == Kind::Raw && (content == Kind::Tiff || content == Kind::None))
+        return Kind::Raw;
+    return content;
+}
+
+Kind writtenAs(Kind kind)
+{
+    const Row* row = rowOf(kind);
+    return row && row->writtenAs != Kind::None ? row->writtenAs : kind;
+}
+
+std::string thumbnailSuffix(Kind kind)
+{
+    const Kind written = writtenAs(kind);
+    if (written == kind)
+        return {};
+    return "." + std::string(*rowOf(written)->extensions.begin());
 }
 
 Reader readerOf(Kind kind)

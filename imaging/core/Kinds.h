@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 // The kinds of picture Pictelle makes thumbnails of, in one table (Kinds.cpp): which file
@@ -29,6 +30,20 @@ Kind fromExtension(std::string_view extension);
 // kind of the table.
 constexpr std::size_t headBytes = 64;
 Kind fromContent(const unsigned char* head, std::size_t size);
+
+// The kind a file is read as, from the kind its name gives and the kind its content shows:
+// the content, except that a file named as camera raw is read as raw when its content looks
+// like a TIFF or like nothing known (most raw formats are TIFF inside, and a few show nothing
+// that a table of first bytes can tell), so that a .tif stays a TIFF and a .nef is raw.
+Kind readAs(Kind named, Kind content);
+
+// The kind of the thumbnail of a picture of `kind`: its own, or JPEG for camera raw, which
+// cannot be written back.
+Kind writtenAs(Kind kind);
+
+// What the thumbnail's name gets after the source's whole name when it is of another kind
+// (".jpg" for camera raw: IMG_1.CR2 gives tIMG_1.CR2.jpg); "" otherwise.
+std::string thumbnailSuffix(Kind kind);
 
 // How a picture of `kind` is read.
 Reader readerOf(Kind kind);

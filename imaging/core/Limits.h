@@ -65,6 +65,17 @@ constexpr unsigned readerCpuSeconds = 60;
 // only a regular file, so this should not happen) still ends.
 constexpr unsigned readerWallSeconds = 300;
 
+// A camera raw file is read whole for LibRaw: the largest raw files (uncompressed medium
+// format, 150 megapixels at 16 bits) are some 300 MiB; a larger file is no raw file of a
+// picture within maxPixels and would only take the reader's memory.
+constexpr std::int64_t maxRawFileSize = std::int64_t(1) << 30;
+
+// LibRaw's own limit on its raw data buffer, in MiB (its max_raw_memory_mb): a raw picture of
+// maxPixels takes 256 MiB at one 16-bit sample per pixel, 1 GiB at four, within
+// readerAddressSpace with the developed picture beside it. (LibRaw 0.20 also refuses any
+// single allocation beyond its built-in 2 GiB.)
+constexpr unsigned rawMemoryMegabytes = 1024;
+
 // Frames of an animation, and the frames the reading program hands back: GIF and WebP
 // animations people keep have at most a few hundred; thousands only make a file that takes
 // minutes and gigabytes to compose.

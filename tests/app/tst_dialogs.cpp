@@ -105,8 +105,9 @@ void DialogsTest::typeNamesAreTheWindowsOwn()
         shown << types->itemText(i);
     QCOMPARE(shown,
         QStringList({ "All Pictures (*.bmp;*.jpg;*.gif;*.png;*.ico;*.wmf)", "All Files (*.*)",
-            "More Kinds of Pictures "
-            "(*.webp;*.tif;*.tiff;*.gif;*.heic;*.heif;*.hif;*.avif;*.jxl)" }));
+            "More Kinds of Pictures (*.webp;*.tif;*.tiff;*.gif;*.heic;*.heif;*.hif;*.avif;*.jxl;"
+            "*.dng;*.cr2;*.cr3;*.nef;*.nrw;*.arw;*.srf;*.sr2;*.orf;*.rw2;*.raf;*.pef;*.srw;*.3fr;"
+            "*.iiq;*.mrw;*.erf)" }));
     QCOMPARE(types->currentIndex(), 0);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Add"));
 }

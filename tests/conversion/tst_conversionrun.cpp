@@ -390,6 +390,14 @@ void TestConversionRun::thumbnailNames_data()
         << QStringList();
     QTest::newRow("root folder") << QStringList { "/x.jpg" } << "/" << QStringList { "/tx.jpg" }
                                  << QStringList();
+    QTest::newRow("camera raw: a JPEG after the whole name")
+        << QStringList { "/a/IMG_1.CR2", "/a/IMG_1.JPG", "/a/x.Nef", "/a/y.dng.tif" } << ""
+        << QStringList { "/a/tIMG_1.CR2.jpg", "/a/tIMG_1.JPG", "/a/tx.Nef.jpg", "/a/ty.dng.tif" }
+        << QStringList();
+    QTest::newRow("camera raw and a JPEG of its thumbnail's name")
+        << QStringList { "/a/IMG_1.CR2", "/a/IMG_1.CR2.jpg" } << ""
+        << QStringList { "/a/tIMG_1.CR2.jpg", "/a/tIMG_1.CR2.jpg" }
+        << QStringList { "/a/tIMG_1.CR2.jpg: /a/IMG_1.CR2, /a/IMG_1.CR2.jpg" };
 }
 
 void TestConversionRun::thumbnailNames()

@@ -201,8 +201,10 @@ void TestInstall::desktopEntryAndIcons()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
     QVERIFY(text.contains("\nExec=pictelle %F\n"));
-    QVERIFY(text.contains(
-        "\nMimeType=image/bmp;image/jpeg;image/png;image/heic;image/heif;image/avif;image/jxl;\n"));
+    QVERIFY(
+        text.contains("\nMimeType=image/bmp;image/jpeg;image/png;image/webp;image/tiff;image/gif;"
+                      "image/heic;image/heif;image/avif;image/jxl;image/x-adobe-dng;"));
+    QVERIFY(text.contains(";image/x-canon-cr2;"));
     QVERIFY(text.contains("\nIcon=pictelle\n"));
 
     // The icon the entry names, in every size of the theme, drawn at that size.

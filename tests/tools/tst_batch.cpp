@@ -630,6 +630,9 @@ void TestBatch::outputFolder_data()
     QTest::newRow("clash under --keep-going too")
         << QStringList { "-k", "-o", "out", "one/x.png", "a.jpg", "two/x.png" } << 2
         << QStringList() << "one/x.png, .*two/x.png";
+    QTest::newRow("raw and a JPEG of its thumbnail's name, beside them")
+        << QStringList { "r.CR2", "r.CR2.jpg" } << 2 << QStringList()
+        << "tr.CR2.jpg would be the thumbnail of each of: .*r.CR2, .*r.CR2.jpg";
     QTest::newRow("missing folder")
         << QStringList { "-o", "none", "a.jpg" } << 2 << QStringList() << "none is not a folder";
     QTest::newRow("a file is no folder")

@@ -103,10 +103,14 @@ struct Interrupted
 const char* const Help = R"(Usage: pictelle-batch [OPTION]... FILE...
   or:  pictelle-batch [OPTION]... --files-from LIST [FILE]...
 
-Makes a thumbnail of each BMP, JPEG, PNG, WebP, TIFF, GIF, HEIC/HEIF and AVIF file,
-in the order given, as Pictelle's "Convert to Thumbnail" does: the picture scaled to
-PERCENT of its width and height, written beside it as t<name> in its own format (a JPEG with quality
-PERCENT). An existing t<name> is replaced; the files themselves are never changed.
+Makes a thumbnail of each BMP, JPEG, PNG, WebP, TIFF, GIF, HEIC/HEIF, AVIF and
+JPEG XL file, in the order given, as Pictelle's "Convert to Thumbnail" does: the
+picture scaled to PERCENT of its width and height, written beside it as t<name>
+in its own format (a JPEG with quality PERCENT). A camera raw file (.dng .cr2
+.cr3 .nef .nrw .arw .srf .sr2 .orf .rw2 .raf .pef .srw .3fr .iiq .mrw .erf) gets
+a JPEG t<name>.jpg. An existing thumbnail is replaced; the files themselves are
+never changed. Two files that would give the same thumbnail are reported and
+nothing is converted.
 
 Options:
   -p, --percentage PERCENT  size per side in percent, 1 to 100; without it, the
@@ -298,13 +302,11 @@ int percentageFrom(const QCommandLineParser& parser, const QCommandLineOption& o
     return percentage;
 }
 
-// Refuses an output folder that is none, and sources that would share a thumbnail there:
-// one would silently replace the other.
+// Refuses an output folder that is none, and sources that would share a thumbnail, there or
+// beside them (IMG_1.CR2 and IMG_1.CR2.jpg): one would silently replace the other.
 void checkOutput(const Request& request)
 {
-    if (request.outputFolder.isEmpty())
-        return;
-    if (!QFileInfo(request.outputFolder).isDir())
+    if (!request.outputFolder.isEmpty() && !QFileInfo(request.outputFolder).isDir())
         throw UsageError { QCoreApplication::translate(
             "pictelle-batch", "the output folder %1 is not a folder")
                                .arg(request.outputFolder) };

@@ -38,8 +38,9 @@ struct Decoded
     // Set by a decoder that scaled while it decoded: the thumbnail's size, which `pixels`
     // (width x height, the reduced size) are still to be averaged down to; else 0 x 0.
     ImageCore::Size target;
-    // A smaller picture of the same (a HEIF thumbnail picture) read in the source's place:
-    // the source's upright size, which the size rule applies to; 0 x 0 otherwise.
+    // A smaller picture of the same read in the source's place (a HEIF thumbnail picture, a
+    // camera's preview, a raw file developed at half size): the source's upright size, which
+    // the size rule applies to; 0 x 0 otherwise.
     ImageCore::Size sizedAs;
 };
 
@@ -91,6 +92,10 @@ ImageCore::Size thumbnailSizeOf(int width, int height, int percentage);
 // orientation is applied).
 ImageCore::Size targetSize(const Decoded& d, int percentage);
 Decoded decodeJxl(const std::vector<std::uint8_t>& bytes, FrameSink& frames);
+// A camera raw file, read from `fd` as LibRaw asks: its embedded JPEG preview when that holds the
+// thumbnail at `percentage`, else its raw data developed; the rows go to `sink`, never smaller than
+// the thumbnail.
+Decoded decodeRaw(int fd, int percentage, RowSink& sink);
 
 // Refuses a picture of more than Limits::maxPixels before anything is allocated for it.
 void checkPixels(std::int64_t width, std::int64_t height, const char* what);

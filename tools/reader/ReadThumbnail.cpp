@@ -346,12 +346,18 @@ ImageCore::ScaledFrames readThumbnail(
 {
     const std::vector<std::uint8_t> head
         = readAt(input.get(), std::min(size, Kinds::headBytes), path);
+    // The name decides only between a TIFF and a camera raw file, which is TIFF inside.
+    const std::size_t slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.find_last_of('.');
+    const Kinds::Kind named
+        = Kinds::fromExtension(dot == std::string::npos ? name : name.substr(dot + 1));
     Thumbnailer thumbnailer(percentage);
     ImageCore::ScaledFrames animation;
     ScalingSink frames(percentage, animation);
     Decoded d;
     try {
-        switch (Kinds::fromContent(head.data(), head.size())) {
+        switch (Kinds::readAs(named, Kinds::fromContent(head.data(), head.size()))) {
         case Kinds::Kind::WebP:
             d = decodeWebP(readAt(input.get(), size, path), frames, percentage);
             break;
@@ -369,6 +375,12 @@ ImageCore::ScaledFrames readThumbnail(
         case Kinds::Kind::Jxl:
             d = decodeJxl(readAt(input.get(), size, path), frames);
             break;
+        case Kinds::Kind::Raw:
+            if (std::int64_t(size) > Limits::maxRawFileSize)
+                throw Failure { "the raw file is larger than "
+                    + std::to_string(Limits::maxRawFileSize >> 20) + " MiB" };
+            decodeRaw(input.get(), percentage, thumbnailer);
+            return thumbnailer.finish();
         default:
             throw Failure { "not a picture of a kind this reader reads" };
         }
