@@ -2,6 +2,7 @@
 
 #include "conversion/DecodeAhead.h"
 
+#include "imaging/core/Limits.h"
 #include "runtime/AppError.h"
 
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <sched.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -93,6 +95,8 @@ struct DecodeAhead::State
     qsizetype current = 0; // the entries before it are over
     qsizetype scan = 0; // no idle eligible entry lies before it
     int held = 0; // slots Busy or Done
+    int busy = 0; // slots Busy
+    qint64 largest = 0; // the largest result yet: what a read in progress may come to
     qint64 heldBytes = 0; // of the slots Done
     bool stopping = false;
     std::vector<std::thread> workers;
@@ -131,9 +135,17 @@ int DecodeAhead::defaultWorkers()
 {
     // The cores taskset or a container leaves us, not all the machine has.
     cpu_set_t cpus;
-    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0)
-        return std::max(1, CPU_COUNT(&cpus));
-    return int(std::max(std::thread::hardware_concurrency(), 1u));
+    int cores = sched_getaffinity(0, sizeof cpus, &cpus) == 0
+        ? CPU_COUNT(&cpus)
+        : int(std::thread::hardware_concurrency());
+    // A worker may be reading a picture of the largest size accepted: the memory must take
+    // two such pictures for each.
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages > 0 && pageSize > 0)
+        cores = int(std::min<qint64>(
+            cores, qint64(pages) * pageSize / (2 * Limits::maxPixels * qint64(sizeof(QRgb)))));
+    return std::max(1, cores);
 }
 
 void DecodeAhead::work(int worker)
@@ -149,13 +161,14 @@ void DecodeAhead::work(int worker)
         d->scan = next;
         if (next >= n)
             return; // nothing left to read ahead
-        if (d->held >= d->maxHeld || d->heldBytes >= d->maxBytes) {
+        if (d->held >= d->maxHeld || d->heldBytes + d->busy * d->largest >= d->maxBytes) {
             d->changed.wait(lock);
             continue;
         }
         Slot& slot = d->entries[next];
         slot.state = SlotState::Busy;
         ++d->held;
+        ++d->busy;
         const QString path = d->paths.at(next);
         lock.unlock();
 
@@ -168,8 +181,11 @@ void DecodeAhead::work(int worker)
             error = std::current_exception();
         }
         const FileSignature after = signatureOf(path);
+        const qint64 bytes = result.picture.image.sizeInBytes() + qint64(result.encoded.size());
 
         lock.lock();
+        --d->busy;
+        d->largest = std::max(d->largest, bytes);
         if (next < d->current) {
             // The run went past this entry while it was read (it failed before its picture
             // was asked for): nobody will take it.
@@ -179,7 +195,7 @@ void DecodeAhead::work(int worker)
             d->changed.notify_all();
             continue;
         }
-        slot.bytes = result.picture.image.sizeInBytes() + qint64(result.encoded.size());
+        slot.bytes = bytes;
         d->heldBytes += slot.bytes;
         slot.result = std::move(result);
         slot.error = error;

@@ -38,7 +38,8 @@ public:
     // `eligible[i]` says whether entry i may be prepared ahead. `workers` threads work
     // ahead (0: every entry is prepared in take()). A worker begins an entry only while
     // fewer than `maxHeld` results are held or being made ahead of the entry last taken,
-    // and those held take fewer than `maxBytes` bytes.
+    // and those held, with those being made counted as the largest yet, take fewer than
+    // `maxBytes` bytes.
     DecodeAhead(QStringList paths, std::vector<bool> eligible, Decode decode, int workers,
         int maxHeld, qint64 maxBytes);
     // Waits for the work in progress (stop its reading programs first to be prompt) and
@@ -52,7 +53,8 @@ public:
     // ahead ran out of memory. Throws what the decode threw for this entry.
     Prepared take(qsizetype index);
 
-    // Worker threads worth starting: one per core this process may run on.
+    // Worker threads worth starting: one per core this process may run on, as far as the
+    // memory allows.
     static int defaultWorkers();
 
 private:

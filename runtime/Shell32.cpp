@@ -309,9 +309,21 @@ Cancellation::~Cancellation()
 
 void Cancellation::cancel()
 {
+    std::lock_guard lock(running().mutex);
+    cancelLocked();
+}
+
+void cancelAll()
+{
+    std::lock_guard lock(running().mutex);
+    for (Cancellation* cancellation : running().live)
+        cancellation->cancelLocked();
+}
+
+void Cancellation::cancelLocked()
+{
     // Under the mutex: no child of ours is reaped meanwhile, so every id still names it, and
     // a child registered after this sees the flag in its wait.
-    std::lock_guard lock(running().mutex);
     m_cancelled = true;
     const Running& r = running();
     for (std::size_t i = 0; i < r.pids.size(); ++i) {

@@ -46,7 +46,10 @@ public:
     std::chrono::milliseconds grace() const { return m_grace; }
 
 private:
+    friend void cancelAll();
     friend void terminateRunning(std::chrono::milliseconds grace);
+    void cancelLocked();
+
     std::atomic<bool> m_cancelled = false;
     const std::chrono::milliseconds m_grace;
 };
@@ -56,6 +59,10 @@ private:
 // when `cancellation` (if given) is cancelled.
 qint32 RunAndWait(const QString& commandLine, std::optional<int> windowStyle,
     ErrorOutput& errorOutput, const Cancellation* cancellation = nullptr);
+
+// Cancels every Cancellation there is (any thread): what a run reads ahead ends, while the
+// converter of the entry at its turn goes on. For a stop asked between entries.
+void cancelAll();
 
 // The longest time the wait goes without processing events (100 ms unless set). Tests make it
 // very long to show that the wait ends with the program, not with the interval. Returns the

@@ -237,8 +237,9 @@ void TestPipeline::heldPicturesBounded_data()
     QTest::addColumn<qint64>("maxBytes");
     QTest::addColumn<int>("bound"); // results held or being made, at most
     QTest::newRow("by count") << 2 << 3 << anyBytes << 3;
-    // A worker begins while less than 800 bytes are held: two 400-byte pictures.
-    QTest::newRow("by bytes") << 1 << 100 << qint64(800) << 2;
+    // A worker begins while less than 800 bytes are held, a picture being made counted as
+    // the largest yet (400): two pictures, made at once.
+    QTest::newRow("by bytes") << 2 << 100 << qint64(800) << 2;
 }
 
 // However fast the workers are, they never hold more than allowed ahead of the entry last

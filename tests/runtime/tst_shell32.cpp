@@ -352,7 +352,7 @@ void TestShell32::descriptorsNotInherited()
     QCOMPARE(fds, (QStringList { "0", "1", "2", "3" }));
 }
 
-enum class Stop { Terminate, Cancel, CancelFirst };
+enum class Stop { Terminate, Cancel, CancelAll, CancelFirst };
 
 void TestShell32::terminateRunningStopsWait_data()
 {
@@ -364,6 +364,7 @@ void TestShell32::terminateRunningStopsWait_data()
         << true << Stop::Terminate << qint32(-SIGKILL);
     QTest::newRow("cancelled, it ends") << false << Stop::Cancel << qint32(-SIGTERM);
     QTest::newRow("cancelled, deaf, it is killed") << true << Stop::Cancel << qint32(-SIGKILL);
+    QTest::newRow("all cancelled, it ends") << false << Stop::CancelAll << qint32(-SIGTERM);
     QTest::newRow("cancelled before, nothing starts")
         << false << Stop::CancelFirst << qint32(-2147221504 + 5);
 }
@@ -386,6 +387,8 @@ void TestShell32::terminateRunningStopsWait()
             // As the window's close, or a run that ends, would: from any thread.
             if (stop == Stop::Terminate)
                 std::thread(&Shell32::terminateRunning, std::chrono::milliseconds(200)).join();
+            else if (stop == Stop::CancelAll)
+                std::thread(&Shell32::cancelAll).join();
             else
                 std::thread([&] { cancellation.cancel(); }).join();
         }

@@ -56,10 +56,11 @@ sigset_t stopSet;
 // A stop signal taken by either thread: the first asks the run to stop, the second ends it.
 void noteStop(int signal)
 {
-    if (stopsReceived.fetch_add(1) == 0)
-        stopSignal = signal;
-    else
+    if (stopsReceived.fetch_add(1) != 0)
         endAtOnce(signal);
+    stopSignal = signal;
+    // What is read ahead will not be written: its reading programs end now, not when done.
+    Shell32::cancelAll();
 }
 
 // The stop signals are blocked in every thread and taken here instead, so that the second
