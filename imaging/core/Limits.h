@@ -53,8 +53,9 @@ constexpr int maxJpegScans = 500;
 // carries it.
 constexpr std::size_t maxProfileSize = std::size_t(4) << 20;
 
-// The reading program (pictelle-read) runs each of the large C decoders of WebP, TIFF and GIF
-// on one file, under these limits set before it decodes anything:
+// The reading program (pictelle-read) runs each of the large C decoders of the newer kinds
+// (WebP, TIFF, GIF, HEIF, AVIF, JPEG XL, camera raw) on one file, under these limits set
+// before it decodes anything:
 // its address space: a picture within maxPixels takes 512 MiB at 8 bits per sample and 1 GiB
 // at 16, and its thumbnail as much again at 100 %; anything beyond is a runaway allocation.
 constexpr std::uint64_t readerAddressSpace = std::uint64_t(3) << 30;
