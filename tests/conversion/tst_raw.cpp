@@ -121,9 +121,30 @@ void TestRaw::readAs_data()
                                 12)
                          << raw;
     QTest::newRow("MRW") << "mrw" << QByteArray("\0MRM\0\0", 6) << raw;
+
+    // An ISO base media file by the brands of its 'ftyp' box (CR3's is one too); `size` 0:
+    // the box holds exactly the brands.
+    const auto ftyp = [](const char* major, const QByteArray& compatible, int size = 0) {
+        QByteArray head(4, '\0');
+        head[3] = char(size ? size : 16 + compatible.size());
+        return head + "ftyp" + major + QByteArray(4, '\0') + compatible
+            + QByteArray("\0\0\0\x10mdat", 8);
+    };
+    const int heif = int(Kinds::Kind::Heif), avif = int(Kinds::Kind::Avif);
+    QTest::newRow("heic") << "heic" << ftyp("heic", "mif1heic") << heif;
+    QTest::newRow("hevc sequence") << "heic" << ftyp("hevc", "msf1") << heif;
+    QTest::newRow("avif, named heic") << "heic" << ftyp("avif", "mif1miaf") << avif;
+    QTest::newRow("avis") << "avif" << ftyp("avis", "msf1") << avif;
+    QTest::newRow("mif1 listing avif") << "heic" << ftyp("mif1", "mif1miafavif") << avif;
+    QTest::newRow("mif1 listing heic") << "avif" << ftyp("mif1", "heicmif1") << heif;
+    QTest::newRow("mif1 alone: HEIF, which libheif tries")
+        << "avif" << ftyp("mif1", "mif1") << heif;
+    QTest::newRow("avif beyond the box") << "avif" << ftyp("msf1", "mif1avif", 20) << heif;
+    QTest::newRow("a video") << "heic" << ftyp("isom", "isomavc1") << int(Kinds::Kind::None);
 }
 
-// Most raw formats look like a TIFF inside: the name decides between the two, and only then.
+// The content decides the kind, but most raw formats look like a TIFF inside: the name
+// decides between the two, and only then.
 void TestRaw::readAs()
 {
     QFETCH(QString, extension);
