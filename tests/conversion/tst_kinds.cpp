@@ -7,6 +7,7 @@
 #include "tests/common/ColourFixtures.h"
 #include "tests/common/FakeRunHost.h"
 #include "tests/common/KindFixtures.h"
+#include "tests/common/Sandbox.h"
 #include "tests/common/TestUtils.h"
 
 #include <QDir>
@@ -91,21 +92,16 @@ private slots:
 
 private:
     bool run(const QStringList& entries);
-    QString pics(const QString& name) const { return m_pics->filePath(name); }
+    QString pics(const QString& name) const { return m_box->pic(name); }
 
-    std::unique_ptr<QTemporaryDir> m_program;
-    std::unique_ptr<QTemporaryDir> m_pics;
+    std::unique_ptr<Sandbox> m_box;
     FakeRunHost m_host;
 };
 
 void TestKinds::init()
 {
-    m_program = std::make_unique<QTemporaryDir>();
-    m_pics = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_program->isValid() && m_pics->isValid());
-    for (const char* tool : { "png2bmp", "bmp2png", "pictelle-read" })
-        QVERIFY(QFile::link(
-            TestUtils::binDir() + "/" + tool, m_program->filePath(QLatin1String(tool))));
+    m_box = std::make_unique<Sandbox>();
+    QVERIFY(m_box->setUp());
     m_host = FakeRunHost();
     m_host.goOn = true;
 }
@@ -113,7 +109,7 @@ void TestKinds::init()
 bool TestKinds::run(const QStringList& entries)
 {
     m_host.entries = int(entries.size());
-    return ConversionRun::run({ entries, m_program->path() }, m_host);
+    return ConversionRun::run({ entries, m_box->program.path() }, m_host);
 }
 
 void TestKinds::thumbnailKeepsKind_data()
@@ -345,7 +341,7 @@ void TestKinds::thumbnailKeepsKind()
         qPrintable(QStringLiteral("%1 against %2").arg(got, 8, 16).arg(want, 8, 16)));
     QCOMPARE(qAlpha(read.image.pixel(size.width() - 1, size.height() / 2)), alpha ? 0 : 255);
     QVERIFY(qAlpha(got) >= (lossy && alpha ? 248 : 255)); // lossy alpha moves a little
-    QCOMPARE(QDir(m_program->path()).entryList(QDir::Files).size(), 3); // no scratch left
+    QCOMPARE(QDir(m_box->program.path()).entryList(QDir::Files).size(), 3); // no scratch left
 }
 
 void TestKinds::animationKept_data()
@@ -557,9 +553,9 @@ void TestKinds::misbehavingReaderEndsOnlyItsEntry()
 {
     QFETCH(bool, goOn);
     m_host.goOn = goOn;
-    QVERIFY(QFile::remove(m_program->filePath("pictelle-read")));
-    QVERIFY(QFile::link(
-        TestUtils::buildDir() + "/tests/misbehaving-reader", m_program->filePath("pictelle-read")));
+    QVERIFY(QFile::remove(m_box->program.filePath("pictelle-read")));
+    QVERIFY(QFile::link(TestUtils::buildDir() + "/tests/misbehaving-reader",
+        m_box->program.filePath("pictelle-read")));
     const QStringList names { "crash.gif", "hang.tif", "garbage.webp" };
     for (const QString& name : names) {
         QFile f(pics(name));
@@ -597,7 +593,7 @@ void TestKinds::misbehavingReaderEndsOnlyItsEntry()
     }
     QCOMPARE(QFile::exists(pics("tok.jpg")), goOn);
     QCOMPARE(m_host.doneShown, goOn ? 1 : 0);
-    QCOMPARE(QDir(m_program->path()).entryList(QDir::Files).size(), 3); // no scratch left
+    QCOMPARE(QDir(m_box->program.path()).entryList(QDir::Files).size(), 3); // no scratch left
 }
 
 void TestKinds::scratchFileChecked_data()

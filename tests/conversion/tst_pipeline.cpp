@@ -5,6 +5,7 @@
 #include "runtime/AppError.h"
 #include "tests/common/FakeRunHost.h"
 #include "tests/common/KindFixtures.h"
+#include "tests/common/Sandbox.h"
 #include "tests/common/TestUtils.h"
 
 #include <QCryptographicHash>
@@ -66,23 +67,6 @@ QMap<QString, QByteArray> contents(const QString& folder)
     }
     return result;
 }
-
-struct Sandbox
-{
-    QTemporaryDir program;
-    QTemporaryDir pics;
-
-    bool setUp()
-    {
-        if (!program.isValid() || !pics.isValid())
-            return false;
-        for (const char* tool : { "png2bmp", "bmp2png", "pictelle-read" })
-            if (!QFile::link(TestUtils::binDir() + "/" + tool, program.filePath(tool)))
-                return false;
-        return true;
-    }
-    QString pic(const QString& name) const { return pics.filePath(name); }
-};
 
 // A mixed list: every kind (an animation, and a PNG under another kind's name, too),
 // duplicates, entries passed over, and entries whose files an earlier entry of the same run

@@ -5,6 +5,7 @@
 #include "tests/common/DngWriter.h"
 #include "tests/common/FakeRunHost.h"
 #include "tests/common/KindFixtures.h"
+#include "tests/common/Sandbox.h"
 #include "tests/common/TestUtils.h"
 
 #include <QBuffer>
@@ -76,21 +77,16 @@ private slots:
 
 private:
     bool run(const QStringList& entries);
-    QString pics(const QString& name) const { return m_pics->filePath(name); }
+    QString pics(const QString& name) const { return m_box->pic(name); }
 
-    std::unique_ptr<QTemporaryDir> m_program;
-    std::unique_ptr<QTemporaryDir> m_pics;
+    std::unique_ptr<Sandbox> m_box;
     FakeRunHost m_host;
 };
 
 void TestRaw::init()
 {
-    m_program = std::make_unique<QTemporaryDir>();
-    m_pics = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_program->isValid() && m_pics->isValid());
-    for (const char* tool : { "png2bmp", "bmp2png", "pictelle-read" })
-        QVERIFY(QFile::link(
-            TestUtils::binDir() + "/" + tool, m_program->filePath(QLatin1String(tool))));
+    m_box = std::make_unique<Sandbox>();
+    QVERIFY(m_box->setUp());
     m_host = FakeRunHost();
     m_host.goOn = true;
 }
@@ -98,7 +94,7 @@ void TestRaw::init()
 bool TestRaw::run(const QStringList& entries)
 {
     m_host.entries = int(entries.size());
-    return ConversionRun::run({ entries, m_program->path() }, m_host);
+    return ConversionRun::run({ entries, m_box->program.path() }, m_host);
 }
 
 void TestRaw::readAs_data()
@@ -250,7 +246,7 @@ void TestRaw::damagedFileFailsAlone()
     QVERIFY2(message.contains(pics("x.nef")) && message.contains(reason), qPrintable(message));
     QVERIFY(!QFile::exists(pics("tx.nef.jpg")));
     QCOMPARE(QImage(pics("tz.dng.jpg")).size(), QSize(26, 19));
-    QCOMPARE(QDir(m_program->path()).entryList(QDir::Files).size(), 3); // no scratch left
+    QCOMPARE(QDir(m_box->program.path()).entryList(QDir::Files).size(), 3); // no scratch left
 }
 
 // A preview whose frame header claims 60000 x 36000 pixels (of the picture's aspect) in a few
