@@ -30,6 +30,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 import debian  # noqa: E402
 from quality import aggregate_psnr, psnr  # noqa: E402
+from sizes import thumb_size  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -94,12 +95,6 @@ def size_of(path):
     h = subprocess.run(["vipsheader", "-f", "height", path], capture_output=True, text=True,
                        check=True).stdout
     return int(out), int(h)
-
-
-def thumb_size(w, h, p):
-    import struct
-    f = struct.unpack("f", struct.pack("f", p / 100.0))[0]
-    return max(1, round(w * f)), max(1, round(h * f))
 
 
 def measure(cmd, cpus=None):

@@ -35,6 +35,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 import debian  # noqa: E402
 from quality import aggregate_psnr, psnr  # noqa: E402
+from sizes import thumb_size  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -59,11 +60,6 @@ def make_corpus(maker, sets, count):
             if not os.path.exists(out):
                 print(f"making {out}", flush=True)
                 subprocess.run([maker, photo, out, s], check=True)
-
-
-def thumb_size(w, h, p):
-    f = struct.unpack("f", struct.pack("f", p / 100.0))[0]
-    return max(1, round(w * f)), max(1, round(h * f))
 
 
 def dng_size(path):

@@ -30,6 +30,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 import debian  # noqa: E402
 from quality import aggregate_psnr, psnr  # noqa: E402
+from sizes import thumb_size  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -170,12 +171,6 @@ def make_huge(photos):
     os.replace(partial, os.path.join(bmp_dir, "huge.bmp"))
     print(f"bench: made 1 x {HUGE[0]}x{HUGE[1]} bmp100 (24-bit BMP3)", flush=True)
     open(stamp, "w").close()
-
-
-def thumb_size(w, h, p):
-    import struct
-    f = struct.unpack("f", struct.pack("f", p / 100.0))[0]
-    return max(1, round(w * f)), max(1, round(h * f))
 
 
 def measure(cmd, cwd=None):
