@@ -284,7 +284,7 @@ public:
 
         // The scaled picture is always kept as temp.bmp: bmp2png reads it, and it stays
         // after a JPEG entry as the record of the last picture read.
-        Pictures::SavePicture(scaled, m_scratch.file(QStringLiteral("temp.bmp")), colour);
+        saveScratch(scaled, m_scratch.file(QStringLiteral("temp.bmp")), colour);
         m_outputName = QStringLiteral("temp.") + extension;
         const QString output = m_scratch.file(m_outputName);
         const QString thumbnail = thumbnailPath(path, m_outputFolder);
@@ -305,7 +305,7 @@ public:
                     QStringLiteral("The converter wrote no PNG picture: %1").arg(output));
             break;
         case Kind::Bmp:
-            Pictures::SavePicture(scaled, output, colour);
+            saveScratch(scaled, output, colour);
             break;
         default:
             break;
@@ -384,6 +384,16 @@ private:
         else
             ThumbnailWriters::writeWholeFile(thumbnail, prepared.encoded);
         m_finished = true;
+    }
+
+    // A scratch file is written anew rather than replaced: replacing a file needs a named
+    // temporary for an instant, which a run killed in that instant would leave behind, and
+    // nothing needs the old scratch file while the new one is written.
+    static void saveScratch(
+        const QImage& picture, const QString& path, const ImageCore::ColourSpace& colour)
+    {
+        QFile::remove(path);
+        Pictures::SavePicture(picture, path, colour);
     }
 
     void saveJpeg(
