@@ -346,6 +346,8 @@ void RealWindowTest::showsSizesAndCloses()
 
     QProcess server;
     const int number = startXvfb(server);
+    // Ended by SIGTERM, not by the QProcess's SIGKILL, so that Xvfb removes its lock file.
+    const auto stopServer = qScopeGuard([&server] { stop(server); });
     const QByteArray displayName = ":" + QByteArray::number(number);
 
     std::unique_ptr<Display, decltype(x.closeDisplay)> display(
