@@ -51,17 +51,30 @@ private:
         float weightFirst; // share of the target pixel's area, 0..1
         float weightNext;
     };
+    // The source pixels a target pixel averages: [begin, end) lie in it alone, and
+    // `straddling` (begin - 1) too when its weightNext is not 0.
+    struct Span
+    {
+        int begin;
+        int end;
+        bool straddling;
+    };
     static std::vector<Contribution> contributions(int sourceLength, int targetLength);
+    static std::vector<Span> spans(const std::vector<Contribution>& cx, int targetLength);
     void finishRow();
 
     Size m_target;
     Sample* m_out;
     std::ptrdiff_t m_outStride;
     std::vector<Contribution> m_cx;
+    std::vector<Span> m_tx;
     std::vector<Contribution> m_cy;
     std::vector<float> m_current;
     std::vector<float> m_next;
-    std::vector<float> m_reduced;
+    // A row of sums nothing was added to yet holds stale values, not zeros: the first row
+    // added is stored rather than added, which spares clearing the row each time.
+    bool m_currentEmpty = true;
+    bool m_nextEmpty = true;
     int m_y = 0; // source rows added
     int m_currentRow = 0; // the target row m_current sums
 };
