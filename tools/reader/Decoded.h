@@ -19,6 +19,9 @@ struct Decoded
     int width = 0;
     int height = 0;
     int bitsPerSample = 8; // 8: bytes B, G, R, A; 16: samples R, G, B, A (machine order)
+    // 8-bit rows hold R, G, B, A instead, as libtiff gives them: the thumbnail is turned to
+    // B, G, R, A, which spares a pass over every pixel of the source.
+    bool redFirst = false;
     int sourceBits = 8; // bits per sample as the file stores them
     bool alpha = false;
     // width * height pixels, rows top first as stored (orientation not yet applied), alpha

@@ -95,8 +95,8 @@ std::vector<std::uint8_t> readAt(int fd, std::size_t size, const std::string& pa
 }
 
 // Turns a picture of `bytesPerPixel` stored as its orientation says into the upright one.
-std::vector<std::uint8_t> upright(const std::vector<std::uint8_t>& in, int& width, int& height,
-    int bytesPerPixel, int orientation)
+std::vector<std::uint8_t> upright(
+    std::vector<std::uint8_t> in, int& width, int& height, int bytesPerPixel, int orientation)
 {
     if (orientation <= 1 || orientation > 8)
         return in;
@@ -183,6 +183,7 @@ public:
         m_header.lossy = header.lossy;
         m_header.compression = header.compression;
         m_header.sizedAs = header.sizedAs;
+        m_header.redFirst = header.redFirst;
         const Decoded& d = m_header;
         m_target = header.target.width > 0 ? header.target : Reader::targetSize(d, m_percentage);
         m_rowBytes = std::size_t(d.width) * 4 * std::size_t(d.bitsPerSample / 8);
@@ -228,9 +229,13 @@ public:
             m_sixteen->finish();
         if (m_eight)
             m_eight->finish();
+        if (m_header.redFirst && m_header.bitsPerSample == 8) {
+            for (std::size_t i = 0; i + 3 < m_pixels.size(); i += 4)
+                std::swap(m_pixels[i], m_pixels[i + 2]);
+        }
         int width = m_target.width, height = m_target.height;
-        std::vector<std::uint8_t> pixels
-            = upright(m_pixels, width, height, m_header.bitsPerSample / 2, m_header.orientation);
+        std::vector<std::uint8_t> pixels = upright(
+            std::move(m_pixels), width, height, m_header.bitsPerSample / 2, m_header.orientation);
         ImageCore::ScaledFrames out;
         out.width = std::uint32_t(width);
         out.height = std::uint32_t(height);
@@ -298,7 +303,7 @@ public:
             pixels.assign(canvas, canvas + std::size_t(width) * height * 4);
         }
         if (m_header.orientation > 1)
-            pixels = upright(pixels, width, height, 4, m_header.orientation);
+            pixels = upright(std::move(pixels), width, height, 4, m_header.orientation);
         m_out.width = std::uint32_t(width);
         m_out.height = std::uint32_t(height);
         m_out.frames.push_back({ delayMs, std::move(pixels) });

@@ -4,6 +4,7 @@
 #include "tools/reader/Decoded.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -188,10 +189,15 @@ Decoded decodeTiff(Files::UniqueFd input, RowSink& sink)
     else
         TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &band);
     band = std::clamp<std::uint32_t>(band, 1, height);
+    // libtiff's words hold A B G R from the top bit down: bytes R, G, B, A where the machine
+    // stores the low byte first, handed on as they are; elsewhere turned into our bytes, as
+    // they are when libtiff takes an extra sample for alpha that we do not.
+    const bool wordsAreBytes
+        = std::endian::native == std::endian::little && (hasAlpha || image.alpha == 0);
+    d.redFirst = wordsAreBytes;
     sink.begin(d);
     std::vector<std::uint32_t> raster(std::size_t(width) * band);
-    // libtiff's words (A B G R from the top bit down) are turned into our bytes.
-    std::vector<std::uint8_t> row(std::size_t(width) * 4);
+    std::vector<std::uint8_t> row(wordsAreBytes ? 0 : std::size_t(width) * 4);
     for (std::uint32_t top = 0; top < height; top += band) {
         const std::uint32_t rows = std::min(band, height - top);
         image.row_offset = int(top);
@@ -200,6 +206,10 @@ Decoded decodeTiff(Files::UniqueFd input, RowSink& sink)
             fail("the TIFF picture is damaged");
         for (std::uint32_t y = 0; y < rows; ++y) {
             const std::uint32_t* words = &raster[std::size_t(y) * width];
+            if (wordsAreBytes) {
+                sink.row(reinterpret_cast<const std::uint8_t*>(words));
+                continue;
+            }
             for (std::size_t x = 0; x < width; ++x) {
                 const std::uint32_t v = words[x];
                 std::uint8_t* p = &row[x * 4];
