@@ -50,11 +50,13 @@ bool writeHeif(const QString& path, const QImage& image, const Options& o, bool 
     if (!o.iccProfile.isEmpty())
         heif_image_set_raw_color_profile(
             picture, "prof", o.iccProfile.constData(), std::size_t(o.iccProfile.size()));
+    const bool hasCicp = o.cicp.size() == 2;
     heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
-    heif_nclx_color_profile_set_color_primaries(nclx, std::uint16_t(o.primaries));
-    heif_nclx_color_profile_set_transfer_characteristics(nclx, std::uint16_t(o.transfer));
-    if (o.hasCicp)
+    if (hasCicp) {
+        heif_nclx_color_profile_set_color_primaries(nclx, std::uint16_t(o.cicp[0]));
+        heif_nclx_color_profile_set_transfer_characteristics(nclx, std::uint16_t(o.cicp[1]));
         heif_image_set_nclx_color_profile(picture, nclx);
+    }
 
     heif_context* context = heif_context_alloc();
     heif_encoder* encoder = nullptr;
@@ -66,7 +68,7 @@ bool writeHeif(const QString& path, const QImage& image, const Options& o, bool 
         heif_encoder_set_parameter_string(encoder, "chroma", "422");
     heif_encoding_options* options = heif_encoding_options_alloc();
     options->image_orientation = heif_orientation(o.orientation);
-    options->output_nclx_profile = o.hasCicp ? nclx : nullptr;
+    options->output_nclx_profile = hasCicp ? nclx : nullptr;
     heif_image_handle* handle = nullptr;
     bool ok = encoder
         && heif_context_encode_image(context, picture, encoder, options, &handle).code
@@ -110,8 +112,7 @@ void readHeif(const QByteArray& bytes, Read& r)
             heif_image_handle_get_raw_color_profile(handle, r.iccProfile.data());
         heif_color_profile_nclx* nclx = nullptr;
         if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok) {
-            r.primaries = nclx->color_primaries;
-            r.transfer = nclx->transfer_characteristics;
+            r.cicp = { int(nclx->color_primaries), int(nclx->transfer_characteristics) };
             heif_nclx_color_profile_free(nclx);
         }
         r.hasExif = heif_image_handle_get_number_of_metadata_blocks(handle, nullptr) > 0;

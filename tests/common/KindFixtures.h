@@ -23,9 +23,8 @@ struct Options
     int pages = 1; // TIFF: further pages, each half the size of the one before
     int tileSize = 0; // TIFF: square tiles of this side (a multiple of 16), or strips of 16 rows
     int thumbnail = 0; // HEIF: the picture mirrored as a thumbnail picture of this longer side
-    bool hasCicp = false; // HEIF: these code points written in place of the default ones
-    int primaries = 1, transfer = 13;
-    QList<int> cicp; // JPEG XL: primaries and transfer code points, instead of sRGB or a profile
+    // HEIF, JPEG XL: primaries and transfer code points, instead of the default or a profile
+    QList<int> cicp;
     bool fromJpeg = false; // JPEG XL: a JPEG recompressed, with its reconstruction box
 };
 
@@ -69,9 +68,9 @@ struct Read
     int bits = 8;
     std::uint16_t compression = 0; // TIFF
     QByteArray iccProfile;
-    QList<int> cicp; // JPEG XL: primaries and transfer code points of an enumerated colour
+    // HEIF: the nclx primaries and transfer; JPEG XL: those of an enumerated colour
+    QList<int> cicp;
     bool hasExif = false; // WebP EXIF chunk, TIFF EXIF IFD, HEIF Exif or XMP item
-    int primaries = 0, transfer = 0; // HEIF: the nclx code points, 0 when none
     // An animation's frames as shown (a GIF's each covering the screen, as ours are), delays
     // and loop count (1 for a GIF without one); `image` is the first.
     QList<QImage> frames;
