@@ -194,6 +194,9 @@ std::vector<std::uint8_t> encodeTiff(
         const ImageCore::LzwLayout layout { rowBytes, samples, sixteen ? 2 : 1,
             TIFFIsBigEndian(tif) != 0 };
         std::vector<std::uint8_t> rows(std::size_t(rowBytes) * rowsPerStrip);
+        // Room for the file at once: growing it copies and touches fresh pages each time,
+        // and pages never written cost nothing.
+        memory.bytes.reserve(std::size_t(rowBytes) * height + 65536);
         ImageCore::LzwTables tables;
         std::vector<std::uint8_t> coded;
         for (std::uint32_t top = 0; top < height; top += rowsPerStrip) {
