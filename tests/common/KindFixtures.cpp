@@ -309,24 +309,19 @@ QImage readTiffSamples(const QString& path)
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    const bool sixteen = bits == 16;
-    QImage image;
-    if ((bits == 8 || sixteen) && (samples == 3 || samples == 4))
-        image = QImage(int(w), int(h),
-            sixteen ? (samples == 4 ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
-                    : (samples == 4 ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888));
+    const std::size_t size = bits / 8, pixel = samples * size;
+    QImage image((bits == 8 || bits == 16) && (samples == 3 || samples == 4)
+            ? QImage(int(w), int(h),
+                bits == 16 ? (samples == 4 ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+                           : (samples == 4 ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888))
+            : QImage());
     image.fill(Qt::black); // opaque where no alpha is stored
     std::vector<std::uint8_t> row(std::size_t(TIFFScanlineSize64(tif)));
-    const std::size_t sampleBytes = sixteen ? 2 : 1;
     for (std::uint32_t y = 0; y < h && !image.isNull(); ++y) {
-        if (TIFFReadScanline(tif, row.data(), y, 0) < 0) {
-            image = {};
-            break;
-        }
-        uchar* out = image.scanLine(int(y));
-        for (std::uint32_t x = 0; x < w; ++x)
-            std::memcpy(out + x * 4 * sampleBytes, row.data() + x * samples * sampleBytes,
-                samples * sampleBytes);
+        if (TIFFReadScanline(tif, row.data(), y, 0) < 0)
+            image = QImage();
+        for (std::uint32_t x = 0; x < w && !image.isNull(); ++x)
+            std::memcpy(image.scanLine(int(y)) + x * 4 * size, row.data() + x * pixel, pixel);
     }
     TIFFClose(tif);
     return image;

@@ -12,26 +12,20 @@ namespace {
 
 enum class Fill { Noise, Flat, Gradient };
 
-// `format` one of ARGB32, RGB32, RGBA64, RGBX64.
+// Made with alpha, then converted to `format`.
 QImage picture(int width, int height, QImage::Format format, Fill fill)
 {
-    QImage image(width, height, format);
-    QRandomGenerator random(width * 7919 + height);
-    const int pixelBytes = image.depth() / 8;
-    const bool opaque = !image.hasAlphaChannel();
+    const bool sixteen = QImage::toPixelFormat(format).bitsPerPixel() == 64;
+    QImage image(width, height, sixteen ? QImage::Format_RGBA64 : QImage::Format_ARGB32);
+    QRandomGenerator random(quint32(width * 7919 + height));
     for (int y = 0; y < height; ++y) {
         uchar* line = image.scanLine(y);
-        for (qsizetype i = 0; i < image.bytesPerLine(); ++i) {
-            const int x = int(i / pixelBytes);
+        for (qsizetype i = 0; i < image.bytesPerLine(); ++i)
             line[i] = fill == Fill::Noise ? uchar(random.bounded(256))
                 : fill == Fill::Flat      ? uchar(0x5a + i % 4)
-                                          : uchar((x * 3 + y * 2 + i) % 256);
-            // The alpha byte (or bytes) last in each pixel, in this little-endian memory.
-            if (opaque && i % pixelBytes >= pixelBytes * 3 / 4)
-                line[i] = 0xff;
-        }
+                                          : uchar((i / 3 + y * 2) % 256);
     }
-    return image;
+    return image.convertToFormat(format);
 }
 
 } // namespace
