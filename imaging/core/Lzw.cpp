@@ -16,7 +16,8 @@ constexpr std::uint32_t firstFree = 258;
 constexpr std::uint32_t fullAt = 4094;
 // No code is ever 4095, so a prefix of it finds nothing: the first byte of a strip.
 constexpr std::uint32_t noPrefix = 4095;
-// Open-addressed slots for strings of three bytes and more, never half full.
+// Open-addressed slots for strings of three bytes and more, at most a quarter
+// full.
 constexpr int slotBits = 14;
 constexpr std::uint32_t slotMask = (1u << slotBits) - 1;
 

@@ -20,7 +20,8 @@ struct LzwLayout
     bool bigEndian = false; // the file's byte order, in which 16-bit differences are stored
 };
 
-// The coder's tables, kept from strip to strip so that they are made once.
+// The coder's tables, kept from strip to strip so that they are made once; start with an
+// empty one and leave its insides to encodeLzwStrip.
 struct LzwTables
 {
     std::vector<std::uint32_t> strings;
