@@ -298,6 +298,35 @@ bool writeAnimatedWebP(
     return ok;
 }
 
+QImage readTiffSamples(const QString& path)
+{
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
+    if (!tif)
+        return {};
+    std::uint32_t w = 0, h = 0;
+    std::uint16_t bits = 0, samples = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    const std::size_t size = bits / 8, pixel = samples * size;
+    QImage image((bits == 8 || bits == 16) && (samples == 3 || samples == 4)
+            ? QImage(int(w), int(h),
+                bits == 16 ? (samples == 4 ? QImage::Format_RGBA64 : QImage::Format_RGBX64)
+                           : (samples == 4 ? QImage::Format_RGBA8888 : QImage::Format_RGBX8888))
+            : QImage());
+    image.fill(Qt::black); // opaque where no alpha is stored
+    std::vector<std::uint8_t> row(std::size_t(TIFFScanlineSize64(tif)));
+    for (std::uint32_t y = 0; y < h && !image.isNull(); ++y) {
+        if (TIFFReadScanline(tif, row.data(), y, 0) < 0)
+            image = QImage();
+        for (std::uint32_t x = 0; x < w && !image.isNull(); ++x)
+            std::memcpy(image.scanLine(int(y)) + x * 4 * size, row.data() + x * pixel, pixel);
+    }
+    TIFFClose(tif);
+    return image;
+}
+
 Read read(const QString& path)
 {
     Read r;

@@ -78,6 +78,10 @@ struct Read
     int loopCount = -1;
 };
 Read read(const QString& path);
+// A contiguous RGB or RGBA TIFF's first page as its samples are stored, through libtiff's
+// scanlines (no premultiplying): RGBA8888 / RGBX8888, or RGBA64 / RGBX64 for 16 bits. Null
+// when libtiff cannot read it.
+QImage readTiffSamples(const QString& path);
 // The HEIF and AVIF part of read(): the primary picture upright.
 void readHeif(const QByteArray& bytes, Read& read);
 // A JPEG XL file's frames, upright; lossy when coded as XYB or holding a JPEG to rebuild.
