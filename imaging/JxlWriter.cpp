@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 
 #include "imaging/ThumbnailWriters.h"
+#include "imaging/core/LibJxl.h"
+#include "imaging/core/SharedLibrary.h"
 #include "runtime/AppError.h"
 
 #include <algorithm>
 #include <cmath>
-#include <jxl/encode.h>
-#include <jxl/encode_cxx.h>
-#include <jxl/thread_parallel_runner.h>
-#include <jxl/thread_parallel_runner_cxx.h>
+#include <memory>
 
 namespace ThumbnailWriters {
 namespace {
@@ -22,6 +21,16 @@ constexpr int effort = 3;
 {
     throw AppError(ErrorNumber::InvalidPicture,
         QStringLiteral("The JPEG XL thumbnail could not be made (%1): %2").arg(why, path));
+}
+
+// libjxl, loaded by the first JPEG XL thumbnail.
+const ImageCore::LibJxl& loaded(const QString& path)
+{
+    try {
+        return ImageCore::libjxl();
+    } catch (const ImageCore::LibraryError& error) {
+        fail(path, QString::fromStdString(error.what()));
+    }
 }
 
 // The colour encoding that code points name; false for those JPEG XL cannot enumerate.
@@ -164,19 +173,24 @@ std::vector<std::uint8_t> encodeFrames(const std::vector<Frame>& frames, bool an
     const bool grey = !enumerated && space == ImageCore::signature("GRAY");
     const bool profile = !enumerated && (grey || space == ImageCore::signature("RGB "));
 
-    const JxlEncoderPtr encoder = JxlEncoderMake(nullptr);
+    const ImageCore::LibJxl& j = loaded(path);
+    const std::unique_ptr<JxlEncoder, decltype(j.JxlEncoderDestroy)> encoder(
+        j.JxlEncoderCreate(nullptr), j.JxlEncoderDestroy);
     // Every core, as the reading program decodes: the threads add no processor time.
-    const JxlThreadParallelRunnerPtr runner
-        = JxlThreadParallelRunnerMake(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads());
+    const std::unique_ptr<void, decltype(j.JxlThreadParallelRunnerDestroy)> runner(
+        j.JxlThreadParallelRunnerCreate(
+            nullptr, j.JxlThreadParallelRunnerDefaultNumWorkerThreads()),
+        j.JxlThreadParallelRunnerDestroy);
     if (!encoder || !runner)
         throw AppError::about(ErrorNumber::OutOfMemory, path);
     JxlEncoder* enc = encoder.get();
-    if (JxlEncoderSetParallelRunner(enc, JxlThreadParallelRunner, runner.get()) != JXL_ENC_SUCCESS)
+    if (j.JxlEncoderSetParallelRunner(enc, j.JxlThreadParallelRunner, runner.get())
+        != JXL_ENC_SUCCESS)
         fail(path, QStringLiteral("no threads"));
 
     const bool lossless = !settings.lossy;
     JxlBasicInfo info;
-    JxlEncoderInitBasicInfo(&info);
+    j.JxlEncoderInitBasicInfo(&info);
     info.xsize = std::uint32_t(first.width());
     info.ysize = std::uint32_t(first.height());
     // 10- and 12-bit sources keep their depth; the samples are scaled to it from 16 bits.
@@ -191,25 +205,25 @@ std::vector<std::uint8_t> encodeFrames(const std::vector<Frame>& frames, bool an
         info.animation.tps_denominator = 1;
         info.animation.num_loops = loopCount;
     }
-    if (JxlEncoderSetBasicInfo(enc, &info) != JXL_ENC_SUCCESS)
+    if (j.JxlEncoderSetBasicInfo(enc, &info) != JXL_ENC_SUCCESS)
         fail(path, QStringLiteral("the picture's header was refused"));
 
     if (enumerated) {
-        if (JxlEncoderSetColorEncoding(enc, &colour) != JXL_ENC_SUCCESS)
+        if (j.JxlEncoderSetColorEncoding(enc, &colour) != JXL_ENC_SUCCESS)
             fail(path, QStringLiteral("the colour description was refused"));
     } else if (profile) {
-        if (JxlEncoderSetICCProfile(enc, settings.iccProfile.data(), settings.iccProfile.size())
+        if (j.JxlEncoderSetICCProfile(enc, settings.iccProfile.data(), settings.iccProfile.size())
             != JXL_ENC_SUCCESS)
             fail(path, QStringLiteral("the colour profile was refused"));
     } else {
-        JxlColorEncodingSetToSRGB(&colour, JXL_FALSE);
-        JxlEncoderSetColorEncoding(enc, &colour);
+        j.JxlColorEncodingSetToSRGB(&colour, JXL_FALSE);
+        j.JxlEncoderSetColorEncoding(enc, &colour);
     }
 
-    JxlEncoderFrameSettings* frame = JxlEncoderFrameSettingsCreate(enc, nullptr);
-    if (!frame || JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT, effort)
-        || (lossless ? JxlEncoderSetFrameLossless(frame, JXL_TRUE)
-                     : JxlEncoderSetFrameDistance(frame, jxlDistance(settings.quality))))
+    JxlEncoderFrameSettings* frame = j.JxlEncoderFrameSettingsCreate(enc, nullptr);
+    if (!frame || j.JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT, effort)
+        || (lossless ? j.JxlEncoderSetFrameLossless(frame, JXL_TRUE)
+                     : j.JxlEncoderSetFrameDistance(frame, jxlDistance(settings.quality))))
         fail(path, QStringLiteral("the settings were refused"));
     std::size_t bytes = 0;
     for (const Frame& f : frames) {
@@ -217,28 +231,28 @@ std::vector<std::uint8_t> encodeFrames(const std::vector<Frame>& frames, bool an
         bytes += samples.bytes;
         if (animated) {
             JxlFrameHeader header;
-            JxlEncoderInitFrameHeader(&header);
+            j.JxlEncoderInitFrameHeader(&header);
             header.duration = f.delayMs;
-            if (JxlEncoderSetFrameHeader(frame, &header) != JXL_ENC_SUCCESS)
+            if (j.JxlEncoderSetFrameHeader(frame, &header) != JXL_ENC_SUCCESS)
                 fail(path, QStringLiteral("the frame's header was refused"));
         }
-        if (JxlEncoderAddImageFrame(frame, &samples.format, samples.data, samples.bytes)
+        if (j.JxlEncoderAddImageFrame(frame, &samples.format, samples.data, samples.bytes)
             != JXL_ENC_SUCCESS)
-            fail(path, QStringLiteral("error %1").arg(int(JxlEncoderGetError(enc))));
+            fail(path, QStringLiteral("error %1").arg(int(j.JxlEncoderGetError(enc))));
     }
-    JxlEncoderCloseInput(enc);
+    j.JxlEncoderCloseInput(enc);
 
     std::vector<std::uint8_t> out(std::max<std::size_t>(4096, bytes / 8));
     std::uint8_t* next = out.data();
     std::size_t room = out.size();
     for (;;) {
-        const JxlEncoderStatus status = JxlEncoderProcessOutput(enc, &next, &room);
+        const JxlEncoderStatus status = j.JxlEncoderProcessOutput(enc, &next, &room);
         if (status == JXL_ENC_SUCCESS)
             break;
         if (status != JXL_ENC_NEED_MORE_OUTPUT) {
-            if (JxlEncoderGetError(enc) == JXL_ENC_ERR_OOM)
+            if (j.JxlEncoderGetError(enc) == JXL_ENC_ERR_OOM)
                 throw AppError::about(ErrorNumber::OutOfMemory, path);
-            fail(path, QStringLiteral("error %1").arg(int(JxlEncoderGetError(enc))));
+            fail(path, QStringLiteral("error %1").arg(int(j.JxlEncoderGetError(enc))));
         }
         const std::size_t used = std::size_t(next - out.data());
         out.resize(out.size() * 2);

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,6 +20,8 @@ class TestReader : public QObject
 private slots:
     void refuses_data();
     void refuses();
+    void brokenLibrary_data();
+    void brokenLibrary();
 };
 
 namespace {
@@ -143,6 +146,51 @@ void TestReader::refuses()
         QVERIFY2(errors.startsWith("pictelle-read: " + input + ": "), qPrintable(errors));
     QVERIFY2(errors.contains(reason), qPrintable(errors));
     QCOMPARE(QDir(dir.filePath("out")).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+// A decoder's library that cannot be loaded (damaged here; the same path as one not installed)
+// ends the reading of that file with its name and the library's; loaded at the start, as it
+// once was, it would end the program before main.
+void TestReader::brokenLibrary_data()
+{
+    QTest::addColumn<bool>("heif"); // else JPEG XL
+    QTest::addColumn<QString>("library");
+
+    QTest::newRow("HEIC") << true << "libheif.so.1";
+    QTest::newRow("JPEG XL's threads") << false << "libjxl_threads.so.0.7";
+}
+
+void TestReader::brokenLibrary()
+{
+    QFETCH(bool, heif);
+    QFETCH(QString, library);
+
+    QTemporaryDir dir;
+    QImage small(16, 12, QImage::Format_RGB32);
+    small.fill(qRgb(10, 200, 30));
+    const QString input = dir.filePath(heif ? "in.heic" : "in.jxl");
+    QVERIFY(heif ? KindFixtures::writeHeif(input, small, {}, false)
+                 : KindFixtures::writeJxl(input, small));
+    QVERIFY(QDir(dir.path()).mkdir("lib"));
+    QFile broken(dir.filePath("lib/" + library));
+    QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("not a library") > 0);
+    broken.close();
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(
+        "LD_LIBRARY_PATH", dir.filePath("lib") + ':' + environment.value("LD_LIBRARY_PATH"));
+    QProcess reader;
+    reader.setProcessEnvironment(environment);
+    const QString output = dir.filePath("out.read");
+    reader.start(TestUtils::binDir() + "/pictelle-read", { "-p", "40", "-O", output, input });
+    QVERIFY(reader.waitForFinished(60000));
+    QCOMPARE(reader.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(reader.exitCode(), 1);
+    const QString errors = QString::fromLocal8Bit(reader.readAllStandardError());
+    QVERIFY2(errors.startsWith(
+                 "pictelle-read: " + input + ": the library " + library + " could not be loaded"),
+        qPrintable(errors));
+    QVERIFY(!QFile::exists(output));
 }
 
 QTEST_GUILESS_MAIN(TestReader)

@@ -78,7 +78,8 @@ public:
     virtual void row(const std::uint8_t* pixels) = 0;
 };
 
-// Each throws Failure (or std::bad_alloc). `bytes` is the whole file; a TIFF is read from
+// Each throws Failure (or std::bad_alloc; decodeHeif and decodeJxl ImageCore::LibraryError
+// when their library cannot be loaded). `bytes` is the whole file; a TIFF is read from
 // the file `input` as libtiff asks, a band of strips or a row of tiles at a time, and its
 // rows go to `sink` (the Decoded returned holds no pixels). An animation goes to `frames`.
 Decoded decodeWebP(const std::vector<std::uint8_t>& bytes, FrameSink& frames, int percentage);

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 
+#include "imaging/core/LibHeif.h"
 #include "imaging/core/Limits.h"
 #include "tools/reader/Decoded.h"
 
 #include <algorithm>
-#include <libheif/heif.h>
 #include <memory>
 #include <string>
 
@@ -15,19 +15,25 @@ namespace {
 
 struct ContextDeleter
 {
-    void operator()(heif_context* c) const { heif_context_free(c); }
+    void operator()(heif_context* c) const { ImageCore::libheif().heif_context_free(c); }
 };
 struct HandleDeleter
 {
-    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+    void operator()(heif_image_handle* h) const
+    {
+        ImageCore::libheif().heif_image_handle_release(h);
+    }
 };
 struct ImageDeleter
 {
-    void operator()(heif_image* i) const { heif_image_release(i); }
+    void operator()(heif_image* i) const { ImageCore::libheif().heif_image_release(i); }
 };
 struct OptionsDeleter
 {
-    void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
+    void operator()(heif_decoding_options* o) const
+    {
+        ImageCore::libheif().heif_decoding_options_free(o);
+    }
 };
 using Handle = std::unique_ptr<heif_image_handle, HandleDeleter>;
 
@@ -41,22 +47,25 @@ void check(heif_error error, const char* what)
 // smallest of them; none when each is smaller.
 Handle thumbnailOf(heif_image_handle* primary, ImageCore::Size wanted)
 {
-    const int count = heif_image_handle_get_number_of_thumbnails(primary);
+    const ImageCore::LibHeif& h = ImageCore::libheif();
+    const int count = h.heif_image_handle_get_number_of_thumbnails(primary);
     if (count <= 0 || count > int(Limits::maxHeifThumbnails))
         return {};
     heif_item_id ids[Limits::maxHeifThumbnails];
-    heif_image_handle_get_list_of_thumbnail_IDs(primary, ids, count);
+    h.heif_image_handle_get_list_of_thumbnail_IDs(primary, ids, count);
     Handle best;
     for (int i = 0; i < count; ++i) {
         heif_image_handle* raw = nullptr;
-        if (heif_image_handle_get_thumbnail(primary, ids[i], &raw).code != heif_error_Ok)
+        if (h.heif_image_handle_get_thumbnail(primary, ids[i], &raw).code != heif_error_Ok)
             continue;
         Handle candidate(raw);
-        const int w = heif_image_handle_get_width(raw), h = heif_image_handle_get_height(raw);
-        if (w >= wanted.width && h >= wanted.height
+        const int width = h.heif_image_handle_get_width(raw);
+        const int height = h.heif_image_handle_get_height(raw);
+        if (width >= wanted.width && height >= wanted.height
             && (!best
-                || std::int64_t(w) * h < std::int64_t(heif_image_handle_get_width(best.get()))
-                        * heif_image_handle_get_height(best.get())))
+                || std::int64_t(width) * height
+                    < std::int64_t(h.heif_image_handle_get_width(best.get()))
+                        * h.heif_image_handle_get_height(best.get())))
             best = std::move(candidate);
     }
     return best;
@@ -91,16 +100,17 @@ void convertRow(const Sample* in, Sample* out, int width, int bits, bool alpha, 
 
 Decoded decodeHeif(const std::vector<std::uint8_t>& bytes, int percentage, RowSink& sink)
 {
-    std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+    const ImageCore::LibHeif& h = ImageCore::libheif();
+    std::unique_ptr<heif_context, ContextDeleter> context(h.heif_context_alloc());
     if (!context)
         throw std::bad_alloc();
     // libheif's own limit bounds each side alone; the pixel count is checked below.
-    heif_context_set_maximum_image_size_limit(context.get(), Limits::maxHeifSide);
-    check(heif_context_read_from_memory_without_copy(
+    h.heif_context_set_maximum_image_size_limit(context.get(), Limits::maxHeifSide);
+    check(h.heif_context_read_from_memory_without_copy(
               context.get(), bytes.data(), bytes.size(), nullptr),
         "not a whole HEIF picture");
     heif_image_handle* raw = nullptr;
-    check(heif_context_get_primary_image_handle(context.get(), &raw), "no primary picture");
+    check(h.heif_context_get_primary_image_handle(context.get(), &raw), "no primary picture");
     Handle primary(raw);
 
     Decoded d;
@@ -109,35 +119,35 @@ Decoded decodeHeif(const std::vector<std::uint8_t>& bytes, int percentage, RowSi
     d.lossy = true;
     // The size after irot and clap; for a grid the grid's declared size, which is what
     // its tiles are composed into.
-    const int width = heif_image_handle_get_width(primary.get());
-    const int height = heif_image_handle_get_height(primary.get());
+    const int width = h.heif_image_handle_get_width(primary.get());
+    const int height = h.heif_image_handle_get_height(primary.get());
     checkPixels(width, height, "HEIF picture");
     if (width < 1 || height < 1)
         throw Failure { "the HEIF picture has no pixels" };
 
     // Colour from the primary picture, also when a thumbnail picture is read.
-    const std::size_t iccSize = heif_image_handle_get_raw_color_profile_size(primary.get());
+    const std::size_t iccSize = h.heif_image_handle_get_raw_color_profile_size(primary.get());
     if (iccSize > Limits::maxProfileSize)
         throw Failure { "the colour profile is too large" };
     if (iccSize > 0) {
         d.iccProfile.resize(iccSize);
-        check(heif_image_handle_get_raw_color_profile(primary.get(), d.iccProfile.data()),
+        check(h.heif_image_handle_get_raw_color_profile(primary.get(), d.iccProfile.data()),
             "the colour profile cannot be read");
     }
     // The code points stored with the picture, else those of its coded stream.
-    const auto takeNclx = [&d](heif_error error, heif_color_profile_nclx* nclx) {
+    const auto takeNclx = [&h, &d](heif_error error, heif_color_profile_nclx* nclx) {
         if (error.code == heif_error_Ok && nclx) {
             d.hasCicp = true;
             d.cicp = { std::uint8_t(nclx->color_primaries),
                 std::uint8_t(nclx->transfer_characteristics),
                 std::uint8_t(nclx->matrix_coefficients), nclx->full_range_flag != 0 };
         }
-        heif_nclx_color_profile_free(nclx);
+        h.heif_nclx_color_profile_free(nclx);
     };
     heif_color_profile_nclx* nclx = nullptr;
-    heif_error error = heif_image_handle_get_nclx_color_profile(primary.get(), &nclx);
+    heif_error error = h.heif_image_handle_get_nclx_color_profile(primary.get(), &nclx);
     takeNclx(error, nclx);
-    d.sourceBits = heif_image_handle_get_luma_bits_per_pixel(primary.get());
+    d.sourceBits = h.heif_image_handle_get_luma_bits_per_pixel(primary.get());
     if (d.sourceBits < 8 || d.sourceBits > 16)
         d.sourceBits = 8;
 
@@ -145,36 +155,36 @@ Decoded decodeHeif(const std::vector<std::uint8_t>& bytes, int percentage, RowSi
     heif_image_handle* chosen = thumbnail ? thumbnail.get() : primary.get();
     if (thumbnail)
         d.sizedAs = { width, height };
-    d.width = heif_image_handle_get_width(chosen);
-    d.height = heif_image_handle_get_height(chosen);
+    d.width = h.heif_image_handle_get_width(chosen);
+    d.height = h.heif_image_handle_get_height(chosen);
     checkPixels(d.width, d.height, "HEIF picture");
-    d.alpha = heif_image_handle_has_alpha_channel(chosen);
-    const bool premultiplied = heif_image_handle_is_premultiplied_alpha(chosen);
-    const int bits = heif_image_handle_get_luma_bits_per_pixel(chosen);
+    d.alpha = h.heif_image_handle_has_alpha_channel(chosen);
+    const bool premultiplied = h.heif_image_handle_is_premultiplied_alpha(chosen);
+    const int bits = h.heif_image_handle_get_luma_bits_per_pixel(chosen);
     d.bitsPerSample = bits > 8 ? 16 : 8;
 
-    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
+    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(h.heif_decoding_options_alloc());
     options->ignore_transformations = 0; // irot, imir and clap applied
     options->convert_hdr_to_8bit = 0; // PQ and HLG kept as coded, not tone-mapped
     const heif_chroma chroma = d.bitsPerSample == 8
         ? (d.alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB)
         : (d.alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE);
     heif_image* decodedRaw = nullptr;
-    check(heif_decode_image(chosen, &decodedRaw, heif_colorspace_RGB, chroma, options.get()),
+    check(h.heif_decode_image(chosen, &decodedRaw, heif_colorspace_RGB, chroma, options.get()),
         "the HEIF picture cannot be decoded");
     std::unique_ptr<heif_image, ImageDeleter> image(decodedRaw);
     if (!d.hasCicp) {
         nclx = nullptr;
-        error = heif_image_get_nclx_color_profile(image.get(), &nclx);
+        error = h.heif_image_get_nclx_color_profile(image.get(), &nclx);
         takeNclx(error, nclx);
     }
     const heif_channel channel = heif_channel_interleaved;
-    if (heif_image_get_width(image.get(), channel) != d.width
-        || heif_image_get_height(image.get(), channel) != d.height)
+    if (h.heif_image_get_width(image.get(), channel) != d.width
+        || h.heif_image_get_height(image.get(), channel) != d.height)
         throw Failure { "the decoded HEIF picture is not of its declared size" };
-    const int planeBits = heif_image_get_bits_per_pixel_range(image.get(), channel);
+    const int planeBits = h.heif_image_get_bits_per_pixel_range(image.get(), channel);
     int stride = 0;
-    const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), channel, &stride);
+    const std::uint8_t* plane = h.heif_image_get_plane_readonly(image.get(), channel, &stride);
     if (!plane || planeBits < 1 || planeBits > 16)
         throw Failure { "the decoded HEIF picture has no pixels" };
 

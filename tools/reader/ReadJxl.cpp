@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 
+#include "imaging/core/LibJxl.h"
 #include "imaging/core/Limits.h"
 #include "tools/reader/Decoded.h"
 
@@ -8,10 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <jxl/decode.h>
-#include <jxl/decode_cxx.h>
-#include <jxl/thread_parallel_runner.h>
-#include <jxl/thread_parallel_runner_cxx.h>
+#include <memory>
 #include <string>
 #include <unistd.h>
 
@@ -158,26 +156,30 @@ void premultiply16(std::vector<std::uint8_t>& bytes)
 
 Decoded decodeJxl(const std::vector<std::uint8_t>& bytes, FrameSink& sink)
 {
-    const JxlDecoderPtr decoder = JxlDecoderMake(nullptr);
+    const ImageCore::LibJxl& j = ImageCore::libjxl();
+    const std::unique_ptr<JxlDecoder, decltype(j.JxlDecoderDestroy)> decoder(
+        j.JxlDecoderCreate(nullptr), j.JxlDecoderDestroy);
     JxlDecoder* dec = decoder.get();
     const QuietStderr quiet;
     // Every core: libjxl's threads took no more processor time than one thread did (djxl,
     // three 12 MP decodes: about 1.0 s of user time either way), so they cost little when
     // several readers run at once.
-    const JxlThreadParallelRunnerPtr runner
-        = JxlThreadParallelRunnerMake(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads());
+    const std::unique_ptr<void, decltype(j.JxlThreadParallelRunnerDestroy)> runner(
+        j.JxlThreadParallelRunnerCreate(
+            nullptr, j.JxlThreadParallelRunnerDefaultNumWorkerThreads()),
+        j.JxlThreadParallelRunnerDestroy);
     if (!dec || !runner
-        || JxlDecoderSetParallelRunner(dec, JxlThreadParallelRunner, runner.get())
+        || j.JxlDecoderSetParallelRunner(dec, j.JxlThreadParallelRunner, runner.get())
             != JXL_DEC_SUCCESS
-        || JxlDecoderSubscribeEvents(dec,
+        || j.JxlDecoderSubscribeEvents(dec,
                JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE)
             != JXL_DEC_SUCCESS)
         throw Failure { "the JPEG XL decoder could not be set up" };
     // The orientation is applied to the thumbnail, which is smaller to turn.
-    JxlDecoderSetKeepOrientation(dec, JXL_TRUE);
-    if (JxlDecoderSetInput(dec, bytes.data(), bytes.size()) != JXL_DEC_SUCCESS)
+    j.JxlDecoderSetKeepOrientation(dec, JXL_TRUE);
+    if (j.JxlDecoderSetInput(dec, bytes.data(), bytes.size()) != JXL_DEC_SUCCESS)
         throw Failure { "the JPEG XL decoder could not be set up" };
-    JxlDecoderCloseInput(dec);
+    j.JxlDecoderCloseInput(dec);
 
     Decoded d;
     d.kind = Kinds::Kind::Jxl;
@@ -186,10 +188,10 @@ Decoded decodeJxl(const std::vector<std::uint8_t>& bytes, FrameSink& sink)
     std::uint32_t frames = 0;
     std::uint32_t delayMs = 0;
     for (;;) {
-        const JxlDecoderStatus status = JxlDecoderProcessInput(dec);
+        const JxlDecoderStatus status = j.JxlDecoderProcessInput(dec);
         switch (status) {
         case JXL_DEC_BASIC_INFO: {
-            if (JxlDecoderGetBasicInfo(dec, &info) != JXL_DEC_SUCCESS)
+            if (j.JxlDecoderGetBasicInfo(dec, &info) != JXL_DEC_SUCCESS)
                 throw Failure { "the JPEG XL header is damaged" };
             checkPixels(info.xsize, info.ysize, "JPEG XL picture");
             if (info.num_extra_channels > Limits::maxJxlExtraChannels)
@@ -210,7 +212,7 @@ Decoded decodeJxl(const std::vector<std::uint8_t>& bytes, FrameSink& sink)
         case JXL_DEC_COLOR_ENCODING: {
             JxlColorEncoding encoding {};
             if (!info.uses_original_profile
-                && JxlDecoderGetColorAsEncodedProfile(
+                && j.JxlDecoderGetColorAsEncodedProfile(
                        dec, nullptr, JXL_COLOR_PROFILE_TARGET_ORIGINAL, &encoding)
                     != JXL_DEC_SUCCESS) {
                 // Coded as XYB from a picture with a profile: the decoder would give linear
@@ -222,9 +224,9 @@ Decoded decodeJxl(const std::vector<std::uint8_t>& bytes, FrameSink& sink)
                 encoding.primaries = JXL_PRIMARIES_SRGB;
                 encoding.transfer_function = JXL_TRANSFER_FUNCTION_SRGB;
                 encoding.rendering_intent = JXL_RENDERING_INTENT_PERCEPTUAL;
-                JxlDecoderSetPreferredColorProfile(dec, &encoding);
+                j.JxlDecoderSetPreferredColorProfile(dec, &encoding);
             }
-            if (JxlDecoderGetColorAsEncodedProfile(
+            if (j.JxlDecoderGetColorAsEncodedProfile(
                     dec, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &encoding)
                     == JXL_DEC_SUCCESS
                 && toCicp(encoding, d.cicp)) {
@@ -232,12 +234,12 @@ Decoded decodeJxl(const std::vector<std::uint8_t>& bytes, FrameSink& sink)
                 break;
             }
             std::size_t size = 0;
-            if (JxlDecoderGetICCProfileSize(dec, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size)
+            if (j.JxlDecoderGetICCProfileSize(dec, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size)
                 == JXL_DEC_SUCCESS) {
                 if (size > Limits::maxProfileSize)
                     throw Failure { "the colour profile is too large" };
                 d.iccProfile.resize(size);
-                if (JxlDecoderGetColorAsICCProfile(
+                if (j.JxlDecoderGetColorAsICCProfile(
                         dec, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, d.iccProfile.data(), size)
                     != JXL_DEC_SUCCESS)
                     throw Failure { "the JPEG XL colour profile is damaged" };
@@ -246,7 +248,7 @@ Decoded decodeJxl(const std::vector<std::uint8_t>& bytes, FrameSink& sink)
         }
         case JXL_DEC_FRAME: {
             JxlFrameHeader header {};
-            if (JxlDecoderGetFrameHeader(dec, &header) != JXL_DEC_SUCCESS)
+            if (j.JxlDecoderGetFrameHeader(dec, &header) != JXL_DEC_SUCCESS)
                 throw Failure { "the JPEG XL frame header is damaged" };
             if (frames == 0 && info.have_animation && !header.is_last) {
                 // Every frame as shown, at 8 bits: the frame sink takes no more.
@@ -266,11 +268,12 @@ Decoded decodeJxl(const std::vector<std::uint8_t>& bytes, FrameSink& sink)
         }
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER: {
             std::size_t size = 0;
-            if (JxlDecoderImageOutBufferSize(dec, &format, &size) != JXL_DEC_SUCCESS
+            if (j.JxlDecoderImageOutBufferSize(dec, &format, &size) != JXL_DEC_SUCCESS
                 || size != std::size_t(d.width) * d.height * 4 * std::size_t(d.bitsPerSample / 8))
                 throw Failure { "the JPEG XL frame does not match its header" };
             d.pixels.resize(size); // one frame's, taken again for each
-            if (JxlDecoderSetImageOutBuffer(dec, &format, d.pixels.data(), size) != JXL_DEC_SUCCESS)
+            if (j.JxlDecoderSetImageOutBuffer(dec, &format, d.pixels.data(), size)
+                != JXL_DEC_SUCCESS)
                 throw Failure { "the JPEG XL frame does not match its header" };
             break;
         }

@@ -4,6 +4,7 @@
 
 #include "imaging/core/AreaScaling.h"
 #include "imaging/core/Limits.h"
+#include "imaging/core/SharedLibrary.h"
 #include "tools/common/ToolSupport.h"
 #include "tools/reader/Decoded.h"
 
@@ -395,6 +396,8 @@ ImageCore::ScaledFrames readThumbnail(
         }
     } catch (const Failure& failure) {
         throw ToolError(path, failure.reason);
+    } catch (const ImageCore::LibraryError& error) {
+        throw ToolError(path, error.what());
     }
     // Some frame may be transparent only after scaling, or none at all.
     animation.alpha = false;
