@@ -37,4 +37,14 @@ struct LzwTables
 void encodeLzwStrip(const std::uint8_t* rows, std::size_t rowCount, const LzwLayout& layout,
     LzwTables& tables, std::vector<std::uint8_t>& out);
 
+// Decodes one strip coded as TIFF writers have since libtiff 5 (codes most significant bit
+// first, a Clear code first: a strip whose first byte is 0x80) into `out`, at most
+// `capacity` bytes; a strip that codes more is cut there, as libtiff cuts it. `in` must have
+// lzwInputSlack readable bytes after its `size`, and `out` must be readable to `capacity`
+// (bytes past the result may be overwritten). Gives the bytes made, or -1 for a code that
+// no table holds. Predictor differences are left in place.
+constexpr std::size_t lzwInputSlack = 16;
+long decodeLzwStrip(
+    const std::uint8_t* in, std::size_t size, std::uint8_t* out, std::size_t capacity);
+
 } // namespace ImageCore

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 
 #include "imaging/ThumbnailWriters.h"
+#include "imaging/core/Lzw.h"
 #include "tests/common/KindFixtures.h"
 
 #include <QFile>
@@ -37,6 +38,8 @@ class TestTiffWriter : public QObject
 private slots:
     void lzwRoundTrip_data();
     void lzwRoundTrip();
+    void lzwDecoder_data() { lzwRoundTrip_data(); }
+    void lzwDecoder();
 };
 
 void TestTiffWriter::lzwRoundTrip_data()
@@ -78,6 +81,53 @@ void TestTiffWriter::lzwRoundTrip()
     const QImage read = KindFixtures::readTiffSamples(file.fileName());
     QVERIFY(!read.isNull());
     QCOMPARE(read, image.convertToFormat(read.format()));
+}
+
+// The reading program's decoder takes back what the writer's coder made, whole, cut short at
+// either end, or damaged, without reading or writing out of bounds.
+void TestTiffWriter::lzwDecoder()
+{
+    QFETCH(QImage, image);
+    if (image.depth() == 64)
+        return; // the reading program decodes 8-bit strips only
+    const bool alpha = image.hasAlphaChannel();
+    const QImage packed
+        = image.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    const int samples = alpha ? 4 : 3;
+    const std::size_t rowBytes = std::size_t(packed.width()) * std::size_t(samples);
+    std::vector<std::uint8_t> rows;
+    for (int y = 0; y < packed.height(); ++y)
+        rows.insert(rows.end(), packed.constScanLine(y), packed.constScanLine(y) + rowBytes);
+    ImageCore::LzwTables tables;
+    std::vector<std::uint8_t> coded;
+    ImageCore::encodeLzwStrip(
+        rows.data(), std::size_t(packed.height()), { rowBytes, samples, 1, false }, tables, coded);
+
+    const auto decode = [&](std::size_t size, std::size_t capacity) {
+        std::vector<std::uint8_t> in(coded.begin(), coded.begin() + std::ptrdiff_t(size));
+        in.resize(size + ImageCore::lzwInputSlack);
+        std::vector<std::uint8_t> out(capacity);
+        const long made = ImageCore::decodeLzwStrip(in.data(), size, out.data(), capacity);
+        out.resize(std::size_t(std::max(0L, made)));
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            if (i % rowBytes >= std::size_t(samples))
+                out[i] = std::uint8_t(out[i] + out[i - std::size_t(samples)]);
+        }
+        return out;
+    };
+    const auto isStartOfRows = [&](const std::vector<std::uint8_t>& out) {
+        return std::equal(out.begin(), out.end(), rows.begin());
+    };
+    QCOMPARE(decode(coded.size(), rows.size()), rows);
+    const std::vector<std::uint8_t> half = decode(coded.size() / 2, rows.size());
+    QVERIFY(half.size() < rows.size() || rows.size() < 64);
+    QVERIFY(isStartOfRows(half));
+    const std::vector<std::uint8_t> cut = decode(coded.size(), rows.size() / 2);
+    QCOMPARE(cut.size(), rows.size() / 2);
+    QVERIFY(isStartOfRows(cut));
+    for (std::size_t i = 1; i < coded.size(); i += 7)
+        coded[i] = std::uint8_t(coded[i] * 31 + 17);
+    QVERIFY(decode(coded.size(), rows.size()).size() <= rows.size());
 }
 
 QTEST_GUILESS_MAIN(TestTiffWriter)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 
 #include "imaging/core/Limits.h"
+#include "imaging/core/Lzw.h"
 #include "tools/reader/Decoded.h"
 
 #include <algorithm>
@@ -103,6 +104,57 @@ void readSixteen(
     }
 }
 
+// 8-bit RGB in LZW strips, the most common TIFF, read with our own LZW decoder: libtiff's took
+// most of a TIFF thumbnail's time. A strip our decoder does not take (an old-style or
+// bit-reversed one) or finds damaged goes through libtiff as before, whose errors are
+// passed over as its RGBA reader passes them over. Rows go to `sink` as R, G, B, A.
+void readLzwRgb(TIFF* tif, const Decoded& d, std::uint16_t predictor, RowSink& sink)
+{
+    const std::size_t width = std::size_t(d.width);
+    const std::size_t rowBytes = width * 3;
+    std::uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    rowsPerStrip = std::clamp<std::uint32_t>(rowsPerStrip, 1, std::uint32_t(d.height));
+    checkPixels(std::int64_t(width), rowsPerStrip, "strip");
+    const std::uint64_t fileSize = TIFFGetSizeProc(tif)(TIFFClientdata(tif));
+    std::vector<std::uint8_t> strip(rowBytes * rowsPerStrip);
+    std::vector<std::uint8_t> raw;
+    std::vector<std::uint8_t> row(width * 4, 255);
+    const std::uint32_t strips = (std::uint32_t(d.height) + rowsPerStrip - 1) / rowsPerStrip;
+    for (std::uint32_t s = 0; s < strips; ++s) {
+        const std::uint32_t rows
+            = std::min(rowsPerStrip, std::uint32_t(d.height) - s * rowsPerStrip);
+        const std::size_t expected = rowBytes * rows;
+        const std::uint64_t coded = TIFFGetStrileByteCount(tif, s);
+        long made = -1;
+        if (coded > 0 && coded <= fileSize) {
+            raw.resize(std::size_t(coded) + ImageCore::lzwInputSlack);
+            const tmsize_t got = TIFFReadRawStrip(tif, s, raw.data(), tmsize_t(coded));
+            if (got > 0 && raw[0] == 0x80)
+                made = ImageCore::decodeLzwStrip(
+                    raw.data(), std::size_t(got), strip.data(), expected);
+        }
+        if (made == long(expected)) {
+            if (predictor == PREDICTOR_HORIZONTAL) {
+                for (std::uint32_t y = 0; y < rows; ++y) {
+                    std::uint8_t* p = &strip[y * rowBytes];
+                    for (std::size_t i = 3; i < rowBytes; ++i)
+                        p[i] = std::uint8_t(p[i] + p[i - 3]);
+                }
+            }
+        } else {
+            std::fill(strip.begin(), strip.end(), 0);
+            TIFFReadEncodedStrip(tif, s, strip.data(), tmsize_t(expected));
+        }
+        for (std::uint32_t y = 0; y < rows; ++y) {
+            const std::uint8_t* p = &strip[y * rowBytes];
+            for (std::size_t x = 0; x < width; ++x)
+                std::memcpy(&row[x * 4], p + x * 3, 3);
+            sink.row(row.data());
+        }
+    }
+}
+
 struct RgbaImageEnd
 {
     void operator()(TIFFRGBAImage* image) const { TIFFRGBAImageEnd(image); }
@@ -167,6 +219,19 @@ Decoded decodeTiff(Files::UniqueFd input, RowSink& sink)
         sink.begin(d);
         readSixteen(tif.get(), d, spp, hasAlpha ? colourSamples : -1,
             hasAlpha && extra[0] == EXTRASAMPLE_ASSOCALPHA, sink);
+        return d;
+    }
+
+    std::uint16_t predictor = PREDICTOR_NONE, fillOrder = FILLORDER_MSB2LSB;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PREDICTOR, &predictor);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_FILLORDER, &fillOrder);
+    if (compression == COMPRESSION_LZW && bits == 8 && spp == 3 && extraCount == 0
+        && planar == PLANARCONFIG_CONTIG && photometric == PHOTOMETRIC_RGB
+        && !TIFFIsTiled(tif.get()) && fillOrder == FILLORDER_MSB2LSB
+        && (predictor == PREDICTOR_NONE || predictor == PREDICTOR_HORIZONTAL)) {
+        d.redFirst = true;
+        sink.begin(d);
+        readLzwRgb(tif.get(), d, predictor, sink);
         return d;
     }
 
