@@ -104,6 +104,16 @@ FileThumbnail::Picture readAndScale(const QString& path, float factor)
     return FileThumbnail::read(path, targetFor(factor));
 }
 
+// A BMP or JPEG under the name of a kind the reading program reads: read here, as what it is.
+ReadingProgram::Read readInProcess(const QString& path, float factor, Kind content)
+{
+    ReadingProgram::Read read;
+    read.picture = readAndScale(path, factor);
+    read.kind = content;
+    read.lossy = content == Kind::Jpeg;
+    return read;
+}
+
 // Reads a picture through the reading program into the scratch file of `worker` (0: the
 // run's own thread, whose file a failed entry's clean-up removes; a worker removes its own).
 ReadingProgram::Read readThroughProgram(const ScratchFolder& scratch, const QString& programFolder,
@@ -214,7 +224,7 @@ DecodeAhead::Prepared prepare(const ScratchFolder& scratch, const Options& optio
     ReadingProgram::Read read;
     switch (Kinds::readerOf(content)) {
     case Kinds::Reader::InProcess:
-        read = { readAndScale(path, factor), content, content == Kind::Jpeg, 0, {}, 0, 8, {} };
+        read = readInProcess(path, factor, content);
         break;
     case Kinds::Reader::Png2Bmp:
         prepared.atTurn = true;
@@ -355,8 +365,7 @@ private:
         const Kind content = contentOf(path);
         switch (Kinds::readerOf(content)) {
         case Kinds::Reader::InProcess:
-            return { readAndScale(path, m_factor), content, content == Kind::Jpeg, 0, {}, 0, 8,
-                {} };
+            return readInProcess(path, m_factor, content);
         case Kinds::Reader::Png2Bmp:
             return { readPng(path), content, false, 0, {}, 0, 8, {} };
         default:

@@ -14,6 +14,17 @@
 #include <webp/mux.h>
 
 namespace KindFixtures {
+
+QImage photo(int width, int height, bool alpha)
+{
+    QImage image(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y,
+                qRgba((x * 255) / (width - 1), (y * 255) / (height - 1), 128,
+                    alpha && x >= width * 3 / 4 ? 0 : 255));
+    return image;
+}
 namespace {
 
 bool writeBytes(const QString& path, const std::uint8_t* data, std::size_t size)

@@ -28,6 +28,10 @@ struct Options
     bool fromJpeg = false; // JPEG XL: a JPEG recompressed, with its reconstruction box
 };
 
+// Red grows to the right, green downwards, blue half: every corner its own colour; the right
+// quarter is transparent when `alpha`.
+QImage photo(int width, int height, bool alpha = false);
+
 // `image` (straight ARGB32; alpha is written only when it has an alpha channel). True when
 // written.
 bool writeWebP(const QString& path, const QImage& image, const Options& options = {});

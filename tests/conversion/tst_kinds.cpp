@@ -33,17 +33,7 @@ Q_DECLARE_METATYPE(QList<Probe>)
 
 namespace {
 
-// Red grows to the right, green downwards; the right quarter is transparent when `alpha`.
-QImage photo(int width, int height, bool alpha)
-{
-    QImage image(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y,
-                qRgba((x * 255) / (width - 1), (y * 255) / (height - 1), 128,
-                    alpha && x >= width * 3 / 4 ? 0 : 255));
-    return image;
-}
+using KindFixtures::photo;
 
 QImage filled(QSize size, QRgb colour)
 {
@@ -91,25 +81,16 @@ private slots:
     void scratchFileChecked();
 
 private:
-    bool run(const QStringList& entries);
+    bool run(const QStringList& entries) { return m_box->run(entries); }
     QString pics(const QString& name) const { return m_box->pic(name); }
 
     std::unique_ptr<Sandbox> m_box;
-    FakeRunHost m_host;
 };
 
 void TestKinds::init()
 {
     m_box = std::make_unique<Sandbox>();
     QVERIFY(m_box->setUp());
-    m_host = FakeRunHost();
-    m_host.goOn = true;
-}
-
-bool TestKinds::run(const QStringList& entries)
-{
-    m_host.entries = int(entries.size());
-    return ConversionRun::run({ entries, m_box->program.path() }, m_host);
 }
 
 void TestKinds::thumbnailKeepsKind_data()
@@ -308,7 +289,7 @@ void TestKinds::thumbnailKeepsKind()
     const QImage source = photo(100, 60, alpha);
     QVERIFY(writeSource(pics(name), content, source, options));
     QVERIFY(run({ pics(name) }));
-    QVERIFY2(m_host.errors.isEmpty(), qPrintable(m_host.events.join('\n')));
+    QVERIFY2(m_box->host.errors.isEmpty(), qPrintable(m_box->host.events.join('\n')));
 
     const QString thumbnail = pics("t" + name);
     if (kind.isEmpty()) { // a name of the Parts' kinds: its own writer, checked elsewhere
@@ -411,7 +392,7 @@ void TestKinds::animationKept()
                 : KindFixtures::writeAnimatedWebP(pics(name), frames, loopCount, lossy));
     }
     QVERIFY(run({ pics(name) }));
-    QVERIFY2(m_host.errors.isEmpty(), qPrintable(m_host.events.join('\n')));
+    QVERIFY2(m_box->host.errors.isEmpty(), qPrintable(m_box->host.events.join('\n')));
 
     const KindFixtures::Read read = KindFixtures::read(pics("t" + name));
     QCOMPARE(read.kind, kind);
@@ -467,10 +448,10 @@ void TestKinds::scaledAsWhole()
     QVERIFY(name.endsWith(".tif") ? KindFixtures::writeTiff(pics(name), source, options)
                                   : KindFixtures::writeWebP(pics(name), source));
     QVERIFY(run({ pics(name) }));
-    QVERIFY2(m_host.errors.isEmpty(), qPrintable(m_host.events.join('\n')));
+    QVERIFY2(m_box->host.errors.isEmpty(), qPrintable(m_box->host.events.join('\n')));
 
     const ImageCore::Size size = ImageCore::thumbnailSize(
-        { source.width(), source.height() }, ImageCore::scaleFactor(m_host.percent));
+        { source.width(), source.height() }, ImageCore::scaleFactor(m_box->host.percent));
     QImage want(size.width, size.height, QImage::Format_RGB32);
     ImageCore::AreaAverager<std::uint8_t> averager(
         { source.width(), source.height() }, size, want.bits(), want.bytesPerLine());
@@ -528,12 +509,12 @@ void TestKinds::hostileFileFailsOnlyItsEntry()
     QVERIFY(photo(20, 20, false).save(pics("z.png"), "PNG"));
     QVERIFY(run({ pics(name), pics("z.png") }));
 
-    QCOMPARE(m_host.errors.size(), 1);
-    const QString message = m_host.errors.first().description();
+    QCOMPARE(m_box->host.errors.size(), 1);
+    const QString message = m_box->host.errors.first().description();
     QVERIFY2(message.contains(pics(name)) && message.contains(reason), qPrintable(message));
     QVERIFY(!QFile::exists(pics("t" + name)));
     QVERIFY(QFile::exists(pics("tz.png")));
-    QCOMPARE(m_host.doneShown, 1);
+    QCOMPARE(m_box->host.doneShown, 1);
 }
 
 void TestKinds::misbehavingReaderEndsOnlyItsEntry_data()
@@ -547,7 +528,7 @@ void TestKinds::misbehavingReaderEndsOnlyItsEntry_data()
 void TestKinds::misbehavingReaderEndsOnlyItsEntry()
 {
     QFETCH(bool, goOn);
-    m_host.goOn = goOn;
+    m_box->host.goOn = goOn;
     QVERIFY(QFile::remove(m_box->program.filePath("pictelle-read")));
     QVERIFY(QFile::link(TestUtils::buildDir() + "/tests/misbehaving-reader",
         m_box->program.filePath("pictelle-read")));
@@ -560,7 +541,7 @@ void TestKinds::misbehavingReaderEndsOnlyItsEntry()
     QVERIFY(photo(30, 20, false).save(pics("ok.jpg"), "JPG"));
     QElapsedTimer sinceHanging;
     if (!goOn) {
-        m_host.beforeEntry = [&](int entry) {
+        m_box->host.beforeEntry = [&](int entry) {
             // The hanging reader says it has begun; without being ended it would spin for a
             // second of processor time.
             if (entry == 1
@@ -574,9 +555,9 @@ void TestKinds::misbehavingReaderEndsOnlyItsEntry()
         goOn);
 
     const QStringList why { "signal 6", "signal 24", "handed back no picture" };
-    QCOMPARE(m_host.errors.size(), goOn ? 3 : 1);
-    for (int i = 0; i < m_host.errors.size(); ++i) {
-        const QString message = m_host.errors.at(i).description();
+    QCOMPARE(m_box->host.errors.size(), goOn ? 3 : 1);
+    for (int i = 0; i < m_box->host.errors.size(); ++i) {
+        const QString message = m_box->host.errors.at(i).description();
         QVERIFY2(message.contains(pics(names.at(i))) && message.contains(why.at(i)),
             qPrintable(message));
     }
@@ -587,7 +568,7 @@ void TestKinds::misbehavingReaderEndsOnlyItsEntry()
         QVERIFY2(sinceHanging.elapsed() < 700, qPrintable(QString::number(sinceHanging.elapsed())));
     }
     QCOMPARE(QFile::exists(pics("tok.jpg")), goOn);
-    QCOMPARE(m_host.doneShown, goOn ? 1 : 0);
+    QCOMPARE(m_box->host.doneShown, goOn ? 1 : 0);
     QCOMPARE(QDir(m_box->program.path()).entryList(QDir::Files).size(), 3); // no scratch left
 }
 

@@ -18,15 +18,7 @@
 
 namespace {
 
-// Red grows to the right, green downwards, blue half: every corner its own colour.
-QImage photo(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB888);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            image.setPixel(x, y, qRgb((x * 255) / (width - 1), (y * 255) / (height - 1), 128));
-    return image;
-}
+using KindFixtures::photo;
 
 // The picture as a DNG of its size; with a preview, `preview`'s size of the same picture but
 // with full blue, so that the thumbnail shows which one it was made from.
@@ -47,8 +39,9 @@ QByteArray dng(const QImage& picture, int orientation, QSize preview)
         options.previewWidth = preview.width();
         options.previewHeight = preview.height();
     }
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB888);
     const std::vector<std::uint8_t> bytes
-        = DngWriter::write(picture.constBits(), picture.width(), picture.height(), options);
+        = DngWriter::write(rgb.constBits(), rgb.width(), rgb.height(), options);
     return QByteArray(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
 }
 
@@ -76,25 +69,16 @@ private slots:
     void sharedThumbnailNeverReplaced();
 
 private:
-    bool run(const QStringList& entries);
+    bool run(const QStringList& entries) { return m_box->run(entries); }
     QString pics(const QString& name) const { return m_box->pic(name); }
 
     std::unique_ptr<Sandbox> m_box;
-    FakeRunHost m_host;
 };
 
 void TestRaw::init()
 {
     m_box = std::make_unique<Sandbox>();
     QVERIFY(m_box->setUp());
-    m_host = FakeRunHost();
-    m_host.goOn = true;
-}
-
-bool TestRaw::run(const QStringList& entries)
-{
-    m_host.entries = int(entries.size());
-    return ConversionRun::run({ entries, m_box->program.path() }, m_host);
 }
 
 void TestRaw::readAs_data()
@@ -197,9 +181,9 @@ void TestRaw::thumbnail()
     const QImage source = photo(200, 120);
     const QByteArray bytes = dng(source, orientation, preview);
     QVERIFY(save(pics(name), bytes));
-    m_host.percent = percent;
+    m_box->host.percent = percent;
     QVERIFY(run({ pics(name) }));
-    QVERIFY2(m_host.errors.isEmpty(), qPrintable(m_host.events.join('\n')));
+    QVERIFY2(m_box->host.errors.isEmpty(), qPrintable(m_box->host.events.join('\n')));
 
     QImageReader reader(pics("t" + name + ".jpg"));
     QCOMPARE(reader.format(), QByteArray("jpeg"));
@@ -241,8 +225,8 @@ void TestRaw::damagedFileFailsAlone()
     QVERIFY(save(pics("z.dng"), dng(photo(64, 48), 1, {})));
     QVERIFY(run({ pics("x.nef"), pics("z.dng") }));
 
-    QCOMPARE(m_host.errors.size(), 1);
-    const QString message = m_host.errors.first().description();
+    QCOMPARE(m_box->host.errors.size(), 1);
+    const QString message = m_box->host.errors.first().description();
     QVERIFY2(message.contains(pics("x.nef")) && message.contains(reason), qPrintable(message));
     QVERIFY(!QFile::exists(pics("tx.nef.jpg")));
     QCOMPARE(QImage(pics("tz.dng.jpg")).size(), QSize(26, 19));
@@ -261,7 +245,7 @@ void TestRaw::implausiblePreviewPassedOver()
     bytes.replace(frame + 5, 4, size, 4);
     QVERIFY(save(pics("a.dng"), bytes));
     QVERIFY(run({ pics("a.dng") }));
-    QVERIFY2(m_host.errors.isEmpty(), qPrintable(m_host.events.join('\n')));
+    QVERIFY2(m_box->host.errors.isEmpty(), qPrintable(m_box->host.events.join('\n')));
     const QImage thumbnail(pics("ta.dng.jpg"));
     QCOMPARE(thumbnail.size(), QSize(80, 48));
     QVERIFY(qBlue(thumbnail.pixel(1, 1)) < 200);
@@ -274,8 +258,8 @@ void TestRaw::sharedThumbnailNeverReplaced()
     QVERIFY(photo(30, 20).save(pics("IMG_1.CR2.jpg"), "JPG"));
     QVERIFY(run({ pics("IMG_1.CR2"), pics("IMG_1.CR2.jpg"), pics("IMG_1.CR2") }));
 
-    QCOMPARE(m_host.errors.size(), 1);
-    const QString message = m_host.errors.first().description();
+    QCOMPARE(m_box->host.errors.size(), 1);
+    const QString message = m_box->host.errors.first().description();
     QVERIFY2(message.contains(pics("IMG_1.CR2.jpg")) && message.contains("would replace"),
         qPrintable(message));
     QCOMPARE(QImage(pics("tIMG_1.CR2.jpg")).size(), QSize(26, 19));
